@@ -1,0 +1,26 @@
+# Sourced by the scripts: ensure_packages PKG... installs the Debian packages
+# that are not installed yet, through sudo when not root. Nothing is done when
+# every package is already there, so a second run starts at once.
+ensure_packages() {
+  local missing=() p
+  for p in "$@"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+      missing+=("$p")
+    fi
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  local sudo=()
+  [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+  echo "Installing: ${missing[*]}" >&2
+  export DEBIAN_FRONTEND=noninteractive
+  if ! "${sudo[@]}" apt-get install -y --no-install-recommends "${missing[@]}"; then
+    "${sudo[@]}" apt-get update
+    "${sudo[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
+  fi
+}
+
+# What building needs.
+BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config zlib1g-dev libfltk1.3-dev)
+# What the test suite needs besides: GoogleTest, a real FTP server, archivers
+# that make test archives, and a virtual display for the window test.
+TEST_PACKAGES=(libgtest-dev python3 python3-pyftpdlib zip unzip p7zip-full libarchive-tools xvfb xauth)
