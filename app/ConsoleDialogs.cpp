@@ -1,0 +1,78 @@
+#include "app/ConsoleDialogs.h"
+
+#include <cctype>
+#include <string>
+
+namespace krevo::app {
+namespace {
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+}  // namespace
+
+std::string PlainCaption(const std::string& caption, char* accelerator) {
+  std::string plain;
+  if (accelerator) *accelerator = '\0';
+  for (std::size_t i = 0; i < caption.size(); ++i) {
+    if (caption[i] == '&' && i + 1 < caption.size()) {
+      if (accelerator) *accelerator = static_cast<char>(std::tolower(static_cast<unsigned char>(caption[i + 1])));
+      continue;
+    }
+    plain += caption[i];
+  }
+  return plain;
+}
+
+int TConsoleDialogs::MessageDlg(const std::string& text, base::TMsgDlgType type,
+                                base::TMsgDlgButtons buttons, const std::string& caption) {
+  err_ << (caption.empty() ? base::DialogCaption(type) : caption) << ": " << text << std::endl;
+  const bool onlyOk = buttons == base::MakeButtons({base::mbOK});
+  if (!interactive_ || onlyOk) return base::UnattendedResult(buttons);
+
+  const base::TMsgDlgBtn preset = base::DefaultButton(buttons);
+  while (true) {
+    std::string choices;
+    for (int b = base::mbYes; b <= base::mbHelp; ++b) {
+      auto button = static_cast<base::TMsgDlgBtn>(b);
+      if (!base::HasButton(buttons, button) || button == base::mbHelp) continue;
+      if (!choices.empty()) choices += ", ";
+      choices += PlainCaption(base::ButtonCaption(button));
+      if (button == preset) choices += " (default)";
+    }
+    err_ << "  " << choices << "? " << std::flush;
+    std::string answer;
+    if (!std::getline(in_, answer)) return base::UnattendedResult(buttons);
+    while (!answer.empty() && std::isspace(static_cast<unsigned char>(answer.back()))) answer.pop_back();
+    if (answer.empty()) return base::ButtonResult(preset);
+    const std::string wanted = Lower(answer);
+    for (int b = base::mbYes; b <= base::mbHelp; ++b) {
+      auto button = static_cast<base::TMsgDlgBtn>(b);
+      if (!base::HasButton(buttons, button) || button == base::mbHelp) continue;
+      char key;
+      std::string plain = Lower(PlainCaption(base::ButtonCaption(button), &key));
+      if (wanted == plain || (wanted.size() == 1 && wanted[0] == key)) return base::ButtonResult(button);
+    }
+  }
+}
+
+bool TConsoleDialogs::InputQuery(const std::string& caption, const std::string& prompt,
+                                 std::string& value) {
+  err_ << caption << ": " << prompt << std::endl;
+  if (!interactive_) return false;
+  err_ << "  (an empty line keeps \"" << value << "\"; end of input cancels) " << prompt
+       << std::flush;
+  std::string answer;
+  if (!std::getline(in_, answer)) return false;
+  if (!answer.empty() && answer.back() == '\r') answer.pop_back();
+  if (!answer.empty()) value = answer;
+  return true;
+}
+
+void TConsoleDialogs::ShowError(const std::string& title, const std::string& message) {
+  err_ << title << ": " << message << std::endl;
+}
+
+}  // namespace krevo::app

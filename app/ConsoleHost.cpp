@@ -1,0 +1,83 @@
+#include "app/ConsoleHost.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <iostream>
+
+#include "app/Application.h"
+#include "app/CloseSignals.h"
+#include "app/ConsoleDialogs.h"
+#include "app/ExitStatus.h"
+#include "app/TForm1.h"
+
+namespace krevo::app {
+namespace {
+
+// Installs a dialog service for the life of the scope.
+class DialogScope final {
+ public:
+  explicit DialogScope(base::TDialogService& service) : previous_(base::SetDialogs(&service)) {}
+  DialogScope(const DialogScope&) = delete;
+  DialogScope& operator=(const DialogScope&) = delete;
+  ~DialogScope() { base::SetDialogs(previous_); }
+
+ private:
+  base::TDialogService* previous_;
+};
+
+std::string Bar(const TProgressBar& bar) {
+  constexpr int kWidth = 20;
+  const int range = bar.Max() - bar.Min();
+  const int filled = range > 0 ? (bar.Position() - bar.Min()) * kWidth / range : 0;
+  const int percent = range > 0 ? (bar.Position() - bar.Min()) * 100 / range : 0;
+  return "[" + std::string(filled, '#') + std::string(kWidth - filled, '.') + "] " +
+         std::to_string(percent) + "%";
+}
+
+}  // namespace
+
+void TConsoleHost::ProcessMessages() { std::cout.flush(); }
+
+void TConsoleHost::DrawBars(TForm1& form) {
+  if (!barsOnTerminal_) return;
+  std::cerr << "\rDownload progress " << Bar(form.ProgressBar1) << "  Install progress "
+            << Bar(form.ProgressBar2) << std::flush;
+  barsDrawn_ = true;
+}
+
+void TConsoleHost::Attach(TForm1& form) {
+  form.ListBox1.OnChange = [&form](base::TStringList::TChange change, int index) {
+    if (change != base::TStringList::TChange::Cleared) std::cout << form.ListBox1[index] << '\n';
+  };
+  form.ProgressBar1.OnChange = [this, &form] { DrawBars(form); };
+  form.ProgressBar2.OnChange = [this, &form] { DrawBars(form); };
+}
+
+int TConsoleHost::Run(const std::string& title, const std::string& executableFolder) {
+  InstallCloseSignals();
+  barsOnTerminal_ = ::isatty(STDERR_FILENO) == 1;
+  TConsoleDialogs dialogs(std::cin, std::cerr, ::isatty(STDIN_FILENO) == 1);
+  DialogScope scope(dialogs);
+  TApplication application(title);
+  TForm1 form(*this, application, executableFolder);
+  Attach(form);
+
+  application.Guard([&form] { form.FormCreate(); });
+  // The one-shot timer goes off after a second; a close command before then
+  // closes at once. During the run the close command is ignored, and once the
+  // run has ended nobody is left to close the window, so it closes.
+  int closing = 0;
+  for (int waited = 0; waited < 1000 && !(closing = TakeCloseSignal()); waited += 50)
+    ::poll(nullptr, 0, 50);
+  if (!closing) {
+    form.OnTimer1();
+    TakeCloseSignal();
+  }
+  if (!form.Closed()) form.Close();
+  if (barsDrawn_) std::cerr << '\n';
+  std::cout.flush();
+  return ConsoleExitStatus(form.Outcome(), application.ErrorShown(), closing);
+}
+
+}  // namespace krevo::app

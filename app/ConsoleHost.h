@@ -1,0 +1,31 @@
+#pragma once
+// Runs the updater without a window: the same logic, with the list box's lines
+// on standard output, the progress bars on standard error when it is a
+// terminal, and the dialogs of TConsoleDialogs.
+#include <string>
+
+#include "app/FormHost.h"
+
+namespace krevo::app {
+
+class TForm1;
+
+class TConsoleHost final : public TFormHost {
+ public:
+  void ProcessMessages() override;
+  void SetWaitCursor(bool) override {}
+  void Terminate() override { terminated_ = true; }
+
+  // Creates the form of `executableFolder`, runs it to its close and returns
+  // the exit status (see ConsoleExitStatus). `title` is the application title.
+  int Run(const std::string& title, const std::string& executableFolder);
+
+ private:
+  void Attach(TForm1& form);
+  void DrawBars(TForm1& form);
+  bool terminated_ = false;
+  bool barsOnTerminal_ = false;
+  bool barsDrawn_ = false;
+};
+
+}  // namespace krevo::app

@@ -1,0 +1,190 @@
+#include "app/FltkHost.h"
+
+#include <FL/Fl.H>
+#include <FL/Fl_Box.H>
+#include <FL/Fl_Button.H>
+#include <FL/Fl_Double_Window.H>
+#include <FL/Fl_Hold_Browser.H>
+#include <FL/Fl_Progress.H>
+#include <FL/fl_draw.H>
+#include <FL/x.H>
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "app/Application.h"
+#include "app/CloseSignals.h"
+#include "app/FltkDialogs.h"
+#include "app/TForm1.h"
+
+namespace krevo::app {
+namespace {
+
+constexpr int kClientWidth = 606;
+constexpr int kClientHeight = 241;
+constexpr int kControlsLeft = 136;
+const Fl_Color kNavy = fl_rgb_color(0, 0, 128);
+const Fl_Color kSkyBlue = fl_rgb_color(166, 202, 240);
+
+// The largest font size, at most 13, at which every left-hand label ends at
+// least 4 pixels before the controls: the sans font is wider than the one the
+// layout was drawn for.
+int LabelFontSize(std::initializer_list<const char*> labels) {
+  for (int size = 13; size > 8; --size) {
+    fl_font(FL_HELVETICA, size);
+    bool fits = std::all_of(labels.begin(), labels.end(), [](const char* l) {
+      return 16 + fl_width(l) <= kControlsLeft - 4;
+    });
+    if (fits) return size;
+  }
+  return 9;
+}
+
+void OnTimer1(void* data) { static_cast<TForm1*>(data)->OnTimer1(); }
+
+void OnCloseSignal(int, void* data) {
+  DrainCloseSignalFd();
+  auto* form = static_cast<TForm1*>(data);
+  if (TakeCloseSignal() && !form->RunInProgress()) form->Close();
+}
+
+}  // namespace
+
+// Widgets are created with new and owned by the window, FLTK's ownership
+// model; the window itself is owned here.
+struct TFltkHost::Widgets {
+  std::unique_ptr<Fl_Double_Window> window;
+  Fl_Hold_Browser* listBox1 = nullptr;
+  Fl_Progress* progressBar1 = nullptr;
+  Fl_Progress* progressBar2 = nullptr;
+  Fl_Box* label5 = nullptr;
+  TForm1* form = nullptr;
+};
+
+TFltkHost::TFltkHost() : widgets_(std::make_unique<Widgets>()) {}
+TFltkHost::~TFltkHost() = default;
+
+bool TFltkHost::DisplayAvailable() {
+  const char* x = std::getenv("DISPLAY");
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  if (!(x && *x) && !(wayland && *wayland)) return false;
+  if (!(x && *x)) return false;  // this toolkit build talks to X only
+  Display* display = XOpenDisplay(nullptr);
+  if (!display) return false;
+  XCloseDisplay(display);
+  return true;
+}
+
+void TFltkHost::ProcessMessages() { Fl::check(); }
+
+void TFltkHost::SetWaitCursor(bool wait) {
+  if (widgets_->window) widgets_->window->cursor(wait ? FL_CURSOR_WAIT : FL_CURSOR_DEFAULT);
+  Fl::flush();
+}
+
+void TFltkHost::Terminate() {
+  if (widgets_->window) widgets_->window->hide();
+}
+
+static void SyncProgress(Fl_Progress* widget, const TProgressBar& bar) {
+  widget->minimum(static_cast<float>(bar.Min()));
+  widget->maximum(static_cast<float>(bar.Max()));
+  widget->value(static_cast<float>(bar.Position()));
+}
+
+void TFltkHost::Build(TForm1& form) {
+  Widgets& w = *widgets_;
+  w.form = &form;
+  w.window = std::make_unique<Fl_Double_Window>(kClientWidth, kClientHeight, kFormCaption);
+  w.window->border(0);
+  w.window->position((Fl::w() - kClientWidth) / 2, (Fl::h() - kClientHeight) / 2);
+
+  auto* panel = new Fl_Box(FL_UP_BOX, 0, 0, kClientWidth, kClientHeight, nullptr);
+  panel->color(kSkyBlue);
+
+  const int size = LabelFontSize({"Available Updates", "Download progress", "Install progress"});
+  auto label = [&](int x, int y, const char* text) {
+    auto* box = new Fl_Box(x, y, kControlsLeft - x - 4, 16, text);
+    box->align(FL_ALIGN_LEFT | FL_ALIGN_TOP | FL_ALIGN_INSIDE);
+    box->labelcolor(kNavy);
+    box->labelsize(size);
+    return box;
+  };
+  auto* label4 = new Fl_Box(16, 16, 560, 24, kHeading);
+  label4->align(FL_ALIGN_LEFT | FL_ALIGN_TOP | FL_ALIGN_INSIDE);
+  label4->labelfont(FL_HELVETICA_BOLD_ITALIC);
+  label4->labelsize(19);
+  label4->labelcolor(kNavy);
+  label(16, 48, "Available Updates");
+
+  w.listBox1 = new Fl_Hold_Browser(kControlsLeft, 48, 457, 121);
+  w.listBox1->textsize(12);
+  auto* bitBtn3 = new Fl_Button(192, 80, 75, 25, "TestFTP");
+  bitBtn3->hide();
+  auto* button1 = new Fl_Button(288, 80, 75, 25, "Download");
+  button1->hide();
+
+  label(16, 176, "Download progress");
+  w.progressBar1 = new Fl_Progress(kControlsLeft, 176, 457, 17);
+  label(16, 208, "Install progress");
+  w.progressBar2 = new Fl_Progress(kControlsLeft, 208, 457, 17);
+  for (Fl_Progress* bar : {w.progressBar1, w.progressBar2}) {
+    bar->color(FL_WHITE);
+    bar->selection_color(fl_rgb_color(0, 120, 215));
+  }
+
+  w.label5 = new Fl_Box(kControlsLeft, 226, 594 - kControlsLeft, 13);
+  w.label5->align(FL_ALIGN_RIGHT | FL_ALIGN_INSIDE);
+  w.label5->labelsize(9);
+  w.label5->labelcolor(kNavy);
+  w.window->end();
+
+  // The close command is honoured only when no run is in progress.
+  w.window->callback(
+      [](Fl_Widget*, void* data) {
+        auto* f = static_cast<TForm1*>(data);
+        if (!f->RunInProgress()) f->Close();
+      },
+      &form);
+
+  form.ListBox1.OnChange = [this](base::TStringList::TChange change, int index) {
+    Fl_Hold_Browser* list = widgets_->listBox1;
+    const TForm1& f = *widgets_->form;
+    if (change == base::TStringList::TChange::Cleared)
+      list->clear();
+    else if (change == base::TStringList::TChange::Added)
+      list->add(f.ListBox1[index].c_str());
+    else
+      list->text(index + 1, f.ListBox1[index].c_str());
+  };
+  form.ProgressBar1.OnChange = [this] { SyncProgress(widgets_->progressBar1, widgets_->form->ProgressBar1); };
+  form.ProgressBar2.OnChange = [this] { SyncProgress(widgets_->progressBar2, widgets_->form->ProgressBar2); };
+  SyncProgress(w.progressBar1, form.ProgressBar1);
+  SyncProgress(w.progressBar2, form.ProgressBar2);
+}
+
+int TFltkHost::Run(const std::string& title, const std::string& executableFolder) {
+  InstallCloseSignals();
+  fl_open_display();
+  TFltkDialogs dialogs;
+  base::TDialogService* previous = base::SetDialogs(&dialogs);
+  TApplication application(title);
+  TForm1 form(*this, application, executableFolder);
+  Build(form);
+
+  application.Guard([&form] { form.FormCreate(); });
+  widgets_->label5->copy_label(form.Label5.c_str());
+  widgets_->window->show();
+
+  Fl::add_timeout(1.0, OnTimer1, &form);
+  if (CloseSignalFd() >= 0) Fl::add_fd(CloseSignalFd(), OnCloseSignal, &form);
+  while (!form.Closed() && Fl::first_window()) Fl::wait();
+  if (!form.Closed()) form.Close();
+  Fl::remove_timeout(OnTimer1, &form);
+  if (CloseSignalFd() >= 0) Fl::remove_fd(CloseSignalFd());
+  widgets_->window.reset();
+  base::SetDialogs(previous);
+  return 0;
+}
+
+}  // namespace krevo::app

@@ -1,0 +1,37 @@
+#pragma once
+// Runs the updater in its window: borderless, centred, 606 x 241, with the
+// list of packages, the two progress bars and the version label.
+#include <memory>
+#include <string>
+
+#include "app/FormHost.h"
+
+class Fl_Double_Window;
+
+namespace krevo::app {
+
+class TForm1;
+
+class TFltkHost final : public TFormHost {
+ public:
+  TFltkHost();
+  ~TFltkHost() override;
+
+  // True when a display can be opened.
+  static bool DisplayAvailable();
+
+  void ProcessMessages() override;
+  void SetWaitCursor(bool wait) override;
+  void Terminate() override;
+
+  // Creates the form of `executableFolder`, shows its window and runs the
+  // message loop until the window closes. Returns 0 as the window mode always does.
+  int Run(const std::string& title, const std::string& executableFolder);
+
+ private:
+  struct Widgets;
+  void Build(TForm1& form);
+  std::unique_ptr<Widgets> widgets_;
+};
+
+}  // namespace krevo::app

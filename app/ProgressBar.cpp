@@ -1,0 +1,18 @@
+#include "app/ProgressBar.h"
+
+#include <algorithm>
+
+namespace krevo::app {
+
+void TProgressBar::SetMax(int max) {
+  max_ = std::max(max, min_);
+  position_ = std::min(position_, max_);
+  Changed();
+}
+
+void TProgressBar::SetPosition(int position) {
+  position_ = std::clamp(position, min_, max_);
+  Changed();
+}
+
+}  // namespace krevo::app

@@ -1,0 +1,34 @@
+#pragma once
+// What the updater reads from `config.ini` beside its executable, and the
+// fixed settings of its components.
+#include <string>
+
+namespace krevo::app {
+
+// The fixed account and folders on the update server.
+inline constexpr const char* kFtpUserName = "krevoftp";
+inline constexpr const char* kFtpPassword = "q7wz2kp";
+
+struct TUpdaterConfig {
+  std::string DocumentsRoot;  // [Documents] RootFolder
+  std::string ReportsRoot;    // [Reports] RootFolder
+  std::string Host;           // [Updater] Host, else the compiled-in host
+  int Port = 21;              // [Updater] Port, else the compiled-in port
+};
+
+// The compiled-in update server.
+std::string DefaultFtpHost();
+int DefaultFtpPort();
+
+// Reads `executableFolder` + "config.ini". Both root folders default to
+// `executableFolder`; the server to the compiled-in one (a Port that is not a
+// number from 1 to 65535 keeps the default). Never throws for a missing or
+// malformed file.
+TUpdaterConfig ReadUpdaterConfig(const std::string& executableFolder);
+
+// The installation root folder: the characters that the two values hold at the
+// same positions, over the length of the shorter one. A position where they
+// differ contributes nothing, and the scan goes on past it.
+std::string DeriveRootFolder(const std::string& documents, const std::string& reports);
+
+}  // namespace krevo::app

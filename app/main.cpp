@@ -1,0 +1,54 @@
+// krevo-updater: brings the installation beside it up to date.
+#include <clocale>
+#include <cstring>
+#include <iostream>
+
+#include "app/ConsoleHost.h"
+#include "app/FltkHost.h"
+#include "base/Paths.h"
+#include "base/Version.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: krevo-updater [--console]\n"
+    "\n"
+    "Brings the Krevo installation up to date from the update server: checks that\n"
+    "krevo.exe is not in use, downloads the packages newer than the last update and\n"
+    "installs them into the root folder named in config.ini beside this program,\n"
+    "recording every file in updates.log there.\n"
+    "\n"
+    "  --console   run without a window even where a display is available\n"
+    "  --help      show this text\n"
+    "  --version   show the version\n"
+    "\n"
+    "Without a display the program runs in console mode. Exit status in console\n"
+    "mode: 0 the run reached its end, 1 an error ended it, 2 krevo.exe is in use\n"
+    "or missing, 3 the update server could not be reached.\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  bool console = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--console") == 0) {
+      console = true;
+    } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::cout << kUsage;
+      return 0;
+    } else if (std::strcmp(argv[i], "--version") == 0) {
+      std::cout << "krevo-updater " << krevo::base::OwnFileVersion() << '\n';
+      return 0;
+    } else {
+      std::cerr << "krevo-updater: unknown argument '" << argv[i] << "'\n\n" << kUsage;
+      return 64;
+    }
+  }
+  std::setlocale(LC_ALL, "");
+  const std::string executable = krevo::base::ExecutablePath();
+  const std::string title = krevo::base::ApplicationTitle(executable);
+  const std::string folder = krevo::base::ExtractFilePath(executable);
+  if (console || !krevo::app::TFltkHost::DisplayAvailable())
+    return krevo::app::TConsoleHost().Run(title, folder);
+  return krevo::app::TFltkHost().Run(title, folder);
+}
