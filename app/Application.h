@@ -10,7 +10,7 @@ namespace krevo::app {
 class TApplication final {
  public:
   // `title`: the executable's name without folder and extension, first
-  // character as it stands and the rest in lower case (base::ApplicationTitle).
+  // character in upper case and the rest in lower case (base::ApplicationTitle).
   explicit TApplication(std::string title) : title_(std::move(title)) {}
 
   const std::string& Title() const { return title_; }

@@ -11,15 +11,16 @@ namespace {
 
 constexpr double kMsPerDay = 86400000.0;
 
-bool IsLeapYear(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+constexpr bool IsLeapYear(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
 
-int DaysInMonth(int y, int m) {
-  static constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+
+constexpr int DaysInMonth(int y, int m) {
   return m == 2 && IsLeapYear(y) ? 29 : kDays[m - 1];
 }
 
 // Days from 0001-01-01 to the given date (proleptic Gregorian calendar).
-long DaysFromCivilStart(int y, int m, int d) {
+constexpr long DaysFromCivilStart(int y, int m, int d) {
   long days = 0;
   int prev = y - 1;
   days = static_cast<long>(prev) * 365 + prev / 4 - prev / 100 + prev / 400;
@@ -28,7 +29,7 @@ long DaysFromCivilStart(int y, int m, int d) {
 }
 
 // 1899-12-30 counted from 0001-01-01.
-const long kEpochOffset = DaysFromCivilStart(1899, 12, 30);
+constexpr long kEpochOffset = DaysFromCivilStart(1899, 12, 30);
 
 std::string MonthName(int month, bool abbreviated) {
   std::tm tm{};

@@ -39,8 +39,9 @@ std::string ApplicationTitle(const std::string& executablePath) {
   std::string name = ExtractFileName(executablePath);
   std::size_t dot = name.rfind('.');
   if (dot != std::string::npos && dot > 0) name.resize(dot);
-  for (std::size_t i = 1; i < name.size(); ++i)
-    name[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(name[i])));
+  for (std::size_t i = 0; i < name.size(); ++i)
+    name[i] = static_cast<char>(i == 0 ? std::toupper(static_cast<unsigned char>(name[i]))
+                                       : std::tolower(static_cast<unsigned char>(name[i])));
   return name;
 }
 

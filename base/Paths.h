@@ -23,7 +23,7 @@ std::string ExecutableFolder();
 std::string TempFolderPath();
 
 // The application's title for a path: the file name without folder and
-// extension, the first character as it stands and the rest in lower case.
+// extension, the first character in upper case and the rest in lower case.
 std::string ApplicationTitle(const std::string& executablePath);
 
 }  // namespace krevo::base

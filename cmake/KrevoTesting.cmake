@@ -12,5 +12,5 @@ function(add_unit_test name)
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "KREVO_BUILD_DIR=${PROJECT_BINARY_DIR};KREVO_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+    PROPERTIES ENVIRONMENT "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp")
 endfunction()

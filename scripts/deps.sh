@@ -23,4 +23,4 @@ ensure_packages() {
 BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config zlib1g-dev libfltk1.3-dev)
 # What the test suite needs besides: GoogleTest, a real FTP server, archivers
 # that make test archives, and a virtual display for the window test.
-TEST_PACKAGES=(libgtest-dev python3 python3-pyftpdlib zip unzip p7zip-full libarchive-tools xvfb xauth)
+TEST_PACKAGES=(libgtest-dev python3 python3-pyftpdlib zip unzip p7zip-full libarchive-tools xvfb xauth x11-utils)

@@ -1,0 +1,149 @@
+// The root folder, config.ini and the update log.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <utime.h>
+
+#include <filesystem>
+#include <regex>
+
+#include "app/UpdateLog.h"
+#include "app/UpdaterConfig.h"
+#include "base/DateTime.h"
+#include "base/Errors.h"
+#include "tests/support/TempDir.h"
+
+namespace krevo::app {
+namespace {
+
+using base::EncodeDate;
+using base::EncodeTime;
+using test::ReadFile;
+using test::TempDir;
+
+TEST(RootFolder, KeepsTheCharactersBothValuesShareAtEachPosition) {
+  struct Case {
+    const char* documents;
+    const char* reports;
+    const char* root;
+  };
+  for (Case c : {Case{"/opt/krevo/", "/opt/krevo/", "/opt/krevo/"},
+                 Case{"/a/X/", "/a/Y/", "/a//"},            // the scan goes on past a difference
+                 Case{"/data/", "/data/reports/", "/data/"},  // the shorter length bounds it
+                 Case{"", "/opt/krevo/", ""}, Case{"/opt/krevo/", "", ""},
+                 Case{"C:\\A\\X\\", "C:\\A\\Y\\", "C:\\A\\\\"}}) {
+    EXPECT_EQ(DeriveRootFolder(c.documents, c.reports), c.root) << c.documents << " | " << c.reports;
+  }
+}
+
+TEST(UpdaterConfig, ReadsBothRootsAndTheOptionalServer) {
+  TempDir dir;
+  TUpdaterConfig none = ReadUpdaterConfig(dir.Folder());
+  EXPECT_EQ(none.DocumentsRoot, dir.Folder());
+  EXPECT_EQ(none.ReportsRoot, dir.Folder());
+  EXPECT_EQ(none.Host, DefaultFtpHost());
+  EXPECT_EQ(none.Port, DefaultFtpPort());
+
+  dir.Write("config.ini",
+            "[Documents]\r\nRootFolder=/srv/docs/\r\n[Reports]\r\nRootFolder=\r\n"
+            "[Updater]\r\nHost=127.0.0.1\r\nPort=2121\r\n");
+  TUpdaterConfig c = ReadUpdaterConfig(dir.Folder());
+  EXPECT_EQ(c.DocumentsRoot, "/srv/docs/");
+  EXPECT_EQ(c.ReportsRoot, "");
+  EXPECT_EQ(c.Host, "127.0.0.1");
+  EXPECT_EQ(c.Port, 2121);
+
+  for (const char* port : {"0", "65536", "21x", "-1", ""}) {
+    dir.Write("config.ini", std::string("[Updater]\nHost=\nPort=") + port + "\n");
+    TUpdaterConfig bad = ReadUpdaterConfig(dir.Folder());
+    EXPECT_EQ(bad.Port, DefaultFtpPort()) << port;
+    EXPECT_EQ(bad.Host, DefaultFtpHost());
+  }
+}
+
+const base::TDateTime kStart = EncodeDate(2008, 3, 7) + EncodeTime(14, 5, 9);
+const base::TDateTime kEnd = EncodeDate(2008, 3, 7) + EncodeTime(14, 6, 0);
+
+TEST(UpdateLog, FirstRunWritesTheHeaderAndLaterRunsAppend) {
+  std::setlocale(LC_TIME, "C");
+  TempDir dir;
+  TUpdateLog log;
+  EXPECT_DOUBLE_EQ(log.Open(dir.Folder(), kStart), 0.0);
+  log.AppendLine("a.txt > " + dir.Folder() + "a.txt");
+  log.Close(1, kEnd);
+  const std::string first =
+      "krevo system updates log.\r\n"
+      "Do not delete this file, unless you want all online updates to be re-downloaded.\r\n"
+      "Scan started 2008-Mar-07 14:05:09\r\n"
+      "a.txt > " + dir.Folder() + "a.txt\r\n"
+      "Scan finished 2008-Mar-07 14:06:00\r\n"
+      "1 file updated.\r\n" + std::string(70, '=') + "\r\n";
+  EXPECT_EQ(ReadFile(dir / "updates.log"), first);
+
+  const std::time_t stamp = base::DateTimeToTimeT(EncodeDate(2011, 9, 1) + EncodeTime(10, 20, 31));
+  struct utimbuf times = {stamp, stamp};
+  ASSERT_EQ(::utime((dir / "updates.log").c_str(), &times), 0);
+  TUpdateLog second;
+  EXPECT_DOUBLE_EQ(second.Open(dir.Folder(), kStart), EncodeDate(2011, 9, 1) + EncodeTime(10, 20, 30));
+  second.Close(12, kEnd);
+  EXPECT_EQ(ReadFile(dir / "updates.log"),
+            first + "Scan started 2008-Mar-07 14:05:09\r\nScan finished 2008-Mar-07 14:06:00\r\n"
+                    "12 files updated.\r\n" + std::string(70, '=') + "\r\n");
+}
+
+TEST(UpdateLog, CountLines) {
+  EXPECT_EQ(TUpdateLog::CountLine(0), "No files were updated.");
+  EXPECT_EQ(TUpdateLog::CountLine(1), "1 file updated.");
+  EXPECT_EQ(TUpdateLog::CountLine(2), "2 files updated.");
+  EXPECT_EQ(TUpdateLog::CountLine(12345), "12345 files updated.");
+}
+
+TEST(UpdateLog, RootWithoutTrailingSlashIsJoinedDirectly) {
+  TempDir dir;
+  TUpdateLog log;
+  log.Open(dir / "krevo", kStart);
+  log.Close(0, kEnd);
+  EXPECT_TRUE(std::filesystem::exists(dir / "krevoupdates.log"));
+}
+
+int OpenErrorCode(const std::string& root) {
+  TUpdateLog log;
+  try {
+    log.Open(root, kStart);
+  } catch (const base::EInOutError& e) {
+    EXPECT_FALSE(log.IsOpen());
+    try {
+      log.AppendLine("x");
+    } catch (const base::EInOutError& later) {
+      EXPECT_EQ(later.ErrorCode, 105);
+    }
+    EXPECT_THROW(log.Close(0, kEnd), base::EInOutError);
+    return e.ErrorCode;
+  }
+  return 0;
+}
+
+TEST(UpdateLog, ALogThatCannotBeOpenedRaisesTheIoError) {
+  TempDir dir;
+  EXPECT_EQ(OpenErrorCode(dir / "missing/"), 2);
+  std::filesystem::create_directory(dir / "updates.log");  // a folder counts as no log
+  EXPECT_EQ(OpenErrorCode(dir.Folder()), 5);
+  if (::geteuid() != 0) {
+    TempDir locked;
+    ::chmod(locked.Folder().c_str(), 0500);
+    EXPECT_EQ(OpenErrorCode(locked.Folder()), 5);
+  }
+}
+
+TEST(UpdateLog, ALogDatedBefore1980IsAppendedToNotEmptied) {
+  TempDir dir;
+  dir.Write("updates.log", "earlier runs\r\n");
+  struct utimbuf times = {86400, 86400};  // 1970
+  ASSERT_EQ(::utime((dir / "updates.log").c_str(), &times), 0);
+  TUpdateLog log;
+  EXPECT_DOUBLE_EQ(log.Open(dir.Folder(), kStart), 0.0);
+  log.Close(0, kEnd);
+  EXPECT_EQ(ReadFile(dir / "updates.log").rfind("earlier runs\r\nScan started ", 0), 0u);
+}
+
+}  // namespace
+}  // namespace krevo::app

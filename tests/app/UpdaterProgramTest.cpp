@@ -1,0 +1,113 @@
+// The built krevo-updater, copied into a temporary installation folder and run
+// in console mode with standard input from /dev/null, as a script would run it.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <regex>
+
+#include "tests/support/Process.h"
+#include "tests/support/TempDir.h"
+
+namespace krevo::test {
+namespace {
+
+const std::string kStamp = R"(\d{4}-[A-Z][a-z]{2}-\d{2} \d{2}:\d{2}:\d{2})";
+const std::string kHeader =
+    "krevo system updates log\\.\r\n"
+    "Do not delete this file, unless you want all online updates to be re-downloaded\\.\r\n";
+const std::string kEmptyRun = "Scan started " + kStamp + "\r\nScan finished " + kStamp +
+                              "\r\nNo files were updated\\.\r\n={70}\r\n";
+
+class UpdaterProgram : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::filesystem::copy_file(KREVO_UPDATER_PATH, program_);
+    ::chmod(program_.c_str(), 0755);
+  }
+  RunResult Run(RunOptions options = {}, std::vector<std::string> args = {}) {
+    options.extraEnv.insert(options.extraEnv.end(), {"DISPLAY=", "WAYLAND_DISPLAY=", "LC_ALL=C"});
+    args.insert(args.begin(), program_);
+    return RunProcess(args, dir.Folder(), options);
+  }
+  std::string Log() { return ReadFile(dir / "updates.log"); }
+
+  TempDir dir;
+  std::string program_ = dir / "krevo-updater";
+};
+
+const char* kExclusiveError =
+    "Error: Could not open %skrevo.exe for exclusive access. Please ensure all users are out of "
+    "the system.\n";
+
+std::string Format(const char* pattern, const std::string& folder) {
+  char buf[512];
+  std::snprintf(buf, sizeof buf, pattern, folder.c_str());
+  return buf;
+}
+
+TEST_F(UpdaterProgram, WithoutTheMainExecutableItReportsAndRecordsAnEmptyRun) {
+  RunResult r = Run();
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_EQ(r.err, Format(kExclusiveError, dir.Folder()));
+  EXPECT_EQ(r.out, "");
+  EXPECT_TRUE(std::regex_match(Log(), std::regex(kHeader + kEmptyRun))) << Log();
+}
+
+TEST_F(UpdaterProgram, AMainExecutableHeldOpenElsewhereStopsTheRun) {
+  dir.Write("krevo.exe", "main");
+  BackgroundProcess user({"/bin/sleep", "60"}, dir / "krevo.exe");
+  RunResult r = Run();
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_EQ(r.err, Format(kExclusiveError, dir.Folder()));
+}
+
+TEST_F(UpdaterProgram, AFreeMainExecutableRunsToTheEndAndEachRunAppends) {
+  dir.Write("krevo.exe", "main");
+  RunResult first = Run();
+  EXPECT_EQ(first.exitCode, 0) << first.err;
+  EXPECT_EQ(first.err, "");
+  RunResult second = Run();
+  EXPECT_EQ(second.exitCode, 0) << second.err;
+  EXPECT_TRUE(std::regex_match(Log(), std::regex(kHeader + kEmptyRun + kEmptyRun))) << Log();
+}
+
+TEST_F(UpdaterProgram, RootFolderFromConfigIni) {
+  dir.Write("krevo.exe", "main");
+  std::filesystem::create_directory(dir / "root");
+  dir.Write("config.ini", "\xEF\xBB\xBF[Documents]\r\nRootFolder=" + dir.Folder() +
+                              "root/\r\n[Reports]\r\nRootFolder=" + dir.Folder() + "root/\r\n");
+  EXPECT_EQ(Run().exitCode, 0);
+  EXPECT_TRUE(std::regex_match(ReadFile(dir / "root/updates.log"), std::regex(kHeader + kEmptyRun)));
+  EXPECT_FALSE(std::filesystem::exists(dir / "updates.log"));
+}
+
+TEST_F(UpdaterProgram, ALogThatCannotBeWrittenIsReportedTwiceAndTheProgramEnds) {
+  dir.Write("krevo.exe", "main");
+  std::filesystem::create_directory(dir / "updates.log");
+  RunResult r = Run();
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err, "Krevo-updater: File access denied.\nKrevo-updater: I/O error 105.\n");
+}
+
+TEST_F(UpdaterProgram, TheCloseCommandBeforeTheRunStillWritesTheFooter) {
+  dir.Write("krevo.exe", "main");
+  RunOptions options;
+  options.signalWhen = [this] { return Log().find("Scan started") != std::string::npos; };
+  RunResult r = Run(options);
+  EXPECT_EQ(r.exitCode, 128 + SIGTERM);
+  EXPECT_TRUE(std::regex_match(Log(), std::regex(kHeader + kEmptyRun))) << Log();
+}
+
+TEST_F(UpdaterProgram, CommandLine) {
+  RunResult help = Run({}, {"--help"});
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_NE(help.out.find("Usage: krevo-updater"), std::string::npos);
+  RunResult bad = Run({}, {"--bogus"});
+  EXPECT_EQ(bad.exitCode, 64);
+  EXPECT_NE(bad.err.find("unknown argument '--bogus'"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(dir / "updates.log"));
+}
+
+}  // namespace
+}  // namespace krevo::test

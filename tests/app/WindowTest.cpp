@@ -1,0 +1,42 @@
+// The window under a virtual display: it opens borderless with its client
+// size, centred, and closes on its own when the run ends.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <regex>
+
+#include "tests/support/Process.h"
+#include "tests/support/TempDir.h"
+
+namespace krevo::test {
+namespace {
+
+TEST(Window, OpensWithItsSizeAndClosesOnItsOwn) {
+  if (::access("/usr/bin/xvfb-run", X_OK) != 0 || ::access("/usr/bin/xwininfo", X_OK) != 0)
+    GTEST_SKIP() << "xvfb-run or xwininfo is missing";
+  TempDir dir;
+  const std::string program = dir / "krevo-updater";
+  std::filesystem::copy_file(KREVO_UPDATER_PATH, program);
+  ::chmod(program.c_str(), 0755);
+  dir.Write("krevo.exe", "main");
+  // The script waits for the window to appear, lists it, and waits for the
+  // program to end.
+  const std::string script =
+      "./krevo-updater & pid=$!; "
+      "for i in $(seq 100); do xwininfo -root -tree | grep -q 'Krevo System' && break; sleep 0.05; done; "
+      "xwininfo -root -tree | grep 'Krevo System'; wait $pid; echo exit=$?";
+  RunResult r = RunProcess(
+      {"/usr/bin/xvfb-run", "-a", "-s", "-screen 0 1024x768x24", "/bin/sh", "-c", script},
+      dir.Folder());
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(r.out, m, std::regex(R"(606x241\+(\d+)\+(\d+))"))) << r.out;
+  EXPECT_EQ(std::stoi(m[1]), (1024 - 606) / 2);
+  EXPECT_EQ(std::stoi(m[2]), (768 - 241) / 2);
+  EXPECT_NE(r.out.find("exit=0"), std::string::npos) << r.out << r.err;
+  EXPECT_NE(ReadFile(dir / "updates.log").find("No files were updated."), std::string::npos);
+}
+
+}  // namespace
+}  // namespace krevo::test

@@ -1,0 +1,101 @@
+// CRC-32, code pages, streams and the dialog helpers.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "base/CodePage.h"
+#include "base/Crc32.h"
+#include "base/Dialogs.h"
+#include "base/Errors.h"
+#include "base/Streams.h"
+#include "tests/support/TempDir.h"
+
+namespace krevo::base {
+namespace {
+
+TEST(Crc32, MatchesTheZipCheckValueInOneGoAndInPieces) {
+  const char* text = "123456789";
+  EXPECT_EQ(Crc32(text, 9), 0xCBF43926u);
+  std::uint32_t running = 0xFFFFFFFFu;
+  running = UpdateCrc32(running, text, 4);
+  running = UpdateCrc32(running, text + 4, 5);
+  EXPECT_EQ(~running, 0xCBF43926u);
+  EXPECT_EQ(Crc32("", 0), 0u);
+}
+
+TEST(CodePage, ConvertsOemNamesToUtf8AndBack) {
+  EXPECT_EQ(OemToAnsi("plain/name.txt"), "plain/name.txt");
+  EXPECT_EQ(OemToAnsi("\x81" "ber\x94"), "\xC3\xBC" "ber\xC3\xB6");  // über, ö
+  EXPECT_EQ(OemToAnsi("\xE1\xFF\xB0"), "\xC3\x9F\xC2\xA0\xE2\x96\x91");  // ß, no-break space, ░
+  EXPECT_EQ(AnsiToOem("\xC3\xBC" "ber"), "\x81" "ber");
+  EXPECT_EQ(AnsiToOem("\xE2\x82\xAC"), "?");  // the euro sign is not in the table
+  EXPECT_EQ(AnsiToOem("\xC3"), "?");          // cut-off sequence
+  std::string all;
+  for (int c = 0x80; c < 0x100; ++c) all += static_cast<char>(c);
+  EXPECT_EQ(AnsiToOem(OemToAnsi(all)), all);
+}
+
+TEST(Streams, MemoryFileAndNullStreamsAgree) {
+  test::TempDir dir;
+  TMemoryStream memory;
+  memory.WriteBuffer("hello world", 11);
+  EXPECT_EQ(memory.Size(), 11);
+  memory.SetPosition(6);
+  char buf[16] = {};
+  EXPECT_EQ(memory.Read(buf, 16), 5);
+  EXPECT_STREQ(buf, "world");
+  EXPECT_THROW(memory.ReadBuffer(buf, 1), EReadError);
+  EXPECT_THROW(memory.Seek(-1, TSeekOrigin::soBeginning), EStreamError);
+
+  {
+    TFileStream file(dir / "f.bin", fmCreate);
+    EXPECT_EQ(file.CopyFrom(memory, 0), 11);
+    file.SetSize(5);
+    EXPECT_EQ(file.Size(), 5);
+  }
+  TMemoryStream loaded;
+  loaded.LoadFromFile(dir / "f.bin");
+  EXPECT_EQ(loaded.AsString(), "hello");
+  EXPECT_THROW(TFileStream(dir / "missing", fmOpenRead), EFOpenError);
+  EXPECT_THROW(TFileStream(dir / "no/such", fmCreate), EFCreateError);
+  EXPECT_THROW(TFileStream(dir.Folder(), fmOpenRead), EFOpenError);
+
+  TNullStream null;
+  null.WriteBuffer("abc", 3);
+  null.Seek(10, TSeekOrigin::soCurrent);
+  null.WriteBuffer("d", 1);
+  EXPECT_EQ(null.Size(), 14);
+  EXPECT_EQ(null.Read(buf, 4), 0);
+}
+
+TEST(Dialogs, DefaultsAndUnattendedAnswers) {
+  const auto ok = MakeButtons({mbOK});
+  const auto yesNo = MakeButtons({mbYes, mbNo});
+  const auto abortRetryIgnore = MakeButtons({mbAbort, mbRetry, mbIgnore});
+  const auto overwrite = MakeButtons({mbYes, mbNo, mbNoToAll, mbYesToAll});
+  EXPECT_EQ(DefaultButton(ok), mbOK);
+  EXPECT_EQ(DefaultButton(yesNo), mbYes);
+  EXPECT_EQ(DefaultButton(abortRetryIgnore), mbAbort);
+  EXPECT_EQ(UnattendedResult(ok), mrOk);
+  EXPECT_EQ(UnattendedResult(yesNo), mrNo);
+  EXPECT_EQ(UnattendedResult(overwrite), mrNo);
+  EXPECT_EQ(UnattendedResult(abortRetryIgnore), mrAbort);
+  EXPECT_EQ(UnattendedResult(MakeButtons({mbOK, mbCancel})), mrCancel);
+  // The silent service answers every dialog the unattended way.
+  std::string value = "keep";
+  EXPECT_EQ(Dialogs().MessageDlg("?", TMsgDlgType::mtConfirmation, yesNo), mrNo);
+  EXPECT_FALSE(Dialogs().InputQuery("c", "p", value));
+  EXPECT_EQ(value, "keep");
+}
+
+TEST(Dialogs, ErrorDisplayAppendsAFullStopAfterLettersAndDigits) {
+  EXPECT_EQ(ErrorDisplayText("File access denied"), "File access denied.");
+  EXPECT_EQ(ErrorDisplayText("I/O error 105"), "I/O error 105.");
+  EXPECT_EQ(ErrorDisplayText("Done."), "Done.");
+  EXPECT_EQ(ErrorDisplayText("What?"), "What?.");  // '?' sorts after '.'
+  EXPECT_EQ(ErrorDisplayText("a -"), "a -");
+  EXPECT_EQ(ErrorDisplayText(""), "");
+}
+
+}  // namespace
+}  // namespace krevo::base
