@@ -18,7 +18,11 @@ void TForm1::FormCreate() {
   FLastUpdate = UpdateLog.Open(FRootFolder, Clock());
 }
 
-void TForm1::FormClose() { UpdateLog.Close(FExtractedCount, Clock()); }
+void TForm1::FormClose() {
+  // Only a run that reached its end moves the date of the last update; after a
+  // failed run the packages it did not install must still look new.
+  UpdateLog.Close(FExtractedCount, Clock(), outcome_ != TRunOutcome::Completed);
+}
 
 void TForm1::Timer1Timer() {
   Timer1Enabled = false;

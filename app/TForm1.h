@@ -42,7 +42,8 @@ class TForm1 {
   // update log with its "Scan started " line. Throws what the log throws
   // (EInOutError); the steps after the failing one are skipped.
   void FormCreate();
-  // Writes the log footer and closes the log. Throws EInOutError.
+  // Writes the log footer and closes the log; unless the run reached its end,
+  // the log keeps its previous date. Throws EInOutError.
   void FormClose();
   // The update run, started once by the timer. Throws what the run's steps throw.
   void Timer1Timer();

@@ -1,5 +1,8 @@
 #include "app/UpdateLog.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include "base/FileSystem.h"
 
 namespace krevo::app {
@@ -14,10 +17,17 @@ std::string TUpdateLog::CountLine(int extractedCount) {
 
 base::TDateTime TUpdateLog::Open(const std::string& rootFolder, base::TDateTime now) {
   const std::string path = PathFor(rootFolder);
+  path_ = path;
   base::TDateTime lastUpdate = 0;
   // An existing log is always appended to, even when its date cannot be held
   // as a DOS date-time: emptying it would lose the record of every earlier run.
-  if (base::FileExists(path)) {
+  struct stat st;
+  created_ = !base::FileExists(path);
+  if (!created_) {
+    if (::stat(path.c_str(), &st) == 0) {
+      previousSeconds_ = st.st_mtim.tv_sec;
+      previousNanoseconds_ = st.st_mtim.tv_nsec;
+    }
     if (auto age = base::FileAge(path)) lastUpdate = base::DosDateTimeToDateTime(*age);
     file_.Append(path);
   } else {
@@ -31,20 +41,37 @@ base::TDateTime TUpdateLog::Open(const std::string& rootFolder, base::TDateTime 
 
 void TUpdateLog::AppendLine(const std::string& line) { file_.WriteLine(line); }
 
-void TUpdateLog::Close(int extractedCount, base::TDateTime now) {
+void TUpdateLog::Close(int extractedCount, base::TDateTime now, bool keepPreviousDate) {
+  // Closes and, when asked, restores the date on every way out.
   struct Closer {
-    base::TTextFile& file;
+    TUpdateLog& log;
+    bool restore;
     ~Closer() {
-      if (file.IsOpen()) try {
-          file.Close();
+      if (log.file_.IsOpen()) try {
+          log.file_.Close();
         } catch (...) {
         }
+      if (restore) log.RestoreDate();
     }
-  } closer{file_};
+  } closer{*this, keepPreviousDate && file_.IsOpen()};
   file_.WriteLine("Scan finished " + base::LogStamp(now));
   file_.WriteLine(CountLine(extractedCount));
   file_.WriteLine(std::string(70, '='));
   file_.Close();
+}
+
+void TUpdateLog::RestoreDate() const {
+  struct timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;
+  if (created_) {
+    times[1].tv_sec = base::DateTimeToTimeT(base::EncodeDate(2000, 1, 1));
+    times[1].tv_nsec = 0;
+  } else {
+    times[1].tv_sec = static_cast<time_t>(previousSeconds_);
+    times[1].tv_nsec = previousNanoseconds_;
+  }
+  ::utimensat(AT_FDCWD, path_.c_str(), times, 0);
 }
 
 }  // namespace krevo::app

@@ -29,12 +29,23 @@ class TUpdateLog final {
   // Writes "Scan finished " with the stamp of `now`, the count line and the
   // separator of 70 '=', then closes the log. Throws EInOutError; the log is
   // closed in every case.
-  void Close(int extractedCount, base::TDateTime now);
+  //
+  // The log's date is the date of the last update, so a run that failed must
+  // not move it: with `keepPreviousDate` the log gets back the modification
+  // time it had when opened, or 2000-01-01 00:00:00 local time when this run
+  // created it (below every package date, so the next run takes them all).
+  void Close(int extractedCount, base::TDateTime now, bool keepPreviousDate = false);
 
   bool IsOpen() const { return file_.IsOpen(); }
 
  private:
+  void RestoreDate() const;
+
   base::TTextFile file_;
+  std::string path_;
+  bool created_ = false;
+  long long previousSeconds_ = 0;
+  long previousNanoseconds_ = 0;
 };
 
 }  // namespace krevo::app

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <utime.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <regex>
 
@@ -10,6 +11,7 @@
 #include "app/UpdaterConfig.h"
 #include "base/DateTime.h"
 #include "base/Errors.h"
+#include "base/FileSystem.h"
 #include "tests/support/TempDir.h"
 
 namespace krevo::app {
@@ -132,6 +134,35 @@ TEST(UpdateLog, ALogThatCannotBeOpenedRaisesTheIoError) {
     ::chmod(locked.Folder().c_str(), 0500);
     EXPECT_EQ(OpenErrorCode(locked.Folder()), 5);
   }
+}
+
+std::time_t Modified(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 ? st.st_mtime : -1;
+}
+
+TEST(UpdateLog, AFailedRunLeavesTheDateOfTheLastUpdateAsItWas) {
+  TempDir dir;
+  const std::string path = dir / "updates.log";
+  TUpdateLog created;
+  created.Open(dir.Folder(), kStart);
+  created.Close(0, kEnd, true);
+  EXPECT_EQ(Modified(path), base::DateTimeToTimeT(EncodeDate(2000, 1, 1)));
+  EXPECT_EQ(base::FormatDateTime("YYMMDD", base::DosDateTimeToDateTime(*base::FileAge(path))), "000101");
+
+  const std::time_t before = base::DateTimeToTimeT(EncodeDate(2010, 4, 4) + EncodeTime(4, 4, 4));
+  struct utimbuf times = {before, before};
+  ASSERT_EQ(::utime(path.c_str(), &times), 0);
+  TUpdateLog failed;
+  failed.Open(dir.Folder(), kStart);
+  failed.Close(0, kEnd, true);
+  EXPECT_EQ(Modified(path), before);
+  TUpdateLog succeeded;
+  succeeded.Open(dir.Folder(), kStart);
+  succeeded.Close(0, kEnd);
+  EXPECT_GT(Modified(path), before);
+  const std::string content = ReadFile(path);
+  EXPECT_EQ(std::count(content.begin(), content.end(), '='), 3 * 70);
 }
 
 TEST(UpdateLog, ALogDatedBefore1980IsAppendedToNotEmptied) {

@@ -54,12 +54,21 @@ TEST_F(UpdaterProgram, WithoutTheMainExecutableItReportsAndRecordsAnEmptyRun) {
   EXPECT_TRUE(std::regex_match(Log(), std::regex(kHeader + kEmptyRun))) << Log();
 }
 
-TEST_F(UpdaterProgram, AMainExecutableHeldOpenElsewhereStopsTheRun) {
+std::filesystem::file_time_type Modified(const std::string& path) {
+  return std::filesystem::last_write_time(path);
+}
+
+TEST_F(UpdaterProgram, AMainExecutableHeldOpenElsewhereStopsTheRunAndKeepsTheLogDate) {
   dir.Write("krevo.exe", "main");
+  ASSERT_EQ(Run().exitCode, 0);
+  const auto lastUpdate = std::filesystem::file_time_type::clock::now() - std::chrono::hours(48);
+  std::filesystem::last_write_time(dir / "updates.log", lastUpdate);
   BackgroundProcess user({"/bin/sleep", "60"}, dir / "krevo.exe");
   RunResult r = Run();
   EXPECT_EQ(r.exitCode, 2);
   EXPECT_EQ(r.err, Format(kExclusiveError, dir.Folder()));
+  EXPECT_EQ(Modified(dir / "updates.log"), lastUpdate);
+  EXPECT_TRUE(std::regex_match(Log(), std::regex(kHeader + kEmptyRun + kEmptyRun))) << Log();
 }
 
 TEST_F(UpdaterProgram, AFreeMainExecutableRunsToTheEndAndEachRunAppends) {
