@@ -1,0 +1,48 @@
+#include "app/PackageListing.h"
+
+#include <charconv>
+
+#include "base/Errors.h"
+
+namespace krevo::app {
+namespace {
+
+// Blanks and control characters, as the integer conversion trims them.
+bool IsTrimmed(unsigned char c) { return c <= ' '; }
+
+}  // namespace
+
+std::int64_t ListingSize(const std::string& line) {
+  std::string text = line.size() > 29 ? line.substr(29, 10) : std::string();
+  std::size_t b = 0, e = text.size();
+  while (b < e && IsTrimmed(static_cast<unsigned char>(text[b]))) ++b;
+  while (e > b && IsTrimmed(static_cast<unsigned char>(text[e - 1]))) --e;
+  text = text.substr(b, e - b);
+  std::int64_t value = 0;
+  const char* first = text.data();
+  const char* last = text.data() + text.size();
+  if (first != last && *first == '+') ++first;  // a sign is part of a decimal integer
+  auto [end, ec] = std::from_chars(first, last, value);
+  if (text.empty() || ec != std::errc() || end != last || (first != text.data() && *first == '-'))
+    throw base::EConvertError("'" + text + "' is not a valid integer value");
+  return value;
+}
+
+std::string ListingPackageName(const std::string& line) {
+  return line.size() > 39 ? line.substr(39, 99) : std::string();
+}
+
+bool IsPlainFileName(const std::string& name) {
+  if (name.empty() || name == "." || name == "..") return false;
+  for (unsigned char c : name)
+    if (c == '/' || c == '\\' || c < ' ' || c == 0x7F) return false;
+  return true;
+}
+
+bool IsNewerThan(const std::string& packageName, base::TDateTime lastUpdate) {
+  const std::string nameDate = packageName.size() > 2 ? packageName.substr(2, 6) : std::string();
+  // std::string compares as unsigned bytes, a prefix first.
+  return nameDate > base::FormatDateTime("YYMMDD", lastUpdate);
+}
+
+}  // namespace krevo::app

@@ -1,0 +1,102 @@
+// The rules of the update run that are data: listing columns, the date filter,
+// the overwrite policy and the summary texts.
+#include <gtest/gtest.h>
+
+#include "app/OverwritePolicy.h"
+#include "app/PackageListing.h"
+#include "app/RunSummary.h"
+#include "base/DateTime.h"
+#include "base/Errors.h"
+
+namespace krevo::app {
+namespace {
+
+using base::EncodeDate;
+using base::EncodeTime;
+
+// A listing line with `size` right-aligned in characters 30-39 and `name`
+// from character 40, as an MS-DOS style listing lays them out.
+std::string Line(const std::string& size, const std::string& name) {
+  std::string line = "03-07-08  02:05PM           ";  // 28 characters
+  line += ' ';                                        // character 29
+  line += std::string(10 - std::min<std::size_t>(size.size(), 10), ' ') + size;
+  return line + name;
+}
+
+TEST(PackageListing, ReadsTheFixedColumns) {
+  const std::string line = Line("1048576", "up080307.zip");
+  ASSERT_EQ(line.find("up080307.zip"), 39u);
+  EXPECT_EQ(ListingSize(line), 1048576);
+  EXPECT_EQ(ListingPackageName(line), "up080307.zip");
+  EXPECT_EQ(ListingSize(Line("5368709120", "up.zip")), 5368709120LL);  // 5 GiB
+  EXPECT_EQ(ListingSize(Line("\t42\x01", "x")), 42);
+  EXPECT_EQ(ListingPackageName(Line("1", "up 080307 with blanks .zip ")), "up 080307 with blanks .zip ");
+  EXPECT_EQ(ListingPackageName(Line("1", std::string(120, 'n'))), std::string(99, 'n'));
+  EXPECT_EQ(ListingPackageName("short line"), "");
+
+  for (const std::string& bad : {std::string("12a"), std::string("-"), std::string("")}) {
+    try {
+      ListingSize(Line(bad, "up080307.zip"));
+      ADD_FAILURE() << bad;
+    } catch (const base::EConvertError& e) {
+      EXPECT_EQ(std::string(e.what()), "'" + bad + "' is not a valid integer value");
+    }
+  }
+  EXPECT_THROW(ListingSize("drwxr-xr-x 1 owner group"), base::EConvertError);
+}
+
+TEST(PackageListing, OnlyPlainFileNamesAreTaken) {
+  for (const char* good : {"up080307.zip", "up080307 final.zip", "up..zip"})
+    EXPECT_TRUE(IsPlainFileName(good)) << good;
+  for (const char* bad : {"", ".", "..", "../../etc/passwd", "up/080307.zip", "up\\x.zip",
+                          "up\r.zip", "up\x7f.zip"})
+    EXPECT_FALSE(IsPlainFileName(bad)) << bad;
+}
+
+TEST(PackageListing, DateFilterComparesTheNameDateAsText) {
+  const base::TDateTime march7 = EncodeDate(2008, 3, 7) + EncodeTime(9, 0, 0);
+  struct Case {
+    const char* name;
+    base::TDateTime lastUpdate;
+    bool taken;
+  };
+  for (Case c : {Case{"up080307.zip", march7, false}, Case{"up080308.zip", march7, true},
+                 Case{"up071231.zip", march7, false}, Case{"up000101.zip", EncodeDate(2099, 6, 1), false},
+                 Case{"up0803.zip", march7, false},  // '.' sorts before the digits
+                 Case{"up0803x.zip", march7, true}, Case{"up0803", march7, false},  // a prefix sorts first
+                 Case{"up", march7, false}, Case{"up\xff.zip", march7, true}}) {
+    EXPECT_EQ(IsNewerThan(c.name, c.lastUpdate), c.taken) << c.name;
+  }
+}
+
+std::uint32_t Dos(int y, int mo, int d, int h, int mi, int s) {
+  return static_cast<std::uint32_t>(y - 1980) << 25 | static_cast<std::uint32_t>(mo) << 21 |
+         static_cast<std::uint32_t>(d) << 16 | static_cast<std::uint32_t>(h) << 11 |
+         static_cast<std::uint32_t>(mi) << 5 | static_cast<std::uint32_t>(s / 2);
+}
+
+TEST(OverwritePolicy, ReplacesOnlyWhatThePackageHasNewer) {
+  const std::uint32_t installed = Dos(2008, 3, 1, 10, 0, 0);
+  EXPECT_TRUE(PackagedCopyIsNewer(Dos(2008, 3, 1, 10, 0, 2), installed));
+  EXPECT_FALSE(PackagedCopyIsNewer(installed, installed));
+  EXPECT_FALSE(PackagedCopyIsNewer(Dos(2008, 2, 29, 23, 59, 58), installed));
+  EXPECT_FALSE(PackagedCopyIsNewer(std::nullopt, installed));  // no archive date: keep
+  EXPECT_TRUE(PackagedCopyIsNewer(installed, std::nullopt));   // no file date: replace
+  EXPECT_FALSE(PackagedCopyIsNewer(std::nullopt, std::nullopt));
+  EXPECT_THROW(PackagedCopyIsNewer(0u, installed), base::EConvertError);
+}
+
+TEST(RunSummary, Texts) {
+  EXPECT_EQ(DownloadedSummary(2, 3),
+            "2 new updates were downloaded. Please restart krevo from your usual icon. 3 files "
+            "were updated.");
+  EXPECT_EQ(DownloadedSummary(1, 0),
+            "One new update was downloaded. Please restart krevo from your usual icon. No files "
+            "were updated.");
+  EXPECT_EQ(DownloadedSummary(1, 1),
+            "One new update was downloaded. Please restart krevo from your usual icon. 1 file was "
+            "updated.");
+}
+
+}  // namespace
+}  // namespace krevo::app
