@@ -29,7 +29,12 @@ std::string ReadProfileString(const std::string& path, const std::string& sectio
   if (!in) return defaultValue;
   std::ostringstream content;
   content << in.rdbuf();
-  std::string text = content.str();
+  return in.bad() ? defaultValue : ProfileStringFromText(content.str(), section, key, defaultValue);
+}
+
+std::string ProfileStringFromText(const std::string& content, const std::string& section,
+                                  const std::string& key, const std::string& defaultValue) {
+  std::string text = content;
   if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);
 
   std::istringstream lines(text);

@@ -18,4 +18,8 @@ namespace krevo::base {
 std::string ReadProfileString(const std::string& path, const std::string& section,
                               const std::string& key, const std::string& defaultValue);
 
+// The same lookup in an INI text already read.
+std::string ProfileStringFromText(const std::string& text, const std::string& section,
+                                  const std::string& key, const std::string& defaultValue);
+
 }  // namespace krevo::base

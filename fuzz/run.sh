@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Runs every fuzz target for SECONDS seconds each (default 20) on its corpus in
+# build/fuzz/corpus/NAME; exits non-zero on a crash, a leak or a time-out.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-20}
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz
+status=0
+for target in build/fuzz/fuzz/fuzz_*; do
+  [ -x "$target" ] || continue
+  name=$(basename "$target")
+  corpus=build/fuzz/corpus/$name
+  mkdir -p "$corpus"
+  [ -d "fuzz/seeds/$name" ] && cp -n fuzz/seeds/"$name"/* "$corpus"/ 2>/dev/null || true
+  echo "== $name for ${seconds}s"
+  if ! "$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+      -artifact_prefix="build/fuzz/$name-" "$corpus" 2>"build/fuzz/$name.log"; then
+    echo "$name failed; see build/fuzz/$name.log" >&2
+    tail -30 "build/fuzz/$name.log" >&2
+    status=1
+  fi
+done
+exit $status
