@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <iostream>
 
 #include "app/Application.h"
@@ -28,11 +29,11 @@ class DialogScope final {
 
 std::string Bar(const TProgressBar& bar) {
   constexpr int kWidth = 20;
-  const int range = bar.Max() - bar.Min();
-  const int filled = range > 0 ? (bar.Position() - bar.Min()) * kWidth / range : 0;
-  const int percent = range > 0 ? (bar.Position() - bar.Min()) * 100 / range : 0;
+  const double range = static_cast<double>(bar.Max() - bar.Min());
+  const double done = range > 0 ? static_cast<double>(bar.Position() - bar.Min()) / range : 0;
+  const int filled = static_cast<int>(done * kWidth);
   return "[" + std::string(filled, '#') + std::string(kWidth - filled, '.') + "] " +
-         std::to_string(percent) + "%";
+         std::to_string(static_cast<int>(done * 100)) + "%";
 }
 
 }  // namespace
@@ -41,6 +42,12 @@ void TConsoleHost::ProcessMessages() { std::cout.flush(); }
 
 void TConsoleHost::DrawBars(TForm1& form) {
   if (!barsOnTerminal_) return;
+  // A few redraws a second are enough to see progress; a full bar is always drawn.
+  const auto now = std::chrono::steady_clock::now();
+  const bool full = form.ProgressBar1.Position() == form.ProgressBar1.Max() ||
+                    form.ProgressBar2.Position() == form.ProgressBar2.Max();
+  if (!full && now - lastDraw_ < std::chrono::milliseconds(100)) return;
+  lastDraw_ = now;
   std::cerr << "\rDownload progress " << Bar(form.ProgressBar1) << "  Install progress "
             << Bar(form.ProgressBar2) << std::flush;
   barsDrawn_ = true;

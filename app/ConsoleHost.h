@@ -2,6 +2,7 @@
 // Runs the updater without a window: the same logic, with the list box's lines
 // on standard output, the progress bars on standard error when it is a
 // terminal, and the dialogs of TConsoleDialogs.
+#include <chrono>
 #include <string>
 
 #include "app/FormHost.h"
@@ -26,6 +27,7 @@ class TConsoleHost final : public TFormHost {
   bool terminated_ = false;
   bool barsOnTerminal_ = false;
   bool barsDrawn_ = false;
+  std::chrono::steady_clock::time_point lastDraw_;
 };
 
 }  // namespace krevo::app

@@ -4,13 +4,13 @@
 
 namespace krevo::app {
 
-void TProgressBar::SetMax(int max) {
+void TProgressBar::SetMax(std::int64_t max) {
   max_ = std::max(max, min_);
   position_ = std::min(position_, max_);
   Changed();
 }
 
-void TProgressBar::SetPosition(int position) {
+void TProgressBar::SetPosition(std::int64_t position) {
   position_ = std::clamp(position, min_, max_);
   Changed();
 }
