@@ -28,6 +28,7 @@ std::string PlainCaption(const std::string& caption, char* accelerator) {
 
 int TConsoleDialogs::MessageDlg(const std::string& text, base::TMsgDlgType type,
                                 base::TMsgDlgButtons buttons, const std::string& caption) {
+  Prepare();
   err_ << (caption.empty() ? base::DialogCaption(type) : caption) << ": " << text << std::endl;
   const bool onlyOk = buttons == base::MakeButtons({base::mbOK});
   if (!interactive_ || onlyOk) return base::UnattendedResult(buttons);
@@ -60,6 +61,7 @@ int TConsoleDialogs::MessageDlg(const std::string& text, base::TMsgDlgType type,
 
 bool TConsoleDialogs::InputQuery(const std::string& caption, const std::string& prompt,
                                  std::string& value) {
+  Prepare();
   err_ << caption << ": " << prompt << std::endl;
   if (!interactive_) return false;
   err_ << "  (an empty line keeps \"" << value << "\"; end of input cancels) " << prompt
@@ -72,6 +74,7 @@ bool TConsoleDialogs::InputQuery(const std::string& caption, const std::string& 
 }
 
 void TConsoleDialogs::ShowError(const std::string& title, const std::string& message) {
+  Prepare();
   err_ << title << ": " << message << std::endl;
 }
 

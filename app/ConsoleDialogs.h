@@ -3,6 +3,7 @@
 // stream as one "Caption: text" line. When a user is at a terminal, questions
 // are answered there; otherwise each dialog takes the answer that closing it
 // gives (OK, No, Abort, or Cancel for input).
+#include <functional>
 #include <istream>
 #include <ostream>
 
@@ -17,6 +18,9 @@ class TConsoleDialogs final : public base::TDialogService {
   TConsoleDialogs(std::istream& in, std::ostream& err, bool interactive)
       : in_(in), err_(err), interactive_(interactive) {}
 
+  // Called before a dialog writes anything (the host ends a progress line).
+  std::function<void()> BeforeOutput;
+
   int MessageDlg(const std::string& text, base::TMsgDlgType type, base::TMsgDlgButtons buttons,
                  const std::string& caption = "") override;
   bool InputQuery(const std::string& caption, const std::string& prompt,
@@ -24,6 +28,9 @@ class TConsoleDialogs final : public base::TDialogService {
   void ShowError(const std::string& title, const std::string& message) override;
 
  private:
+  void Prepare() {
+    if (BeforeOutput) BeforeOutput();
+  }
   std::istream& in_;
   std::ostream& err_;
   bool interactive_;

@@ -53,9 +53,16 @@ void TConsoleHost::DrawBars(TForm1& form) {
   barsDrawn_ = true;
 }
 
+void TConsoleHost::EndBarLine() {
+  if (barsDrawn_) std::cerr << '\n';
+  barsDrawn_ = false;
+}
+
 void TConsoleHost::Attach(TForm1& form) {
-  form.ListBox1.OnChange = [&form](base::TStringList::TChange change, int index) {
-    if (change != base::TStringList::TChange::Cleared) std::cout << form.ListBox1[index] << '\n';
+  form.ListBox1.OnChange = [this, &form](base::TStringList::TChange change, int index) {
+    if (change == base::TStringList::TChange::Cleared) return;
+    EndBarLine();
+    std::cout << form.ListBox1[index] << std::endl;
   };
   form.ProgressBar1.OnChange = [this, &form] { DrawBars(form); };
   form.ProgressBar2.OnChange = [this, &form] { DrawBars(form); };
@@ -65,6 +72,7 @@ int TConsoleHost::Run(const std::string& title, const std::string& executableFol
   InstallCloseSignals();
   barsOnTerminal_ = ::isatty(STDERR_FILENO) == 1;
   TConsoleDialogs dialogs(std::cin, std::cerr, ::isatty(STDIN_FILENO) == 1);
+  dialogs.BeforeOutput = [this] { EndBarLine(); };
   DialogScope scope(dialogs);
   TApplication application(title);
   TForm1 form(*this, application, executableFolder);
@@ -82,7 +90,7 @@ int TConsoleHost::Run(const std::string& title, const std::string& executableFol
     TakeCloseSignal();
   }
   if (!form.Closed()) form.Close();
-  if (barsDrawn_) std::cerr << '\n';
+  EndBarLine();
   std::cout.flush();
   return ConsoleExitStatus(form.Outcome(), application.ErrorShown(), closing);
 }

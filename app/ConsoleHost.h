@@ -24,6 +24,7 @@ class TConsoleHost final : public TFormHost {
  private:
   void Attach(TForm1& form);
   void DrawBars(TForm1& form);
+  void EndBarLine();
   bool terminated_ = false;
   bool barsOnTerminal_ = false;
   bool barsDrawn_ = false;
