@@ -32,8 +32,8 @@ enum class TNetMessage {
   WS2LoadError,           // "Error on loading Winsock2 library (%s)"
   WS2CallError,           // "Error on call Winsock2 library function %s"
   CommandNotSupported,    // "Command not supported."
-  InvalidPassiveReply,    // "Invalid passive mode reply: " (mended fault, issue 4)
-  InvalidCommandArgument,  // "Invalid character in FTP command argument" (mended fault)
+  InvalidPassiveReply,    // "Invalid passive mode reply: %s"
+  InvalidCommandArgument,  // "Invalid character in FTP command argument"
 };
 
 // The format text of a row ("%s" and "%d" mark the arguments).
