@@ -212,13 +212,17 @@ void TNetTCPConnection::ReadExact(void* buffer, std::int64_t count) {
 
 void TNetTCPConnection::ReadToStream(base::TStream& stream, std::int64_t byteCount,
                                      bool untilClosed) {
+  bool announcedByPeer = false;
   if (!untilClosed && byteCount == -1) {
     std::uint8_t b[4];
     ReadExact(b, 4);
     byteCount = static_cast<std::int32_t>(static_cast<std::uint32_t>(b[0]) << 24 | b[1] << 16 |
                                           b[2] << 8 | b[3]);
+    announcedByPeer = true;
   }
-  if (byteCount >= 0) {
+  // A count the peer announced does not size the stream up front: a lying peer
+  // could make a memory stream allocate 2 GiB before sending a byte.
+  if (byteCount >= 0 && !announcedByPeer) {
     const std::int64_t pos = stream.Position();
     stream.SetSize(pos + byteCount);
     stream.SetPosition(pos);

@@ -109,7 +109,9 @@ class TNetTCPConnection : public TNetComponent {
   void ReadExact(void* buffer, std::int64_t count);
   // With 64-bit counts: `byteCount` bytes (-1 without
   // `untilClosed`: a 4-byte big-endian count first), or everything until the
-  // peer closes, however long.
+  // peer closes, however long. A caller's count grows the stream up front; a
+  // count read from the peer does not. The stream is cut at its position after
+  // the read, whether it succeeds or fails.
   void ReadToStream(base::TStream& stream, std::int64_t byteCount = -1, bool untilClosed = false);
   // Sends every byte (or collects them in an open write buffer).
   void WriteBlock(const void* buffer, std::int64_t count, bool immediate = false);

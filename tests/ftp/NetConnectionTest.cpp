@@ -2,6 +2,7 @@
 // until-closed reads, work events, the peer's close and reset.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -145,6 +146,32 @@ TEST(NetConnection, ReadsACountedBlockAndFailsWhenThePeerClosesEarly) {
   base::TMemoryStream cut;
   EXPECT_THROW(client.ReadToStream(cut, 10, false), ENetConnClosedGracefully);
   EXPECT_EQ(cut.Size(), 0);  // nothing was taken out of the buffer; the grown stream is cut back
+}
+
+// A memory stream that remembers the largest size it was given.
+class TWatchedStream final : public base::TStream {
+ public:
+  std::int64_t largest = 0;
+  base::TMemoryStream data;
+  std::int64_t Read(void* b, std::int64_t n) override { return data.Read(b, n); }
+  std::int64_t Write(const void* b, std::int64_t n) override {
+    largest = std::max(largest, data.Position() + n);
+    return data.Write(b, n);
+  }
+  std::int64_t Seek(std::int64_t o, base::TSeekOrigin origin) override { return data.Seek(o, origin); }
+  void SetSize(std::int64_t size) override {
+    largest = std::max(largest, size);
+    data.SetSize(size);
+  }
+};
+
+TEST(NetConnection, ACountAnnouncedByThePeerDoesNotSizeTheStream) {
+  TScriptedPeer peer([](TPeerConnection& c, int) { c.Send(std::string("\x7f\xff\xff\xff", 4) + "tiny"); });
+  TNetTCPClient client;
+  Open(client, peer);
+  TWatchedStream stream;
+  EXPECT_THROW(client.ReadToStream(stream), ENetConnClosedGracefully);
+  EXPECT_LT(stream.largest, 1 << 20);
 }
 
 TEST(NetConnection, NestedWorkBracketsFireOneBeginAndOneEnd) {
