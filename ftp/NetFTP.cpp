@@ -1,19 +1,9 @@
 #include "ftp/NetFTP.h"
 
 #include "base/FileSystem.h"
+#include "ftp/NetText.h"
 
 namespace krevo::ftp {
-namespace {
-
-std::string TrimBlanks(const std::string& s) {
-  std::size_t b = 0, e = s.size();
-  while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
-  while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
-  return s.substr(b, e - b);
-}
-
-}  // namespace
-
 void CheckCommandArgument(const std::string& arg) {
   if (arg.find_first_of("\r\n") != std::string::npos)
     throw ENetException(TNetMessage::InvalidCommandArgument);

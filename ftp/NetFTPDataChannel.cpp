@@ -4,6 +4,7 @@
 
 #include "ftp/NetFTP.h"
 #include "ftp/NetSimpleServer.h"
+#include "ftp/NetText.h"
 
 namespace krevo::ftp {
 namespace {
@@ -62,11 +63,7 @@ void TNetFTP::PrepareDataChannel(TNetTCPConnection& channel) {
 
 void TNetFTP::QueryPassiveEndpoint(std::string& host, int& port) {
   SendCommand("PASV", 227);
-  std::string text = LastReply().Text.Count() > 0 ? LastReply().Text[0] : std::string();
-  std::size_t b = 0, e = text.size();
-  while (b < e && static_cast<unsigned char>(text[b]) <= ' ') ++b;
-  while (e > b && static_cast<unsigned char>(text[e - 1]) <= ' ') --e;
-  text = text.substr(b, e - b);
+  const std::string text = TrimBlanks(LastReply().Text.Count() > 0 ? LastReply().Text[0] : std::string());
   std::string replyHost;
   if (!ParsePassiveReply(text, replyHost, port))
     throw ENetException(NetMessage(TNetMessage::InvalidPassiveReply, {text}));

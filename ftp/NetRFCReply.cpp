@@ -2,6 +2,8 @@
 
 #include <limits>
 
+#include "ftp/NetText.h"
+
 namespace krevo::ftp {
 namespace {
 
@@ -19,13 +21,6 @@ std::int32_t ToIntDef0(const std::string& s) {
     if (v > std::numeric_limits<std::int32_t>::max()) return 0;
   }
   return static_cast<std::int32_t>(negative ? -v : v);
-}
-
-std::string Trim(const std::string& s) {
-  std::size_t b = 0, e = s.size();
-  while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
-  while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
-  return s.substr(b, e - b);
 }
 
 }  // namespace
@@ -56,7 +51,7 @@ void TNetRFCReply::Assign(const TNetRFCReply& other) {
 void TNetRFCReply::ParseLines(const std::vector<std::string>& lines) {
   Clear();
   if (lines.empty()) return;
-  std::string code = Trim(lines[0].substr(0, 4));
+  std::string code = TrimBlanks(lines[0].substr(0, 4));
   if (code.size() == 4 && code[3] == '-') code.resize(3);
   SetTextCode(code);
   for (const auto& line : lines) Text.Add(line.size() > 4 ? line.substr(4) : std::string());

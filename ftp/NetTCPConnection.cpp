@@ -5,6 +5,7 @@
 
 #include "base/FileSystem.h"
 #include "ftp/NetStack.h"
+#include "ftp/NetText.h"
 
 namespace krevo::ftp {
 
@@ -188,11 +189,8 @@ std::string TNetTCPConnection::ReadTextLine(const std::string& terminator, int t
 
 std::string TNetTCPConnection::ReadNonEmptyLine(int maxTries) {
   for (int i = 0; i < maxTries; ++i) {
-    std::string line = ReadTextLine("\n", -1, -1);
-    std::size_t b = 0, e = line.size();
-    while (b < e && static_cast<unsigned char>(line[b]) <= ' ') ++b;
-    while (e > b && static_cast<unsigned char>(line[e - 1]) <= ' ') --e;
-    if (e > b) return line.substr(b, e - b);
+    std::string line = TrimBlanks(ReadTextLine("\n", -1, -1));
+    if (!line.empty()) return line;
   }
   return {};
 }
