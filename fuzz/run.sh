@@ -7,8 +7,7 @@ seconds=${1:-20}
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 status=0
-for target in build/fuzz/fuzz/fuzz_*; do
-  [ -x "$target" ] || continue
+for target in $(find build/fuzz/fuzz -type f -perm -u+x -name '*fuzz*' | sort); do
   name=$(basename "$target")
   corpus=build/fuzz/corpus/$name
   mkdir -p "$corpus"

@@ -1,0 +1,151 @@
+#pragma once
+// TNetFTP: the File Transfer Protocol client (RFC 959). The control connection
+// carries commands and replies through the reply layer of TNetTCPConnection;
+// each listing or retrieval opens a data channel of its own (passive: a second
+// TNetTCPClient; active: a TNetSimpleServer), closed before the call returns.
+// Every operation blocks; events fire on the calling thread inside the calls.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "base/Streams.h"
+#include "base/StringList.h"
+#include "ftp/NetTCPClient.h"
+
+namespace krevo::ftp {
+
+enum TNetFTPTransferType { ftASCII, ftBinary };
+
+enum TNetFtpProxyType {
+  fpcmNone,
+  fpcmUserSite,
+  fpcmSite,
+  fpcmOpen,
+  fpcmUserPass,
+  fpcmTransparent,
+  fpcmHttpProxyWithFtp,
+};
+
+struct TNetFtpProxySettings {
+  TNetFtpProxyType ProxyType = fpcmNone;
+  std::string Host;
+  std::string UserName;
+  std::string Password;
+  int Port = 0;
+};
+
+using TNetFtpAfterGet = std::function<void(TNetComponent* ASender, base::TStream& VStream)>;
+
+// Parses the text of a 227 reply: the part between the first "(" and the first
+// ")", or else the part after the last space, as six comma-separated numbers
+// 0..255. Returns false for anything else.
+bool ParsePassiveReply(const std::string& text, std::string& host, int& port);
+
+// Splits listing data into lines: each run of bytes up to CR, LF or CR LF is
+// one line, exactly as received; a last line without a line end counts; text
+// after a NUL byte is dropped.
+void SplitListingLines(const std::string& data, base::TStringList& lines);
+
+class TNetFTP final : public TNetTCPClient {
+ public:
+  TNetFTP();
+  ~TNetFTP() override;
+
+  // --- Published properties (Host and Port come from TNetTCPClient; Port
+  // defaults to 21).
+  std::string Username;
+  std::string Password;
+  bool Passive = false;
+  // With False (the default) the passive data connection goes to the address
+  // the control connection is connected to, with the port from the 227 reply:
+  // a server cannot send the client elsewhere. True uses the reply's address.
+  bool PassiveUseReplyHost = false;
+  TNetFtpProxySettings ProxySettings;
+  TNotifyEvent OnAfterClientLogin;
+  TNetFtpAfterGet OnAfterGet;
+
+  TNetFTPTransferType TransferType() const { return transferType_; }
+  // A different type while no transfer runs is stored and, when connected, sent
+  // at once (TYPE A / TYPE I, reply 200). The same type, or any type while a
+  // transfer runs, is ignored.
+  void SetTransferType(TNetFTPTransferType type);
+
+  TNetRFCReply& LoginReply() { return loginReply_; }
+  // The server's answer to SYST, or "Unknown".
+  const std::string& SystemDescription() const { return systemDescription_; }
+  // The lines of the last listing.
+  const base::TStringList& ListingLines() const { return listingLines_; }
+  // The data connection while a transfer runs, else null.
+  TNetTCPConnection* TransferLink() const { return transferLink_.get(); }
+
+  // Connects, reads the 220 greeting, and with `autoLogin` logs in, sends TYPE
+  // and SYST. Any failure after the connect began closes the session again and
+  // propagates: the socket error (refused, unknown host), or
+  // ENetProtocolReplyError with the server's code and text. A user name or
+  // password holding CR or LF raises ENetException before anything is sent.
+  void OpenSession(bool autoLogin = true, int timeout = -1);
+  // The login sequence for ProxySettings.ProxyType; the last reply goes to
+  // LoginReply. fpcmHttpProxyWithFtp raises ENetException "Command not supported.".
+  void SendCredentials();
+  // TYPE A or TYPE I, reply 200.
+  void ApplyTransferType();
+  // CWD name, reply 200 or 250; otherwise ENetProtocolReplyError.
+  void EnterDirectory(const std::string& name);
+  // LIST (withDetails) or NLST with `specifier` over a data channel; the raw
+  // lines go to `lines` (may be null; its contents are replaced) and to
+  // ListingLines.
+  void FetchListing(base::TStringList* lines, const std::string& specifier, bool withDetails);
+  // Downloads `remote` into the file `local`. An existing file is replaced with
+  // canOverwrite and no usable resume, continued at its end without
+  // canOverwrite and with a resume the server accepts; any other combination
+  // raises ENetFTPFileAlreadyExists before any command is sent. The file is
+  // closed in every case; a failed transfer leaves what was written. Throws
+  // base::EStreamError family errors when the file cannot be created or opened.
+  void RetrieveFile(const std::string& remote, const std::string& local, bool canOverwrite,
+                    bool resume);
+  // Downloads `remote` into `stream` (borrowed) from its position; with resume
+  // (and a server that accepts REST) "REST <position>" goes first.
+  void RetrieveIntoStream(const std::string& remote, base::TStream& stream, bool resume);
+  // Whether the server accepts REST: asked once in the life of the object
+  // ("REST 1", then "REST 0" to undo it), remembered across connections.
+  bool ServerAcceptsRestart();
+
+  // --- Data channel.
+  // One transfer: data channel, optional REST, the command (125/150/154), the
+  // data until the server closes it, the end reply (225/226/250). An abort
+  // reported by the server (426 or 450, then 226 or 225) raises
+  // ENetProtocolReplyError with the 426/450 code and text after the second reply
+  // is read and status ftpAborted is reported.
+  void RunDataTransfer(const std::string& command, base::TStream& stream, bool resume);
+  // PASV (227) and its address. Throws ENetException "Invalid passive mode
+  // reply: <text>" for a reply without six numbers 0..255.
+  void QueryPassiveEndpoint(std::string& host, int& port);
+  // PORT a,b,c,d,hi,lo (200) for a listener.
+  void AnnouncePort(const TNetSocketHandle& listenBinding);
+  virtual void DoOnAfterGet(base::TStream& stream);
+  // Sends ABOR when connected (no reply is read), then CloseDataChannel. Safe
+  // inside a work event.
+  virtual void AbortTransfer();
+  // Drops the data channel's socket, when there is one.
+  virtual void CloseDataChannel();
+  // Hands the data channel the buffer sizes, the work events and ReadTimeout.
+  void PrepareDataChannel(TNetTCPConnection& channel);
+
+ private:
+  void SendUserPass(const std::string& user, const std::string& password);
+  void FinishTransfer();
+
+  TNetFTPTransferType transferType_ = ftBinary;
+  TNetRFCReply loginReply_;
+  std::string systemDescription_;
+  base::TStringList listingLines_;
+  bool restartProbed_ = false;
+  bool restartSupported_ = false;
+  std::unique_ptr<TNetTCPConnection> transferLink_;
+};
+
+// Raises ENetException "Invalid character in FTP command argument" when `arg`
+// holds CR or LF, which would end the command line early.
+void CheckCommandArgument(const std::string& arg);
+
+}  // namespace krevo::ftp

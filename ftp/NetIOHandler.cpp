@@ -1,0 +1,69 @@
+#include "ftp/NetIOHandler.h"
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+
+#include "ftp/NetExceptions.h"
+
+namespace krevo::ftp {
+
+void TNetIOHandlerSocket::Open() {
+  if (!binding_)
+    binding_ = std::make_unique<TNetSocketHandle>();
+  else
+    binding_->CloseSocket();
+}
+
+void TNetIOHandlerSocket::Close() {
+  if (binding_) binding_->CloseSocket();
+}
+
+bool TNetIOHandlerSocket::Connected() const { return binding_ && binding_->HandleAllocated(); }
+
+void TNetIOHandlerSocket::ConnectClient(const std::string& host, int port,
+                                        const std::string& boundIP, int boundPort,
+                                        int boundPortMin, int boundPortMax, int timeout) {
+  if (!binding_) Open();
+  TNetStack& stack = Stack();
+  bool socks = SocksInfo.Version != svNoSocks;
+  const std::string& target = socks ? SocksInfo.Host : host;
+  int targetPort = socks ? SocksInfo.Port : port;
+
+  binding_->AllocateSocket(SOCK_STREAM, 0);
+  binding_->IP = boundIP;
+  binding_->Port = boundPort;
+  binding_->ClientPortMin = boundPortMin;
+  binding_->ClientPortMax = boundPortMax;
+  binding_->Bind();
+
+  if (!TNetStack::IsDottedAddress(target)) DoStatus(hsResolving, target);
+  binding_->SetPeer(stack.LookUpHostAddress(target), targetPort);
+  if (!UseNagle) {
+    int one = 1;
+    stack.CheckSocketResult(
+        stack.SetSocketOption(binding_->Handle(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one));
+  }
+  DoStatus(hsConnecting, binding_->PeerIP());
+  if (timeout == -1 || timeout == 0)
+    stack.CheckSocketResult(binding_->Connect());
+  else
+    binding_->ConnectWithTimeout(timeout);
+  if (socks) throw ENetException(TNetMessage::CommandNotSupported);
+}
+
+bool TNetIOHandlerSocket::Readable(int ms) {
+  if (!binding_) throw ENetConnClosedGracefully();
+  return binding_->PollReadable(ms);
+}
+
+std::int64_t TNetIOHandlerSocket::Recv(void* buffer, std::int64_t length) {
+  if (!Connected()) throw ENetClosedSocket();
+  return binding_->Recv(buffer, length);
+}
+
+std::int64_t TNetIOHandlerSocket::Send(const void* buffer, std::int64_t length) {
+  if (!Connected()) throw ENetClosedSocket();
+  return binding_->Send(buffer, length);
+}
+
+}  // namespace krevo::ftp

@@ -1,0 +1,63 @@
+#pragma once
+// Starts an FTP server process for a test and stops it in the destructor: the
+// real server (pyftpdlib, tests/ftp/ftp_server.py) with a home folder and an
+// account, or the scripted fake server (tests/ftp/fake_ftp_server.py) with a
+// scenario. Both listen on 127.0.0.1 with an ephemeral port, read from the
+// first line of their standard output.
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace krevo::ftp::test {
+
+class TFtpServerProcess {
+ public:
+  // Runs /usr/bin/python3 with `script` (relative to the source tree) and
+  // `args`. Throws std::runtime_error when the server does not start within 20 s.
+  TFtpServerProcess(const std::string& script, const std::vector<std::string>& args);
+  ~TFtpServerProcess();
+  TFtpServerProcess(const TFtpServerProcess&) = delete;
+  TFtpServerProcess& operator=(const TFtpServerProcess&) = delete;
+
+  int Port() const { return port_; }
+
+ private:
+  void Stop();
+  pid_t pid_ = -1;
+  int port_ = 0;
+};
+
+// The real server serving `root` to user/password (the updater's account by
+// default); `listing` "dos" (the update server's style) or "unix".
+struct TRealFtpServer : TFtpServerProcess {
+  explicit TRealFtpServer(const std::string& root, const std::string& listing = "dos",
+                          const std::string& user = "krevoftp", const std::string& password = "q7wz2kp")
+      : TFtpServerProcess("tests/ftp/ftp_server.py",
+                          {"--root", root, "--listing", listing, "--user", user, "--password", password}) {}
+};
+
+// The scripted server running `scenario`; every command line it receives is
+// appended to the file `transcript`.
+struct TFakeFtpServer : TFtpServerProcess {
+  TFakeFtpServer(const std::string& scenario, const std::string& transcript)
+      : TFtpServerProcess("tests/ftp/fake_ftp_server.py", {scenario, "--transcript", transcript}) {}
+};
+
+// A fresh temporary folder, removed with everything in it by the destructor.
+class TTempFolder {
+ public:
+  TTempFolder();
+  ~TTempFolder();
+  TTempFolder(const TTempFolder&) = delete;
+  TTempFolder& operator=(const TTempFolder&) = delete;
+  const std::string& Path() const { return path_; }
+  // Writes `bytes` to the file `relative` below the folder, creating folders.
+  void WriteFile(const std::string& relative, const std::string& bytes) const;
+  std::string ReadFile(const std::string& relative) const;
+
+ private:
+  std::string path_;
+};
+
+}  // namespace krevo::ftp::test

@@ -1,0 +1,186 @@
+// The FTP session against the scripted fake server: what a real server will
+// not do on demand, with the exact command transcript.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "ftp/NetFTP.h"
+#include "tests/ftp/FtpServerFixture.h"
+
+namespace krevo::ftp {
+namespace {
+
+using test::TFakeFtpServer;
+using test::TTempFolder;
+
+class NetFTPScripted : public ::testing::Test {
+ protected:
+  // Starts `scenario` and points `ftp` at it.
+  std::unique_ptr<TFakeFtpServer> Start(TNetFTP& ftp, const std::string& scenario) {
+    transcriptFile = folder.Path() + "/" + scenario + std::to_string(++started) + ".txt";
+    auto server = std::make_unique<TFakeFtpServer>(scenario, transcriptFile);
+    ftp.SetHost("127.0.0.1");
+    ftp.SetPort(server->Port());
+    ftp.Username = "krevoftp";
+    ftp.Password = "q7wz2kp";
+    ftp.Passive = true;
+    ftp.ReadTimeout = 20000;
+    return server;
+  }
+  // The command lines the server received, without their CR LF.
+  std::vector<std::string> Transcript(std::unique_ptr<TFakeFtpServer>& server) {
+    server.reset();
+    std::string text = folder.ReadFile(transcriptFile.substr(folder.Path().size() + 1));
+    std::vector<std::string> lines;
+    for (std::size_t start = 0, end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
+      lines.push_back(text.substr(start, end - start));
+    return lines;
+  }
+  TTempFolder folder;
+  std::string transcriptFile;
+  int started = 0;
+};
+
+TEST_F(NetFTPScripted, TheUpdatersExchangeWordForWord) {
+  TNetFTP ftp;
+  auto server = Start(ftp, "plain");
+  ftp.OpenSession(true, -1);
+  ftp.EnterDirectory("krevo");
+  ftp.EnterDirectory("updates");
+  base::TStringList lines;
+  ftp.FetchListing(&lines, "up*.zip", true);
+  ftp.CloseSession();
+  EXPECT_EQ(lines.Lines(), (std::vector<std::string>{"line one", "line two"}));
+  EXPECT_EQ(Transcript(server), (std::vector<std::string>{"USER krevoftp", "PASS q7wz2kp", "TYPE I", "SYST",
+                                                          "CWD krevo", "CWD updates", "PASV", "LIST up*.zip"}));
+
+  server = Start(ftp, "plain");
+  ftp.OpenSession(true, -1);
+  const std::string path = folder.Path() + "/up080101.zip";
+  ftp.RetrieveFile("up080101.zip", path, true, true);
+  ftp.RetrieveFile("up080102.zip", folder.Path() + "/up080102.zip", true, true);
+  ftp.CloseSession();
+  EXPECT_EQ(folder.ReadFile("up080101.zip").size(), 80000u);
+  EXPECT_EQ(Transcript(server),
+            (std::vector<std::string>{"USER krevoftp", "PASS q7wz2kp", "TYPE I", "SYST", "REST 1", "REST 0", "PASV",
+                                      "REST 0", "RETR up080101.zip", "PASV", "REST 0", "RETR up080102.zip"}));
+
+  // The restart probe belongs to the object, not to the connection.
+  server = Start(ftp, "plain");
+  ftp.OpenSession(true, -1);
+  ftp.RetrieveFile("up080103.zip", folder.Path() + "/up080103.zip", true, true);
+  ftp.CloseSession();
+  EXPECT_EQ(Transcript(server), (std::vector<std::string>{"USER krevoftp", "PASS q7wz2kp", "TYPE I", "SYST", "PASV",
+                                                          "REST 0", "RETR up080103.zip"}));
+}
+
+TEST_F(NetFTPScripted, MultiLineGreetingUserAcceptedAndSystRefusedWith500) {
+  TNetFTP ftp;
+  auto server = Start(ftp, "multiline-greeting");
+  ftp.OpenSession(true, -1);
+  EXPECT_EQ(ftp.GreetingReply().Text.Lines(), (std::vector<std::string>{"Welcome", "to the", "fake server."}));
+  EXPECT_EQ(ftp.SystemDescription(), "Unknown");
+  ftp.CloseSession();
+  EXPECT_EQ(Transcript(server), (std::vector<std::string>{"USER krevoftp", "TYPE I", "SYST"}));
+}
+
+TEST_F(NetFTPScripted, Syst502FailsTheOpenAndClosesTheSession) {
+  TNetFTP ftp;
+  int disconnected = 0;
+  ftp.OnDisconnected = [&](TNetComponent*) { ++disconnected; };
+  auto server = Start(ftp, "syst-502");
+  try {
+    ftp.OpenSession(true, -1);
+    FAIL() << "no exception";
+  } catch (const ENetProtocolReplyError& e) {
+    EXPECT_EQ(e.ReplyCode, 502);
+  }
+  EXPECT_FALSE(ftp.IsLinkOpen());
+  EXPECT_EQ(disconnected, 1);
+  server = Start(ftp, "plain");
+  ftp.OpenSession(true, -1);  // no "Already connected."
+  ftp.CloseSession();
+}
+
+TEST_F(NetFTPScripted, PassiveRepliesAreCheckedAndTheControlHostIsUsed) {
+  const struct {
+    const char* scenario;
+    const char* error;  // null: the transfer works
+  } cases[] = {
+      {"pasv-no-parens", nullptr},
+      {"pasv-elsewhere", nullptr},  // names 127.0.0.2: ignored, the control peer is used
+      {"pasv-bad-number", "Invalid passive mode reply: Entering Passive Mode (127,0,0,300,"},
+      {"pasv-missing-number", "Invalid passive mode reply: Entering Passive Mode (127,0,0,"},
+  };
+  for (const auto& tc : cases) {
+    TNetFTP ftp;
+    auto server = Start(ftp, tc.scenario);
+    ftp.OpenSession(true, -1);
+    base::TMemoryStream stream;
+    try {
+      ftp.RetrieveIntoStream("file.bin", stream, false);
+      EXPECT_EQ(tc.error, nullptr) << tc.scenario;
+      EXPECT_EQ(stream.Size(), 80000) << tc.scenario;
+    } catch (const ENetException& e) {
+      ASSERT_NE(tc.error, nullptr) << tc.scenario << ": " << e.what();
+      EXPECT_EQ(std::string(e.what()).rfind(tc.error, 0), 0u) << e.what();
+    }
+    ftp.CloseSession();
+  }
+  // Trusting the reply's address goes where the reply says (127.0.0.2, where
+  // nothing listens).
+  TNetFTP ftp;
+  ftp.PassiveUseReplyHost = true;
+  auto server = Start(ftp, "pasv-elsewhere");
+  ftp.OpenSession(true, -1);
+  base::TMemoryStream stream;
+  EXPECT_THROW(ftp.RetrieveIntoStream("file.bin", stream, false), ENetSocketError);
+  ftp.CloseSession();
+}
+
+TEST_F(NetFTPScripted, AnAbortedTransferIsAnError) {
+  TNetFTP ftp;
+  std::vector<std::string> statuses;
+  ftp.OnStatus = [&](TNetComponent*, TNetStatus s, const std::string& text) {
+    if (s == ftpAborted || s == ftpReady) statuses.push_back(text);
+  };
+  auto server = Start(ftp, "abort");
+  ftp.OpenSession(true, -1);
+  base::TMemoryStream stream;
+  try {
+    ftp.RetrieveIntoStream("file.bin", stream, false);
+    FAIL() << "no exception";
+  } catch (const ENetProtocolReplyError& e) {
+    EXPECT_EQ(e.ReplyCode, 426);
+    EXPECT_STREQ(e.what(), "Connection closed; transfer aborted.\r\n");
+  }
+  EXPECT_EQ(stream.Size(), 1000);
+  EXPECT_EQ(statuses, (std::vector<std::string>{"Connection established", "Transfer complete", "Transfer aborted"}));
+  // Both end replies were read: the next command gets its own answer.
+  ftp.EnterDirectory("next");
+  ftp.CloseSession();
+}
+
+TEST_F(NetFTPScripted, BrokenConnectionsAndRefusedRestart) {
+  for (const char* scenario : {"drop-control", "reset-data", "retr-refused"}) {
+    TNetFTP ftp;
+    auto server = Start(ftp, scenario);
+    ftp.OpenSession(true, -1);
+    base::TMemoryStream stream;
+    EXPECT_THROW(ftp.RetrieveIntoStream("file.bin", stream, false), ENetException) << scenario;
+    EXPECT_EQ(ftp.TransferLink(), nullptr);
+    ftp.CloseSession();
+  }
+  TNetFTP ftp;
+  auto server = Start(ftp, "rest-refused");
+  ftp.OpenSession(true, -1);
+  EXPECT_FALSE(ftp.ServerAcceptsRestart());
+  ftp.RetrieveFile("a.zip", folder.Path() + "/a.zip", true, true);
+  ftp.CloseSession();
+  EXPECT_EQ(Transcript(server), (std::vector<std::string>{"USER krevoftp", "PASS q7wz2kp", "TYPE I", "SYST", "REST 1",
+                                                          "REST 0", "PASV", "RETR a.zip"}));
+}
+
+}  // namespace
+}  // namespace krevo::ftp

@@ -1,0 +1,140 @@
+#!/usr/bin/python3
+"""A scripted FTP server for what a real server will not do on demand.
+
+Usage: fake_ftp_server.py SCENARIO --transcript FILE
+Prints "PORT <n>" once it listens on 127.0.0.1, serves one control connection,
+appends every command line it receives to FILE, then exits.
+"""
+import argparse
+import socket
+import struct
+import sys
+
+DATA = b"fake file data\r\n" * 5000  # 80000 bytes
+
+# Each scenario overrides replies of the default server below.
+SCENARIOS = {
+    "plain": {},
+    "multiline-greeting": {"greeting": "220-Welcome\r\n220-to the\r\n220 fake server.\r\n",
+                           "USER": "230 Logged in without a password.", "SYST": "500 Unknown command."},
+    "syst-502": {"SYST": "502 Command not implemented."},
+    "pasv-no-parens": {"pasv": "227 Entering Passive Mode {nums}"},
+    "pasv-bad-number": {"pasv": "227 Entering Passive Mode (127,0,0,300,{p1},{p2})"},
+    "pasv-missing-number": {"pasv": "227 Entering Passive Mode (127,0,0,{p1},{p2})"},
+    "pasv-elsewhere": {"pasv": "227 Entering Passive Mode (127,0,0,2,{p1},{p2})"},
+    "abort": {"transfer": "abort"},
+    "drop-control": {"transfer": "drop-control"},
+    "reset-data": {"transfer": "reset-data"},
+    "rest-refused": {"REST": "502 REST not implemented."},
+    "retr-refused": {"RETR": "550 No such file."},
+}
+
+
+class Session:
+    def __init__(self, conn, scenario, transcript):
+        self.conn = conn
+        self.sc = SCENARIOS[scenario]
+        self.transcript = transcript
+        self.file = conn.makefile("rb")
+        self.data_listener = None
+
+    def send(self, text):
+        self.conn.sendall(text.encode() if text.endswith("\n") else (text + "\r\n").encode())
+
+    def pasv(self):
+        if self.data_listener:
+            self.data_listener.close()
+        self.data_listener = socket.socket()
+        self.data_listener.bind(("127.0.0.1", 0))
+        self.data_listener.listen(1)
+        port = self.data_listener.getsockname()[1]
+        p1, p2 = port >> 8, port & 255
+        nums = "127,0,0,1,%d,%d" % (p1, p2)
+        fmt = self.sc.get("pasv", "227 Entering Passive Mode ({nums}).")
+        self.send(fmt.format(nums=nums, p1=p1, p2=p2))
+
+    def transfer(self, payload):
+        self.send("150 Opening BINARY mode data connection.")
+        self.data_listener.settimeout(10)
+        data, _ = self.data_listener.accept()
+        mode = self.sc.get("transfer", "ok")
+        if mode == "ok":
+            data.sendall(payload)
+            data.close()
+            self.send("226 Transfer complete.")
+        elif mode == "abort":
+            data.sendall(payload[:1000])
+            data.close()
+            self.send("426 Connection closed; transfer aborted.\r\n226 Closing data connection.\r\n")
+        elif mode == "drop-control":
+            data.sendall(payload[:1000])
+            self.conn.shutdown(socket.SHUT_RDWR)
+            self.conn.close()
+            data.sendall(payload[1000:])
+            data.close()
+            return False
+        elif mode == "reset-data":
+            data.sendall(payload[:1000])
+            data.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+            data.close()
+            self.send("426 Connection reset.\r\n226 Closing data connection.\r\n")
+        return True
+
+    def run(self):
+        self.send(self.sc.get("greeting", "220 Fake server ready."))
+        while True:
+            line = self.file.readline()
+            if not line:
+                return
+            with open(self.transcript, "ab") as t:
+                t.write(line)
+            text = line.decode("latin-1").rstrip("\r\n")
+            verb = text.split(" ", 1)[0].upper()
+            if verb in self.sc:
+                self.send(self.sc[verb])
+            elif verb == "USER":
+                self.send("331 Password required.")
+            elif verb == "PASS":
+                self.send("230 Logged in.")
+            elif verb == "TYPE":
+                self.send("200 Type set.")
+            elif verb == "SYST":
+                self.send("215 UNIX Type: L8")
+            elif verb == "CWD":
+                self.send("250 Directory changed.")
+            elif verb == "REST":
+                self.send("350 Restarting.")
+            elif verb == "PASV":
+                self.pasv()
+            elif verb in ("RETR", "LIST", "NLST"):
+                payload = DATA if verb == "RETR" else b"line one\r\nline two\r\n"
+                if not self.transfer(payload):
+                    return
+            elif verb == "QUIT":
+                self.send("221 Bye.")
+                return
+            else:
+                self.send("502 Command not implemented.")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("scenario", choices=sorted(SCENARIOS))
+    parser.add_argument("--transcript", required=True)
+    args = parser.parse_args()
+    listener = socket.socket()
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    listener.bind(("127.0.0.1", 0))
+    listener.listen(1)
+    print("PORT %d" % listener.getsockname()[1], flush=True)
+    listener.settimeout(60)
+    conn, _ = listener.accept()
+    try:
+        Session(conn, args.scenario, args.transcript).run()
+    except (BrokenPipeError, ConnectionResetError, socket.timeout):
+        pass
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

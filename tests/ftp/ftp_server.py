@@ -1,0 +1,95 @@
+#!/usr/bin/python3
+"""A real FTP server for the tests: pyftpdlib on 127.0.0.1 with an ephemeral port.
+
+Prints "PORT <n>" on standard output once it listens, then serves until killed.
+LIST answers in MS-DOS style by default (date, time, size or <DIR>, the name
+from column 40), as the update server does; --listing unix keeps pyftpdlib's
+own style. A wildcard in the last segment of a LIST or NLST argument
+("up*.zip") is expanded against the folder, as the update server does.
+"""
+import argparse
+import fnmatch
+import logging
+import os
+import stat
+import sys
+import time
+
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.filesystems import AbstractedFS
+from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.servers import FTPServer
+
+
+class DosFS(AbstractedFS):
+    def format_list(self, basedir, listing, ignore_err=True):
+        for name in listing:
+            path = os.path.join(basedir, name)
+            try:
+                st = self.lstat(path)
+            except OSError:
+                if ignore_err:
+                    continue
+                raise
+            t = time.localtime(st.st_mtime)
+            stamp = time.strftime("%m-%d-%y  %I:%M%p", t)
+            size = "       <DIR>         " if stat.S_ISDIR(st.st_mode) else "%21d" % st.st_size
+            yield ("%s%s %s\r\n" % (stamp, size, name)).encode("utf8", self.cmd_channel.unicode_errors)
+
+
+class WildcardHandler(FTPHandler):
+    def _expand(self, path):
+        folder, pattern = os.path.split(path)
+        if not any(c in pattern for c in "*?["):
+            return None
+        names = self.run_as_current_user(self.fs.listdir, folder)
+        return folder, sorted(n for n in names if fnmatch.fnmatchcase(n, pattern))
+
+    def ftp_LIST(self, path):
+        expanded = self._expand(path)
+        if expanded is None:
+            return FTPHandler.ftp_LIST(self, path)
+        folder, names = expanded
+        if not names:
+            self.respond("550 No files found.")
+            return None
+        self.push_dtp_data(b"".join(self.fs.format_list(folder, names)), cmd="LIST")
+        return path
+
+    def ftp_NLST(self, path):
+        expanded = self._expand(path)
+        if expanded is None:
+            return FTPHandler.ftp_NLST(self, path)
+        _, names = expanded
+        if not names:
+            self.respond("550 No files found.")
+            return None
+        self.push_dtp_data("".join(n + "\r\n" for n in names).encode("utf8"), cmd="NLST")
+        return path
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--root", required=True)
+    parser.add_argument("--user", default="krevoftp")
+    parser.add_argument("--password", default="q7wz2kp")
+    parser.add_argument("--anonymous", action="store_true", help="also allow anonymous (read-only)")
+    parser.add_argument("--listing", choices=["dos", "unix"], default="dos")
+    args = parser.parse_args()
+
+    logging.basicConfig(level=logging.ERROR, stream=sys.stderr)
+    authorizer = DummyAuthorizer()
+    authorizer.add_user(args.user, args.password, args.root, perm="elradfmwMT")
+    if args.anonymous:
+        authorizer.add_anonymous(args.root)
+    handler = WildcardHandler
+    handler.authorizer = authorizer
+    handler.abstracted_fs = DosFS if args.listing == "dos" else AbstractedFS
+    handler.banner = "Krevo test server ready."
+    server = FTPServer(("127.0.0.1", 0), handler)
+    print("PORT %d" % server.socket.getsockname()[1], flush=True)
+    server.serve_forever(handle_exit=True)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,209 @@
+#include "tools/ftp/KrevoFtpCommand.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include <optional>
+
+#include "base/Errors.h"
+#include "base/FileSystem.h"
+#include "base/Version.h"
+#include "ftp/NetFTP.h"
+#include "tools/ftp/ControlLineLog.h"
+#include "tools/ftp/FtpUrl.h"
+#include "tools/ftp/TransferProgress.h"
+
+namespace krevo::tools {
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: krevo-ftp ls   [options] URL          raw LIST lines of URL's last segment\n"
+    "       krevo-ftp nlst [options] URL          the same with NLST (names only)\n"
+    "       krevo-ftp get  [options] URL [LOCAL]  retrieve URL into LOCAL, replacing it\n"
+    "                                             (only once the download is complete)\n"
+    "\n"
+    "URL: ftp://[user[:password]@]host[:port]/folder/.../last\n"
+    "     The last segment is a file name or a pattern such as up*.zip; each folder\n"
+    "     is entered with its own CWD. Percent-escapes are decoded. Without a user,\n"
+    "     anonymous login with the password \"anonymous@\".\n"
+    "LOCAL: a file, or a folder to put the remote name in (default: the remote\n"
+    "     name in the current folder).\n"
+    "\n"
+    "Options:\n"
+    "  --active       the server connects for the data (PORT) instead of PASV\n"
+    "  --ascii        transfer in ASCII type (TYPE A) instead of binary\n"
+    "  --resume       continue LOCAL where it ends (REST)\n"
+    "  --timeout MS   give up when the server is silent for MS milliseconds\n"
+    "  -v             show status, and every command and reply line, on standard error\n"
+    "  --help         show this help\n"
+    "  --version      show the version\n"
+    "\n"
+    "Exit status: 0 success, 1 the server refused, 2 connection or socket failure,\n"
+    "3 local file error, 64 usage error.\n";
+
+struct TOptions {
+  std::string command;
+  TFtpUrl url;
+  std::string local;
+  bool active = false, ascii = false, resume = false, verbose = false;
+  int timeout = 0;
+};
+
+// One line of an error message: CR LF inside it become ": ".
+std::string OneLine(std::string text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  for (std::size_t p; (p = text.find("\r\n")) != std::string::npos;) text.replace(p, 2, ": ");
+  return text;
+}
+
+std::optional<TOptions> ParseArgs(const std::vector<std::string>& args, std::FILE* err, int& status) {
+  TOptions o;
+  std::vector<std::string> positional;
+  bool optionsEnded = false;
+  auto usageError = [&](const std::string& message) {
+    std::fprintf(err, "krevo-ftp: %s\nTry 'krevo-ftp --help' for more information.\n", message.c_str());
+    status = kExitUsage;
+    return std::nullopt;
+  };
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (optionsEnded || a.empty() || a[0] != '-' || a == "-") {
+      positional.push_back(a);
+    } else if (a == "--") {
+      optionsEnded = true;
+    } else if (a == "--active") {
+      o.active = true;
+    } else if (a == "--ascii") {
+      o.ascii = true;
+    } else if (a == "--resume") {
+      o.resume = true;
+    } else if (a == "-v" || a == "--verbose") {
+      o.verbose = true;
+    } else if (a == "--timeout" || a.rfind("--timeout=", 0) == 0) {
+      std::string value = a == "--timeout" ? (i + 1 < args.size() ? args[++i] : "") : a.substr(10);
+      if (value.empty() || value.size() > 9 || value.find_first_not_of("0123456789") != std::string::npos)
+        return usageError("--timeout needs a number of milliseconds");
+      o.timeout = std::stoi(value);
+    } else {
+      return usageError("unknown option " + a);
+    }
+  }
+  if (positional.empty()) return usageError("no command given");
+  o.command = positional[0];
+  if (o.command != "ls" && o.command != "nlst" && o.command != "get")
+    return usageError("unknown command " + o.command);
+  const std::size_t most = o.command == "get" ? 3 : 2;
+  if (positional.size() < 2 || positional.size() > most)
+    return usageError(o.command == "get" ? "get needs URL [LOCAL]" : o.command + " needs one URL");
+  std::string error;
+  auto url = ParseFtpUrl(positional[1], error);
+  if (!url) return usageError(error);
+  o.url = *url;
+  if (o.command == "get") {
+    if (o.url.last.empty()) return usageError("the URL names no file to get");
+    std::string name = o.url.last.substr(o.url.last.rfind('/') + 1);
+    o.local = positional.size() > 2 ? positional[2] : name;
+    if (base::DirectoryExists(o.local)) o.local += (o.local.back() == '/' ? "" : "/") + name;
+  }
+  return o;
+}
+
+int Run(const TOptions& o, std::FILE* out, std::FILE* err) {
+  ftp::TNetFTP client;
+  client.SetHost(o.url.host);
+  client.SetPort(o.url.port);
+  client.Username = o.url.user;
+  client.Password = o.url.password;
+  client.Passive = !o.active;
+  client.ReadTimeout = o.timeout;
+  if (o.ascii) client.SetTransferType(ftp::ftASCII);
+  TControlLineLog lineLog(err);
+  if (o.verbose) {
+    client.Intercept = &lineLog;
+    client.OnStatus = [err](ftp::TNetComponent*, ftp::TNetStatus, const std::string& text) {
+      std::fprintf(err, "* %s\n", text.c_str());
+    };
+  }
+  TTransferProgress progress(err);
+  if (o.command == "get" && ::isatty(::fileno(err))) {
+    client.OnWorkBegin = [&](ftp::TNetComponent*, ftp::TWorkMode, std::int64_t) { progress.Begin(); };
+    client.OnWork = [&](ftp::TNetComponent*, ftp::TWorkMode, std::int64_t n) { progress.Update(n); };
+    client.OnWorkEnd = [&](ftp::TNetComponent*, ftp::TWorkMode) { progress.End(); };
+  }
+  try {
+    client.OpenSession(true, -1);
+    for (const auto& folder : o.url.folders) client.EnterDirectory(folder);
+    if (o.command == "get") {
+      if (o.resume && base::FileExists(o.local)) {
+        if (!client.ServerAcceptsRestart()) {
+          std::fprintf(err, "krevo-ftp: the server does not accept REST: cannot resume %s\n", o.local.c_str());
+          client.CloseSession();
+          return kExitServerRefused;
+        }
+        client.RetrieveFile(o.url.last, o.local, false, true);
+      } else {
+        // Into a sibling first: a refused or broken download must not destroy
+        // the file it was meant to replace.
+        const std::string part = o.local + ".part";
+        try {
+          client.RetrieveFile(o.url.last, part, true, false);
+        } catch (...) {
+          base::DeleteFile(part);
+          throw;
+        }
+        if (std::rename(part.c_str(), o.local.c_str()) != 0) {
+          const std::string reason = std::strerror(errno);
+          base::DeleteFile(part);
+          throw base::EStreamError("Cannot replace file \"" + o.local + "\". " + reason);
+        }
+      }
+    } else {
+      base::TStringList lines;
+      client.FetchListing(&lines, o.url.last, o.command == "ls");
+      for (const auto& line : lines.Lines()) std::fprintf(out, "%s\n", line.c_str());
+      std::fflush(out);
+    }
+    client.CloseSession();
+    return kExitOk;
+  } catch (const ftp::ENetProtocolReplyError& e) {
+    progress.End();
+    std::fprintf(err, "krevo-ftp: the server refused: %d %s\n", e.ReplyCode, OneLine(e.what()).c_str());
+    return kExitServerRefused;
+  } catch (const ftp::ENetFTPFileAlreadyExists& e) {
+    progress.End();
+    std::fprintf(err, "krevo-ftp: %s: %s\n", o.local.c_str(), e.what());
+    return kExitLocalFile;
+  } catch (const ftp::ENetException& e) {
+    progress.End();
+    std::fprintf(err, "krevo-ftp: %s\n", OneLine(e.what()).c_str());
+    return kExitConnection;
+  } catch (const base::Exception& e) {
+    progress.End();
+    std::fprintf(err, "krevo-ftp: %s\n", OneLine(e.what()).c_str());
+    return kExitLocalFile;
+  }
+}
+
+}  // namespace
+
+int RunKrevoFtp(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+  for (const auto& a : args) {
+    if (a == "--") break;
+    if (a == "--help" || a == "-h") {
+      std::fputs(kUsage, out);
+      return kExitOk;
+    }
+    if (a == "--version") {
+      std::fprintf(out, "krevo-ftp %s\n", base::OwnFileVersion().c_str());
+      return kExitOk;
+    }
+  }
+  int status = kExitOk;
+  auto options = ParseArgs(args, err, status);
+  if (!options) return status;
+  return Run(*options, out, err);
+}
+
+}  // namespace krevo::tools
