@@ -10,6 +10,7 @@
 #include "archive/ZipArchiver.h"
 #include "archive/ZipException.h"
 #include "base/Errors.h"
+#include "tools/UnzipExtraction.h"
 #include "tools/UnzipListing.h"
 
 namespace {
@@ -27,22 +28,46 @@ int Usage() {
 
 int main(int argc, char** argv) {
   using namespace krevo;
+  std::string password;
   bool list = false, tsv = false;
+  tools::TUnzipRequest request;
   std::vector<std::string> rest;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
-    if (a == "-l")
+    bool hasValue = i + 1 < argc;
+    if (a == "-l") {
       list = true;
-    else if (a == "--tsv")
+    } else if (a == "--tsv") {
       tsv = true;
-    else if (a.size() > 1 && a[0] == '-')
+    } else if (a == "-t") {
+      request.test = true;
+    } else if (a == "-q") {
+      request.quiet = true;
+    } else if (a == "-d" && hasValue) {
+      request.folder = argv[++i];
+    } else if (a == "-P" && hasValue) {
+      password = argv[++i];
+    } else if (a == "-o" && hasValue) {
+      std::string m = argv[++i];
+      if (m == "always") request.overwrite = tools::TOverwrite::Always;
+      else if (m == "never") request.overwrite = tools::TOverwrite::Never;
+      else if (m == "prompt") request.overwrite = tools::TOverwrite::Prompt;
+      else if (m == "newer") request.overwrite = tools::TOverwrite::Newer;
+      else if (m == "older") request.overwrite = tools::TOverwrite::Older;
+      else return Usage();
+    } else if (a == "--") {
+      rest.insert(rest.end(), argv + i + 1, argv + argc);
+      break;
+    } else if (a.size() > 1 && a[0] == '-') {
       return Usage();
-    else
+    } else {
       rest.push_back(a);
+    }
   }
-  if (rest.empty() || !list) return Usage();
+  if (rest.empty() || (tsv && !list)) return Usage();
   archive::TZipArchiver zip;
   zip.FileName = rest[0];
+  zip.Password = password;
   std::vector<std::string> masks(rest.begin() + 1, rest.end());
   if (masks.empty()) masks.push_back("*.*");
   try {
@@ -51,6 +76,15 @@ int main(int argc, char** argv) {
     std::cerr << "krevo-unzip: " << e.what() << '\n';
     return 2;
   }
-  tools::WriteListing(zip, tools::SelectItems(zip, masks), tsv, std::cout);
-  return 0;
+  std::vector<int> selected = tools::SelectItems(zip, masks);
+  if (list) {
+    tools::WriteListing(zip, selected, tsv, std::cout);
+    return 0;
+  }
+  try {
+    return tools::ExtractItems(zip, selected, request) == 0 ? 0 : 1;
+  } catch (const base::Exception& e) {
+    std::cerr << "krevo-unzip: " << e.what() << '\n';
+    return 1;
+  }
 }
