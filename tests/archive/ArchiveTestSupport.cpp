@@ -7,10 +7,14 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "archive/ZipArchiver.h"
+#include "archive/ZipCryptKeys.h"
+#include "archive/ZipDirManager.h"
 #include "base/Paths.h"
 
 namespace krevo::archive::test {
@@ -72,6 +76,36 @@ void Damage(const std::string& path, std::int64_t offset, const std::string& byt
 
 void Cut(const std::string& path, std::int64_t size) {
   std::filesystem::resize_file(path, static_cast<std::uintmax_t>(size));
+}
+
+bool PasswordPassesCheck(const std::string& archive, int index, const std::string& password) {
+  TZipArchiver zip;
+  zip.FileName = archive;
+  zip.OpenArchiveFile(0);
+  const TDirItem& item = zip.DirManager()->Items().ItemPtr(index);
+  std::string d = ReadFile(archive);
+  std::size_t at = item.LocalOffset();
+  auto u16 = [&](std::size_t p) { return static_cast<unsigned char>(d[p]) | static_cast<unsigned char>(d[p + 1]) << 8; };
+  std::size_t data = at + 30 + u16(at + 26) + u16(at + 28);
+  std::uint8_t header[12];
+  std::memcpy(header, d.data() + data, 12);
+  std::uint8_t check = (u16(at + 6) & 8) ? static_cast<std::uint8_t>(u16(at + 10) >> 8)
+                                          : static_cast<unsigned char>(d[at + 17]);
+  TZipCryptKeys keys;
+  keys.Init(password);
+  return keys.CheckHeader(header, check);
+}
+
+std::string WrongPassword(const std::string& archive, const std::vector<int>& items,
+                          bool passing) {
+  for (int n = 0; n < 100000; ++n) {
+    std::string candidate = "wrong" + std::to_string(n);
+    bool all = true;
+    for (int i : items) all = all && PasswordPassesCheck(archive, i, candidate) == passing;
+    if (all) return candidate;
+  }
+  ADD_FAILURE() << "no such password";
+  return "";
 }
 
 ScriptedDialogs::ScriptedDialogs() : previous_(base::SetDialogs(this)) {}

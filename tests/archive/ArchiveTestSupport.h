@@ -39,6 +39,13 @@ void Damage(const std::string& path, std::int64_t offset, const std::string& byt
 // Cuts a file to its first `size` bytes.
 void Cut(const std::string& path, std::int64_t size);
 
+// Does `password` pass the 12-byte header check of item `index`?
+bool PasswordPassesCheck(const std::string& archive, int index, const std::string& password);
+// A password other than `right` that fails (or, with `passing`, passes) the
+// header check of every listed item.
+std::string WrongPassword(const std::string& archive, const std::vector<int>& items,
+                          bool passing = false);
+
 // Answers dialogs from a script (mrCancel / InputQuery false when it runs
 // out) and records every question as "caption|text" lines.
 class ScriptedDialogs final : public base::TDialogService {

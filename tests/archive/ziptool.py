@@ -65,6 +65,10 @@ def make(kind, out):
                 for info, data in basic:
                     if not info.is_dir():
                         z.writestr(info, data)
+    elif kind == "traversal":
+        write(out, [item(n, b"evil\n") for n in (
+            "../evil1.txt", "/tmp/evil2.txt", "a/../../evil3.txt", "..\\evil4.txt",
+            "C:evil5.txt", "ok.txt")])
     elif kind == "empty":
         write(out, [])
     elif kind == "basic":
