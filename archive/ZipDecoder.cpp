@@ -1,0 +1,190 @@
+#include "archive/ZipDecoder.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+
+#include "archive/ZipBaseArchiver.h"
+#include "archive/ZipDirManager.h"
+#include "archive/ZipException.h"
+#include "archive/ZipHost.h"
+#include "base/Crc32.h"
+#include "base/Errors.h"
+#include "base/Streams.h"
+
+namespace krevo::archive {
+namespace {
+
+constexpr std::size_t kDefaultChunk = 1 << 20;
+constexpr std::size_t kOutputStep = 1 << 20;
+std::size_t gChunkLimit = kDefaultChunk;
+
+// Owns one zlib inflate stream.
+class Inflater {
+ public:
+  explicit Inflater(int windowBits) { ok_ = inflateInit2(&z_, windowBits) == Z_OK; }
+  ~Inflater() {
+    if (ok_) inflateEnd(&z_);
+  }
+  Inflater(const Inflater&) = delete;
+  Inflater& operator=(const Inflater&) = delete;
+  bool Ok() const { return ok_; }
+  z_stream* operator->() { return &z_; }
+  z_stream* get() { return &z_; }
+
+ private:
+  z_stream z_{};
+  bool ok_ = false;
+};
+
+}  // namespace
+
+void TZipDecoder::SetChunkLimit(std::size_t bytes) { gChunkLimit = bytes ? bytes : kDefaultChunk; }
+
+std::size_t TZipDecoder::ChunkSize(std::uint64_t left, std::uint64_t uncompressed,
+                                   std::uint64_t compressed, std::uint64_t availableMemory) {
+  std::uint64_t n = std::min<std::uint64_t>(gChunkLimit, left);
+  auto estimate = [&](std::uint64_t c) {
+    std::uint64_t ratio = compressed ? uncompressed / compressed : 0;
+    double e = static_cast<double>(((ratio + 1) * (c + c / 2 + 267)) & ~std::uint64_t{0xFF});
+    return e > 0 ? std::exp2(std::round(std::log2(e))) : 0.0;
+  };
+  while (n >= 512 && availableMemory && estimate(n) >= availableMemory / 20.0) n /= 2;
+  return static_cast<std::size_t>(n);
+}
+
+TZipDecoder::TZipDecoder(TZipBaseArchiver& archiver, const TDirItem& item, base::TStream& output)
+    : zip_(archiver), item_(item), out_(output), encrypted_(item.header.flags & 1) {}
+
+bool TZipDecoder::ReadFull(std::uint8_t* buf, std::size_t n) {
+  while (n > 0) {
+    std::int64_t got = zip_.ArchiveStream().Read(buf, static_cast<std::int64_t>(n));
+    if (got > 0) {
+      buf += got;
+      n -= static_cast<std::size_t>(got);
+      continue;
+    }
+    // The data goes on at the start of the next volume.
+    TZipDirManager* m = zip_.DirManager();
+    const TZipVolumeNumberInfo& v = zip_.volume_;
+    if (zip_.SpanningMode() == smNone || !m || v.VolumeNumber < 0 ||
+        v.VolumeNumber >= m->LastDisk())
+      return false;
+    zip_.OpenVolume(TZipVolumeNumberInfo::Numbered(v.VolumeNumber + 1, m->LastDisk()));
+    zip_.ArchiveStream().SetPosition(0);
+  }
+  return true;
+}
+
+bool TZipDecoder::Emit(const std::uint8_t* data, std::size_t n) {
+  // Output beyond the declared size can only be damage or a bomb: stop now
+  // rather than fill the disk.
+  if (n > item_.UncompressedSize() - std::min(produced_, item_.UncompressedSize())) return false;
+  crc_ = base::UpdateCrc32(crc_, data, n);
+  if (out_.Write(data, static_cast<std::int64_t>(n)) != static_cast<std::int64_t>(n)) return false;
+  produced_ += n;
+  return true;
+}
+
+bool TZipDecoder::Progress() {
+  zip_.itemDone_ = static_cast<std::int64_t>(consumed_);
+  zip_.ReportDecodeProgress();
+  return !zip_.cancel_;
+}
+
+bool TZipDecoder::Run() {
+  try {
+    std::uint8_t raw[TLocalHeader::kSize];
+    if (!ReadFull(raw, sizeof raw)) return false;
+    ByteCursor c(raw, sizeof raw);
+    local_.Parse(c);
+    base::TStream& s = zip_.ArchiveStream();
+    s.Seek(std::int64_t{local_.nameLength} + local_.extraLength, base::TSeekOrigin::soCurrent);
+    toRead_ = item_.CompressedSize();
+    TZipDirManager* m = zip_.DirManager();
+    if (zip_.SpanningMode() == smNone && m) {
+      std::int64_t pos = s.Position(), end = m->CentralDirStart();
+      if (pos + static_cast<std::int64_t>(std::min<std::uint64_t>(toRead_, INT64_MAX / 2)) > end)
+        toRead_ = end > pos ? static_cast<std::uint64_t>(end - pos) : 0;
+    }
+    zip_.itemTotal_ = static_cast<std::int64_t>(toRead_);
+    switch (item_.header.method) {
+      case 0:
+      case 8:
+        if (!Pipeline()) return false;
+        break;
+      case 9:
+        throw EZipException(55);
+      default:
+        if (item_.header.versionNeeded <= 10 || !BlockContainer()) return false;
+    }
+    return produced_ == item_.UncompressedSize() && ~crc_ == item_.header.crc;
+  } catch (const base::EStreamError&) {
+    return false;
+  }
+}
+
+bool TZipDecoder::CheckPassword() {
+  base::TStream& s = zip_.ArchiveStream();
+  const std::int64_t at = s.Position();
+  const std::uint8_t check = (local_.flags & 0x08) ? static_cast<std::uint8_t>(local_.time >> 8)
+                                                   : static_cast<std::uint8_t>(local_.crc >> 24);
+  while (true) {
+    s.SetPosition(at);
+    std::uint8_t header[12];
+    if (!ReadFull(header, sizeof header)) return false;
+    keys_.Init(zip_.Password);
+    if (keys_.CheckHeader(header, check)) return true;
+    zip_.AskPassword(item_.name, zip_.Password, zip_.skipFile_);
+    if (zip_.skipFile_) return false;
+  }
+}
+
+bool TZipDecoder::Pipeline() {
+  if (encrypted_) {
+    if (toRead_ < 12) return false;
+    toRead_ -= 12;
+    if (!CheckPassword()) return false;
+  }
+  const bool deflated = item_.header.method == 8;
+  Inflater z(-MAX_WBITS);  // raw deflate: the entry's end is its compressed size
+  if (deflated && !z.Ok()) return false;
+  memory_ = AvailablePhysicalMemory();
+  std::vector<std::uint8_t> in(std::min<std::uint64_t>(gChunkLimit, toRead_) + 2);
+  std::vector<std::uint8_t> out(deflated ? kOutputStep : 0);
+  bool ended = false;
+  while (consumed_ < toRead_) {
+    if (zip_.progress_ && !Progress()) break;
+    std::size_t n = ChunkSize(toRead_ - consumed_, item_.UncompressedSize(),
+                              item_.CompressedSize(), memory_);
+    if (!ReadFull(in.data(), n)) return false;
+    if (encrypted_) keys_.Decrypt(in.data(), n);
+    consumed_ += n;
+    if (!deflated) {
+      if (!Emit(in.data(), n)) return false;
+      continue;
+    }
+    if (ended) continue;  // bytes after the end of the deflate data are ignored
+    z->next_in = in.data();
+    z->avail_in = static_cast<uInt>(n);
+    do {
+      z->next_out = out.data();
+      z->avail_out = static_cast<uInt>(out.size());
+      int r = inflate(z.get(), Z_NO_FLUSH);
+      if (r == Z_NEED_DICT || r == Z_DATA_ERROR || r == Z_MEM_ERROR || r == Z_STREAM_ERROR)
+        return false;
+      if (!Emit(out.data(), out.size() - z->avail_out)) return false;
+      if (r == Z_STREAM_END) {
+        ended = true;
+        break;
+      }
+      if (r == Z_BUF_ERROR) break;
+    } while (z->avail_in > 0 || z->avail_out == 0);
+  }
+  zip_.itemDone_ = static_cast<std::int64_t>(consumed_);
+  return consumed_ == toRead_;
+}
+
+}  // namespace krevo::archive

@@ -1,0 +1,99 @@
+#include "archive/ZipDirArray.h"
+
+#include <algorithm>
+
+#include "archive/ZipException.h"
+
+namespace krevo::archive {
+
+void TZipDirArray::SetCount(int n) {
+  if (n <= 0) {
+    items_.clear();
+    items_.shrink_to_fit();
+    count_ = 0;
+    return;
+  }
+  if (n > Allocated()) {
+    step_ = std::min(step_ * 2, kMaxStep);
+    items_.resize(static_cast<std::size_t>(std::max(Allocated() + step_, n)));
+  }
+  // Slots given up and taken again start clean.
+  for (int i = count_; i < n; ++i) items_[static_cast<std::size_t>(i)] = TDirItem{};
+  count_ = n;
+}
+
+void TZipDirArray::ClearItems() {
+  SetCount(0);
+  index_.Clear();
+}
+
+void TZipDirArray::GetItem(int i, TDirItem& out) const {
+  if (i < 0 || i >= count_) throw EZipException(2);
+  out = items_[static_cast<std::size_t>(i)];
+}
+
+TDirItem& TZipDirArray::ItemPtr(int i) {
+  if (i < 0 || i >= count_) throw EZipException(3);
+  return items_[static_cast<std::size_t>(i)];
+}
+
+const TDirItem& TZipDirArray::ItemPtr(int i) const {
+  if (i < 0 || i >= count_) throw EZipException(3);
+  return items_[static_cast<std::size_t>(i)];
+}
+
+void TZipDirArray::SetItem(int i, const TDirItem& item) {
+  if (i < 0 || i >= count_) throw EZipException(1);
+  std::string key = TZipHashedStringList::LowerAscii(item.name);
+  if (i < index_.Count())
+    index_.Put(i, key);
+  else if (i == index_.Count())
+    index_.Add(key);
+  else
+    throw EZipException(58);
+  items_[static_cast<std::size_t>(i)] = item;
+}
+
+void TZipDirArray::RenameItem(int i, const std::string& name) {
+  TDirItem& item = ItemPtr(i);
+  std::string oldKey = TZipHashedStringList::LowerAscii(item.name);
+  std::string newKey = TZipHashedStringList::LowerAscii(name);
+  if (i < index_.Count() && index_[i] == oldKey) {
+    index_.Put(i, newKey);
+  } else {
+    int pos = index_.IndexOf(oldKey);
+    if (pos == i) {
+      index_.Put(i, newKey);
+    } else if (pos < 0 || (oldKey.empty() && i == index_.Count())) {
+      // A fresh item (its empty name not yet indexed) is appended, also when
+      // an earlier entry had an empty name: such archives are accepted.
+      index_.Add(newKey);
+    } else {
+      throw EZipException(59);
+    }
+  }
+  item.name = name;
+}
+
+void TZipDirArray::DeleteItem(int i) {
+  if (i < 0 || i >= count_) throw EZipException(4);
+  items_.erase(items_.begin() + i);
+  --count_;
+  if (i < index_.Count()) index_.Delete(i);
+}
+
+void TZipDirArray::ClearMarks() {
+  for (int i = 0; i < count_; ++i) items_[static_cast<std::size_t>(i)].marked = false;
+}
+
+void TZipDirArray::CopyItemsFrom(const TZipDirArray& other) {
+  ClearItems();
+  SetCount(other.UsedCount());
+  TDirItem item;
+  for (int i = 0; i < other.UsedCount(); ++i) {
+    other.GetItem(i, item);
+    SetItem(i, item);
+  }
+}
+
+}  // namespace krevo::archive

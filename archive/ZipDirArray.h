@@ -1,0 +1,54 @@
+#pragma once
+// The items of one central directory in archive order, with a hashed index of
+// their lower-cased names (position i holds item i's name).
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "archive/ZipHashedStringList.h"
+#include "archive/ZipTypes.h"
+
+namespace krevo::archive {
+
+class TZipDirArray final {
+ public:
+  TZipDirArray() = default;
+  TZipDirArray(const TZipDirArray&) = delete;
+  TZipDirArray& operator=(const TZipDirArray&) = delete;
+
+  int UsedCount() const { return count_; }
+  int Allocated() const { return static_cast<int>(items_.size()); }
+  // Grows (by a step that doubles up to 10000 slots, new slots cleared) or
+  // shrinks the count in use; 0 releases every item.
+  void SetCount(int n);
+  // Releases every item and empties the name index.
+  void ClearItems();
+  // Throws EZipException 2 when i is outside 0..UsedCount()-1.
+  void GetItem(int i, TDirItem& out) const;
+  // Throws EZipException 3 when i is out of range. The reference stays valid
+  // until the next SetCount, DeleteItem or ClearItems.
+  TDirItem& ItemPtr(int i);
+  const TDirItem& ItemPtr(int i) const;
+  // Replaces item i by a copy and puts its lower-cased name at index position i
+  // (appended when i equals the index's count). Throws EZipException 1 for a
+  // bad i, 58 when the index has fewer than i positions.
+  void SetItem(int i, const TDirItem& item);
+  // Renames item i and keeps the index in step. Throws EZipException 3 for a bad
+  // i, 59 when the current name is indexed at another position.
+  void RenameItem(int i, const std::string& name);
+  // Throws EZipException 4 for a bad i.
+  void DeleteItem(int i);
+  void ClearMarks();
+  void CopyItemsFrom(const TZipDirArray& other);
+  // Position of the item with this name (case ignored for ASCII letters), -1.
+  int IndexOfName(const std::string& name) { return index_.IndexOf(name); }
+
+ private:
+  std::vector<TDirItem> items_;  // allocated slots
+  int count_ = 0;
+  int step_ = 500;
+  static constexpr int kMaxStep = 10000;
+  TZipHashedStringList index_;
+};
+
+}  // namespace krevo::archive

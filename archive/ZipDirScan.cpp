@@ -1,0 +1,152 @@
+// The signature searches of TZipDirManager: prefix detection and the rebuild
+// of the items from local headers.
+#include <algorithm>
+#include <vector>
+
+#include "archive/ZipBaseArchiver.h"
+#include "archive/ZipDirManager.h"
+#include "archive/ZipException.h"
+#include "base/Streams.h"
+
+namespace krevo::archive {
+namespace {
+
+bool ReadLocal(base::TStream& s, std::int64_t pos, TLocalHeader& h) {
+  std::uint8_t b[TLocalHeader::kSize];
+  s.SetPosition(pos);
+  s.ReadBuffer(b, sizeof b);
+  ByteCursor c(b, sizeof b);
+  return h.Parse(c);
+}
+
+}  // namespace
+
+std::int64_t TZipDirManager::FindSignature(std::int64_t from, std::uint32_t sig,
+                                           std::size_t chunk, std::int64_t minAfter) {
+  base::TStream& s = Stream();
+  const std::int64_t size = s.Size();
+  std::vector<std::uint8_t> buf(chunk);
+  std::int64_t pos = std::max<std::int64_t>(from, 0);
+  while (pos + 4 <= size) {
+    std::int64_t n = std::min<std::int64_t>(static_cast<std::int64_t>(chunk), size - pos);
+    s.SetPosition(pos);
+    s.ReadBuffer(buf.data(), n);
+    for (std::int64_t i = 0; i + 4 <= n; ++i) {
+      if (buf[i] != 'P' || LoadU32(&buf[i]) != sig) continue;
+      std::int64_t hit = pos + i;
+      // Every later hit has even fewer bytes after it.
+      return size - hit >= minAfter ? hit : -1;
+    }
+    if (pos + n >= size) break;
+    pos += n - 3;  // a signature may straddle two chunks
+  }
+  return -1;
+}
+
+void TZipDirManager::DetectPrefix(std::int64_t endPos) {
+  prefixLength_ = 0;
+  if (items_.UsedCount() == 0) {
+    prefixLength_ = endPos;
+    return;
+  }
+  base::TStream& s = Stream();
+  const TCentralHeader& want = items_.ItemPtr(0).header;
+  std::int64_t from = static_cast<std::int64_t>(
+      std::min<std::uint64_t>(items_.ItemPtr(0).LocalOffset(), s.Size()));
+  while (true) {
+    std::int64_t hit = FindSignature(from, kLocalHeaderSig, 10000, TLocalHeader::kSize);
+    if (hit < 0) break;
+    TLocalHeader h;
+    ReadLocal(s, hit, h);
+    // A header written before its data knows neither CRC nor sizes (flag bit
+    // 3): they are zero there and are not held against the central ones.
+    bool streamed = (h.flags & 0x08) != 0;
+    bool same = h.versionNeeded == want.versionNeeded && h.method == want.method &&
+                h.time == want.time && h.date == want.date &&
+                (streamed || (h.crc == want.crc && h.compressedSize == want.compressedSize &&
+                              h.uncompressedSize == want.uncompressedSize));
+    if (hit == 0 || same) {
+      prefixLength_ = hit;
+      break;
+    }
+    from = hit + 1;
+  }
+  if (prefixLength_ == 0) return;
+  for (int i = 0; i < items_.UsedCount(); ++i) {
+    const TDirItem& item = items_.ItemPtr(i);
+    if (item.CompressedSize() == 0) continue;
+    if (item.LocalOffset() >= static_cast<std::uint64_t>(prefixLength_)) return;
+    break;
+  }
+  for (int i = 0; i < items_.UsedCount(); ++i) {
+    TDirItem& item = items_.ItemPtr(i);
+    if (item.header.externalAttributes & kAttrDirectory) continue;
+    std::uint64_t moved = item.LocalOffset() + static_cast<std::uint64_t>(prefixLength_);
+    if (item.header.localOffset != 0xFFFFFFFF && moved < 0xFFFFFFFF) {
+      item.header.localOffset = static_cast<std::uint32_t>(moved);
+    } else {
+      item.header.localOffset = 0xFFFFFFFF;
+      item.zip64LocalOffset = moved;
+    }
+  }
+}
+
+void TZipDirManager::Rebuild() {
+  items_.ClearItems();
+  if (archiver_.SpanningMode() != smNone) throw EZipException(44);
+  base::TStream& s = Stream();
+  const std::int64_t size = s.Size();
+  std::int64_t hit = FindSignature(0, kLocalHeaderSig, 65535, TLocalHeader::kSize);
+  if (hit < 0) throw EZipException(35);
+  for (; hit >= 0; hit = FindSignature(hit + 4, kLocalHeaderSig, 65535, TLocalHeader::kSize)) {
+    TLocalHeader h;
+    ReadLocal(s, hit, h);
+    if (h.compressedSize >= size || h.extraLength > 260) continue;
+    TDirItem item;
+    TCentralHeader& c = item.header;
+    c.signature = h.signature;
+    c.versionMadeBy = c.versionNeeded = h.versionNeeded;
+    c.flags = h.flags;
+    c.method = h.method;
+    c.time = h.time;
+    c.date = h.date;
+    c.crc = h.crc;
+    c.compressedSize = h.compressedSize;
+    c.uncompressedSize = h.uncompressedSize;
+    c.nameLength = h.nameLength;
+    c.extraLength = h.extraLength;
+    c.localOffset = static_cast<std::uint32_t>(std::min<std::int64_t>(hit, 0xFFFFFFFF));
+    item.zip64LocalOffset = static_cast<std::uint64_t>(hit);
+    std::string name;
+    std::int64_t nameAt = hit + static_cast<std::int64_t>(TLocalHeader::kSize);
+    if (size - nameAt >= h.nameLength) {
+      std::vector<std::uint8_t> raw(h.nameLength);
+      s.SetPosition(nameAt);
+      s.ReadBuffer(raw.data(), h.nameLength);
+      name = ConvertName(raw.data(), raw.size(), h.flags);
+    }
+    // An empty file is a file: only a name ending in '/' (or a nameless empty
+    // entry) makes a folder.
+    bool folder = (!name.empty() && name.back() == '/') ||
+                  (name.empty() && h.uncompressedSize == 0 && !(h.flags & 0x08));
+    c.externalAttributes = folder ? kAttrDirectory : kAttrArchive;
+    if (h.flags & 0x08) {
+      std::int64_t dd = FindSignature(hit, kDataDescriptorSig, 65535, 16);
+      if (dd >= 0) {
+        std::uint8_t b[16];
+        s.SetPosition(dd);
+        s.ReadBuffer(b, sizeof b);
+        c.crc = LoadU32(b + 4);
+        c.compressedSize = LoadU32(b + 8);
+        c.uncompressedSize = LoadU32(b + 12);
+      }
+    }
+    int i = items_.UsedCount();
+    items_.SetCount(i + 1);
+    items_.ItemPtr(i) = std::move(item);
+    items_.RenameItem(i, name);
+  }
+  centralDirStart_ = size;
+}
+
+}  // namespace krevo::archive

@@ -1,0 +1,257 @@
+// The extraction driver of TZipBaseArchiver: selection, the batch with its
+// events and per-item failure handling, and the writing of one item.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <exception>
+#include <mutex>
+
+#include "archive/ZipBaseArchiver.h"
+#include "archive/ZipDecoder.h"
+#include "archive/ZipDirManager.h"
+#include "archive/ZipException.h"
+#include "archive/ZipHost.h"
+#include "archive/ZipTempFile.h"
+#include "base/Errors.h"
+#include "base/FileSystem.h"
+#include "base/Paths.h"
+#include "base/Streams.h"
+
+namespace krevo::archive {
+namespace {
+
+// Serialises the batches of every component in the process; a handler may
+// start another batch on the same thread.
+std::recursive_mutex& BatchLock() {
+  static std::recursive_mutex lock;
+  return lock;
+}
+
+// A stored name that would leave the destination folder: absolute, with a
+// drive or UNC prefix, or with a ".." segment ('/' or '\' separators).
+bool LeavesFolder(const std::string& name) {
+  if (name.empty()) return false;
+  if (name[0] == '/' || name[0] == '\\') return true;
+  if (name.size() >= 2 && name[1] == ':') return true;
+  std::size_t start = 0;
+  while (start <= name.size()) {
+    std::size_t end = name.find_first_of("/\\", start);
+    if (end == std::string::npos) end = name.size();
+    if (name.compare(start, end - start, "..") == 0 && end - start == 2) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+bool ForceDirectories(const std::string& path) {
+  if (path.empty()) return false;
+  if (base::DirectoryExists(path)) return true;
+  std::string p = path;
+  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  std::string parent = base::ExtractFilePath(p);
+  if (!parent.empty() && parent != p && !base::DirectoryExists(parent) && !ForceDirectories(parent))
+    return false;
+  return base::CreateDir(p) || base::DirectoryExists(p);
+}
+
+unsigned DefaultMode() {
+  static const unsigned mask = [] {
+    mode_t m = ::umask(0);
+    ::umask(m);
+    return static_cast<unsigned>(m);
+  }();
+  return 0666u & ~mask;
+}
+
+// The permission bits for an extracted file: a stored Unix mode (made on
+// Unix, high 16 bits) without set-id and sticky bits, else the default; the
+// DOS read-only bit takes every write permission away.
+unsigned ModeFor(const TDirItem& item, std::uint32_t attributes, bool apply) {
+  if (!apply) return DefaultMode();
+  unsigned mode = DefaultMode();
+  if ((item.header.versionMadeBy >> 8) == 3 && (attributes >> 16) != 0)
+    mode = (attributes >> 16) & 0777;
+  if (attributes & kAttrReadOnly) mode &= ~0222u;
+  return mode;
+}
+
+}  // namespace
+
+void TZipBaseArchiver::ExtractMatching(const std::string& mask, std::uint32_t searchAttr,
+                                       const std::string& exclusionMask) {
+  if (!open_ || !manager_) throw EZipException(13, this);
+  MarkMatching(mask, searchAttr, exclusionMask);
+  ProcessMarkedItems(poExtract);
+}
+
+void TZipBaseArchiver::MarkMatching(const std::string& mask, std::uint32_t searchAttr,
+                                    const std::string& exclusionMask) {
+  if (!open_ || !manager_) throw EZipException(13, this);
+  TZipDirArray& items = manager_->Items();
+  items.ClearMarks();
+  TZipArchiveItem item;
+  for (bool f = FindFirstEntry(mask, item, searchAttr, exclusionMask); f; f = FindNextEntry(item))
+    items.ItemPtr(item.SearchState.index).marked = true;
+}
+
+void TZipBaseArchiver::ProcessMarkedItems(TZipProcessOperation op) {
+  std::lock_guard<std::recursive_mutex> guard(BatchLock());
+  if (!manager_) throw EZipException(13, this);
+  TZipDirArray& items = manager_->Items();
+  processed_ = 0;
+  selected_ = 0;
+  cancel_ = false;
+  progress_ = true;
+  for (int i = 0; i < items.UsedCount(); ++i) selected_ += items.ItemPtr(i).marked;
+  const bool reports = op == poExtract || op == poTest;
+  if (reports) NotifyOverallProgress(op, ppStart, cancel_, 0.0);
+  for (int i = 0; !cancel_ && i < items.UsedCount();) {
+    TDirItem& item = items.ItemPtr(i);
+    if (!item.marked) {
+      ++i;
+      continue;
+    }
+    item.operation = op;
+    TZipAction action;
+    do {
+      action = fxaIgnore;
+      const std::string name = item.name;
+      try {
+        bool confirm = true;
+        AskProcessFile(name, op, confirm);
+        if (!confirm) break;
+        // An empty BaseDir means the current folder: the root of the file
+        // system is never a silent default.
+        std::string folder = BaseDir.empty() ? defaultFolder_ : BaseDir;
+        if (folder.empty()) folder = "./";
+        if (folder.back() != '/') folder += '/';
+        if (reports) NotifyFileProgress(name, op, cancel_, ppStart, 0.0);
+        if (cancel_) break;
+        if (op == poExtract) {
+          ExtractItem(i, name, folder);
+        } else if (op == poTest) {
+          base::TNullStream sink;
+          ExtractItemToStream(i, sink);
+        }
+        if (reports) {
+          bool c = cancel_;
+          NotifyFileProgress(name, op, c, ppEnd, 100.0);
+          cancel_ = cancel_ || c;
+        }
+        if (cancel_) break;
+        ++processed_;
+      } catch (const EZipException& e) {
+        HandleFileFailure(name, op, e.NativeError, e.ErrorCode, e.what(), action);
+      }
+    } while (action == fxaRetry);
+    if (action == fxaAbort || cancel_) break;
+    ++i;
+  }
+  if (reports) {
+    bool c = cancel_;
+    NotifyOverallProgress(op, ppEnd, c, 100.0);
+    cancel_ = cancel_ || c;
+  }
+  progress_ = false;
+}
+
+void TZipBaseArchiver::ExtractItem(int index, const std::string& name,
+                                   const std::string& destFolder) {
+  const TDirItem& item = manager_->Items().ItemPtr(index);
+  std::string fileName = name;
+  std::uint32_t attributes = item.header.externalAttributes;
+  NotifyExtractFile(fileName, attributes, item.comment);
+  // A stored name may not leave the destination; a path the owner's handler
+  // gives is its own decision.
+  if (fileName == name && LeavesFolder(name)) throw EZipException::Fmt(19, this, {name});
+  std::string folder = destFolder;
+  if (!fileName.empty() && fileName[0] == '/') folder.clear();
+  if (!Options.CreateDirs) {
+    fileName = base::ExtractFileName(fileName);
+  } else {
+    std::string dirs = folder + base::ExtractFilePath(fileName);
+    if (!ForceDirectories(dirs)) throw EZipException::Fmt(20, this, {dirs});
+  }
+  if (item.IsFolder()) return;
+  std::string dest = folder + fileName;
+  struct stat st;
+  if (::stat(dest.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
+    if (!Options.ReplaceReadOnly && !(st.st_mode & S_IWUSR)) return;
+    const std::int32_t ours = static_cast<std::int32_t>(item.DosDateTime());
+    const std::int32_t theirs = static_cast<std::int32_t>(base::FileAge(dest).value_or(0));
+    switch (Options.OverwriteMode) {
+      case omPrompt: {
+        bool confirm = false;
+        AskOverwrite(fileName, dest, confirm);
+        if (!confirm) return;
+        break;
+      }
+      case omAlways:
+        break;
+      case omNever:
+        return;
+      case omIfNewer:
+        if (!(ours > theirs)) return;
+        break;
+      case omIfOlder:
+        if (!(ours < theirs)) return;
+        break;
+    }
+  }
+  // The entry goes into a new file beside the destination, which replaces
+  // the destination only once the data verified: a failure, a skip or a
+  // cancel leaves an existing file exactly as it was.
+  std::unique_ptr<TZipTempFile> temp;
+  try {
+    temp = std::make_unique<TZipTempFile>(dest);
+  } catch (const base::EStreamError&) {
+    throw EZipException::Fmt(19, this, {dest});
+  }
+  std::exception_ptr failure;
+  try {
+    ExtractItemToStream(index, temp->Stream());
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  temp->Finish(ModeFor(item, attributes, Options.SetAttributes), item.DosDateTime(),
+               Options.FlushBuffers && IsRemovablePath(dest));
+  if (failure) std::rethrow_exception(failure);
+  if (skipFile_ || cancel_) return;
+  if (!temp->Commit()) throw EZipException::Fmt(19, this, {dest});
+}
+
+void TZipBaseArchiver::ExtractItemToStream(int index, base::TStream& output) {
+  if (!manager_ || index < 0 || index >= manager_->Items().UsedCount())
+    throw EZipException(16, this);
+  const TDirItem& item = manager_->Items().ItemPtr(index);
+  OpenVolume(TZipVolumeNumberInfo::Numbered(manager_->ItemDisk(item), manager_->LastDisk()));
+  skipFile_ = false;
+  itemName_ = item.name;
+  itemOp_ = item.operation;
+  itemDone_ = 0;
+  bool ok = false;
+  try {
+    ArchiveStream().SetPosition(static_cast<std::int64_t>(
+        std::min<std::uint64_t>(item.LocalOffset(), INT64_MAX)));
+    ok = DecodeEntry(index, output);
+  } catch (const base::EStreamError&) {
+    ok = false;
+  }
+  if (!ok && !cancel_ && !ExtractCorruptedFiles && !skipFile_) throw EZipException(8, this);
+}
+
+bool TZipBaseArchiver::DecodeEntry(int index, base::TStream& output) {
+  TZipDecoder decoder(*this, manager_->Items().ItemPtr(index), output);
+  return decoder.Run();
+}
+
+void TZipBaseArchiver::ReportDecodeProgress() {
+  if (!progress_) return;
+  double file = itemTotal_ > 0 ? static_cast<double>(itemDone_) / itemTotal_ : 0.0;
+  NotifyFileProgress(itemName_, itemOp_, cancel_, ppProcess, file * 100.0);
+  if (cancel_) return;
+  double all = selected_ > 0 ? (file + processed_) / selected_ * 100.0 : 0.0;
+  NotifyOverallProgress(itemOp_, ppProcess, cancel_, all);
+}
+
+}  // namespace krevo::archive

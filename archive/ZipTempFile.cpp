@@ -1,0 +1,98 @@
+#include "archive/ZipTempFile.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "base/Errors.h"
+#include "base/FileDescriptor.h"
+#include "base/Paths.h"
+
+namespace krevo::archive {
+
+// A write-only stream over the temporary file's descriptor.
+class TZipTempFile::FdStream final : public base::TStream {
+ public:
+  explicit FdStream(int fd) : fd_(fd) {}
+  std::int64_t Read(void*, std::int64_t) override { return 0; }
+  std::int64_t Write(const void* buffer, std::int64_t count) override {
+    const auto* p = static_cast<const char*>(buffer);
+    std::int64_t done = 0;
+    while (done < count) {
+      ssize_t n = ::write(fd_.get(), p + done, static_cast<std::size_t>(count - done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      done += n;
+    }
+    size_ += done;
+    return done;
+  }
+  std::int64_t Seek(std::int64_t offset, base::TSeekOrigin origin) override {
+    if (offset == 0 && origin != base::TSeekOrigin::soBeginning) return size_;
+    throw base::EStreamError("Invalid stream position");
+  }
+  void SetSize(std::int64_t) override { throw base::EWriteError(); }
+  int Fd() const { return fd_.get(); }
+  void Close() { fd_.Reset(); }
+
+ private:
+  base::UniqueFd fd_;
+  std::int64_t size_ = 0;
+};
+
+TZipTempFile::TZipTempFile(const std::string& destination) : destination_(destination) {
+  std::string folder = base::ExtractFilePath(destination);
+  std::string templ = folder + ".krevo-" + base::ExtractFileName(destination) + ".XXXXXX";
+  // Long names keep to the file system's limit of 255 bytes per name.
+  if (base::ExtractFileName(templ).size() > 255) templ = folder + ".krevo-extract.XXXXXX";
+  int fd = ::mkostemp(templ.data(), O_CLOEXEC);
+  if (fd < 0)
+    throw base::EFCreateError("Cannot create file \"" + destination + "\". " +
+                              std::strerror(errno));
+  path_ = templ;
+  stream_ = std::make_unique<FdStream>(fd);
+}
+
+TZipTempFile::~TZipTempFile() {
+  stream_.reset();
+  if (!committed_) ::unlink(path_.c_str());
+}
+
+base::TStream& TZipTempFile::Stream() { return *stream_; }
+
+void TZipTempFile::Finish(unsigned mode, std::uint32_t dos, bool flush) noexcept {
+  int fd = stream_->Fd();
+  ::fchmod(fd, mode & 07777);
+  std::tm t{};
+  t.tm_year = static_cast<int>(dos >> 25) + 80;
+  t.tm_mon = static_cast<int>((dos >> 21) & 15) - 1;
+  t.tm_mday = static_cast<int>((dos >> 16) & 31);
+  t.tm_hour = static_cast<int>((dos >> 11) & 31);
+  t.tm_min = static_cast<int>((dos >> 5) & 63);
+  t.tm_sec = static_cast<int>((dos & 31) * 2);
+  t.tm_isdst = -1;
+  if (t.tm_mon >= 0 && t.tm_mon < 12 && t.tm_mday >= 1 && t.tm_hour < 24 && t.tm_min < 60 &&
+      t.tm_sec < 60) {
+    std::time_t when = std::mktime(&t);
+    if (when != static_cast<std::time_t>(-1)) {
+      struct timespec times[2] = {{0, UTIME_NOW}, {when, 0}};
+      ::futimens(fd, times);
+    }
+  }
+  if (flush) ::fsync(fd);
+}
+
+bool TZipTempFile::Commit() {
+  stream_->Close();
+  if (::rename(path_.c_str(), destination_.c_str()) != 0) return false;
+  committed_ = true;
+  return true;
+}
+
+}  // namespace krevo::archive

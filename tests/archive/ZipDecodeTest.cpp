@@ -1,0 +1,194 @@
+// Decoding against other tools: every file extracted byte-exact with the
+// date and permissions Info-ZIP unzip gives it; chunk sizes change nothing;
+// wrong passwords, bad methods and bad checksums fail as designed.
+#include <gtest/gtest.h>
+
+#include "archive/ZipArchiver.h"
+#include "archive/ZipDecoder.h"
+#include "archive/ZipDirManager.h"
+#include "archive/ZipException.h"
+#include "base/Streams.h"
+#include "tests/archive/ArchiveTestSupport.h"
+
+namespace krevo::archive {
+namespace {
+
+using test::Damage;
+using test::ReadFile;
+using test::Shell;
+using test::TempFolder;
+using test::ZipTool;
+
+struct Made {
+  const char* label;
+  const char* command;  // run in a folder with the sample files in src/; writes out.zip
+  const char* password;
+};
+
+const Made kMade[] = {
+    {"zip deflate", "cd src && zip -qr ../out.zip .", ""},
+    {"zip stored", "cd src && zip -qr0 ../out.zip .", ""},
+    {"zip max", "cd src && zip -qr9 ../out.zip .", ""},
+    {"zip encrypted", "cd src && zip -qr -P s3cret ../out.zip .", "s3cret"},
+    {"zip encrypted stored", "cd src && zip -qr0 -P s3cret ../out.zip .", "s3cret"},
+    {"zip encrypted to a pipe", "cd src && zip -qr -P s3cret - . | cat > ../out.zip", "s3cret"},
+    {"zip streamed", "cd src && zip -qr - . | cat > ../out.zip", ""},
+    {"7z zipcrypto", "cd src && 7z a -tzip -bd -mem=ZipCrypto -ps3cret ../out.zip . >/dev/null",
+     "s3cret"},
+    {"python zip64", "@zip64", ""},
+    {"python data descriptors", "@descriptor", ""},
+};
+
+// Files with size, date and permission bits, one per line.
+std::string Tree(const std::string& folder) {
+  return Shell(folder, "find . -type f -printf '%p %s %TY-%Tm-%Td %TH:%TM:%TS %m\\n' | sort"
+                       " && find . -type f -exec md5sum {} + | sort");
+}
+
+class DecodeInterop : public ::testing::TestWithParam<Made> {};
+
+TEST_P(DecodeInterop, ExtractsWhatUnzipExtracts) {
+  TempFolder dir;
+  Shell(dir.Path(), "mkdir -p src/docs/deep && seq 1 100000 > src/docs/big.txt"
+                    " && head -c 70000 /dev/urandom > src/random.bin && : > src/empty"
+                    " && printf '#!/bin/sh\\n' > src/run.sh && chmod 750 src/run.sh"
+                    " && printf 'x' > src/docs/deep/one && chmod 444 src/docs/deep/one"
+                    " && find src -exec touch -d '2019-05-06 07:08:10' {} +"
+                    " && touch -d '2018-07-09 10:11:12' src/docs/big.txt");
+  std::string command = GetParam().command;
+  if (command[0] == '@')
+    ZipTool(dir.Path(), "make " + command.substr(1) + " out.zip");
+  else
+    Shell(dir.Path(), command);
+  std::string pw = GetParam().password;
+  Shell(dir.Path(), "mkdir theirs ours && unzip -qo " + (pw.empty() ? "" : "-P " + pw) +
+                        " out.zip -d theirs");
+  TZipArchiver zip;
+  zip.FileName = dir / "out.zip";
+  zip.BaseDir = dir / "ours";
+  zip.Password = pw;
+  zip.OnProcessFileFailure = [](TZipBaseArchiver*, const std::string& name, TZipProcessOperation,
+                                int, int, const std::string& message, TZipAction& action) {
+    ADD_FAILURE() << name << ": " << message;
+    action = fxaIgnore;
+  };
+  zip.OpenArchiveFile(0);
+  zip.ExtractMatching("*.*", 10431);
+  EXPECT_EQ(Tree(dir / "ours"), Tree(dir / "theirs"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Tools, DecodeInterop, ::testing::ValuesIn(kMade), [](const auto& info) {
+  std::string n = info.param.label;
+  for (char& c : n)
+    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+  return n;
+});
+
+class Decode : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Shell(dir.Path(), "seq 1 200000 > big.txt && printf 'stored' > s.txt"
+                      " && zip -q -9 pkg.zip big.txt && zip -q -0 pkg.zip s.txt");
+    zip.FileName = dir / "pkg.zip";
+    zip.OpenArchiveFile(0);
+  }
+  std::string Decoded(int index) {
+    base::TMemoryStream out;
+    zip.ExtractItemToStream(index, out);
+    return out.AsString();
+  }
+  TempFolder dir;
+  TZipArchiver zip;
+};
+
+TEST_F(Decode, ChunkSizesGiveTheSameOutput) {
+  std::string expected = ReadFile(dir / "big.txt");
+  for (std::size_t chunk : {std::size_t{1} << 20, std::size_t{512}, std::size_t{777},
+                            std::size_t{4099}}) {
+    TZipDecoder::SetChunkLimit(chunk);
+    EXPECT_EQ(Decoded(0), expected) << chunk;
+  }
+  TZipDecoder::SetChunkLimit(0);
+  EXPECT_EQ(TZipDecoder::ChunkSize(5u << 20, 100, 10, 0), std::size_t{1} << 20);
+  // Output estimates of a twentieth of the memory halve the chunk, until
+  // it falls below 512 bytes.
+  EXPECT_EQ(TZipDecoder::ChunkSize(5u << 20, 100, 10, 40u << 20), std::size_t{1} << 16);
+  EXPECT_EQ(TZipDecoder::ChunkSize(5u << 20, 100, 10, 1), 256u);
+  EXPECT_EQ(TZipDecoder::ChunkSize(300, 100, 10, 1), 300u);
+}
+
+TEST_F(Decode, BadChecksumFailsAfterTheOutputIsWritten) {
+  zip.CloseArchiveFile();
+  std::string d = ReadFile(dir / "pkg.zip");
+  // s.txt's CRC in its central header.
+  std::size_t at = d.rfind("s.txt") - 46 + 16;
+  Damage(dir / "pkg.zip", static_cast<std::int64_t>(at), "\1\2\3\4");
+  zip.OpenArchiveFile(0);
+  base::TMemoryStream out;
+  EXPECT_FALSE(zip.DecodeEntry(1, out) && false);
+  try {
+    zip.ExtractItemToStream(1, out);
+    FAIL();
+  } catch (const EZipException& e) {
+    EXPECT_EQ(e.NativeError, 8);
+  }
+  EXPECT_EQ(out.AsString().substr(6), "stored");
+}
+
+TEST_F(Decode, MethodsOtherThanStoredAndDeflate) {
+  zip.CloseArchiveFile();
+  std::string d = ReadFile(dir / "pkg.zip");
+  std::size_t central = d.rfind("s.txt") - 46;
+  struct Case {
+    std::uint16_t method, version;
+    int native;  // 0: the entry fails verification (native 8 from the driver)
+  } cases[] = {{9, 21, 55}, {12, 10, 8}, {12, 46, 8}, {14, 63, 8}};
+  for (const Case& c : cases) {
+    Damage(dir / "pkg.zip", static_cast<std::int64_t>(central + 6),
+           std::string{static_cast<char>(c.version), 0, 0, 0, static_cast<char>(c.method), 0});
+    zip.OpenArchiveFile(0);
+    try {
+      Decoded(1);
+      ADD_FAILURE() << c.method;
+    } catch (const EZipException& e) {
+      EXPECT_EQ(e.NativeError, c.native) << c.method << " " << c.version;
+    }
+    zip.CloseArchiveFile();
+  }
+}
+
+TEST(DecodePassword, WrongPasswordPassingTheCheckFailsVerification) {
+  TempFolder dir;
+  Shell(dir.Path(), "seq 1 3000 > a.txt && zip -q -P right pkg.zip a.txt");
+  TZipArchiver zip;
+  zip.FileName = dir / "pkg.zip";
+  zip.Password = test::WrongPassword(dir / "pkg.zip", {0}, true);
+  int asked = 0;
+  zip.OnPassword = [&](TZipBaseArchiver*, const std::string&, std::string&, bool& skip) {
+    ++asked;
+    skip = true;
+  };
+  zip.OpenArchiveFile(0);
+  base::TMemoryStream out;
+  try {
+    zip.ExtractItemToStream(0, out);
+    FAIL();
+  } catch (const EZipException& e) {
+    EXPECT_EQ(e.NativeError, 8);
+  }
+  EXPECT_EQ(asked, 0);
+  // A handler that gives the right password at its second call.
+  zip.Password = test::WrongPassword(dir / "pkg.zip", {0});
+  zip.OnPassword = [&](TZipBaseArchiver*, const std::string& name, std::string& pw, bool&) {
+    EXPECT_EQ(name, "a.txt");
+    pw = ++asked == 2 ? "right" : zip.Password;
+  };
+  asked = 0;
+  base::TMemoryStream good;
+  zip.ExtractItemToStream(0, good);
+  EXPECT_EQ(asked, 2);
+  EXPECT_EQ(good.AsString(), ReadFile(dir / "a.txt"));
+}
+
+}  // namespace
+}  // namespace krevo::archive

@@ -1,0 +1,120 @@
+// Error messages, the item array and its hashed name index.
+#include <gtest/gtest.h>
+
+#include "archive/ZipArchiver.h"
+#include "archive/ZipDirArray.h"
+#include "archive/ZipException.h"
+
+namespace krevo::archive {
+namespace {
+
+struct MessageCase {
+  int native;
+  const char* component;
+  std::vector<std::string> args;
+  const char* message;
+  int errorCode;
+};
+
+const MessageCase kMessages[] = {
+    {13, "Zip1", {}, "Zip1: Archive is not open - Native error: 00013", 7},
+    {12, "", {"/pkg/up.zip"}, "File \"/pkg/up.zip\" not found - Native error: 00012", 6},
+    {0, "", {}, "Unknown error - Native error: 00000", 0},
+    {63, "", {}, "Unknown error - Native error: 00063", 0},
+    {-1, "", {}, "Unknown error - Native error: 000-1", 0},
+    {34, "", {"10", "20"}, "Invalid compressed size, rfs.size = 10, count = 20 - Native error: 00034",
+     17},
+    {61, "Z", {"n"}, "Z: File name is too long: \r\n\"n\" - Native error: 00061", 36},
+    {45, "", {}, "Cannot open archive file. Opening aborted or invalid file - Native error: 00045",
+     24},
+    {8, "", {"ignored"},
+     "Invalid size or check sum of file or unsupported compression format - Native error: 00008",
+     4},
+};
+
+TEST(ZipException, BuildsItsMessages) {
+  for (const MessageCase& c : kMessages) {
+    TZipArchiver zip;
+    zip.Name = c.component;
+    EZipException e = c.args.empty() ? EZipException(c.native, &zip)
+                                     : EZipException::Fmt(c.native, &zip, c.args);
+    EXPECT_EQ(std::string(e.what()), c.message);
+    EXPECT_EQ(e.ErrorCode, c.errorCode) << c.native;
+    EXPECT_EQ(e.NativeError, c.native);
+  }
+}
+
+TEST(HashedList, CaseDifferingNamesBothStayAndTheLaterWins) {
+  TZipDirArray a;
+  a.SetCount(2);
+  a.RenameItem(0, "Read.me");
+  a.RenameItem(1, "READ.ME");
+  EXPECT_EQ(a.UsedCount(), 2);
+  EXPECT_EQ(a.IndexOfName("read.me"), 1);
+  EXPECT_EQ(a.IndexOfName("Read.Me"), 1);
+}
+
+TEST(HashedList, LookupAfterDeletionSeesShiftedItems) {
+  TZipDirArray a;
+  a.SetCount(3);
+  a.RenameItem(0, "a");
+  a.RenameItem(1, "b");
+  a.RenameItem(2, "c");
+  EXPECT_EQ(a.IndexOfName("c"), 2);
+  a.DeleteItem(0);
+  EXPECT_EQ(a.IndexOfName("c"), 1);
+  EXPECT_EQ(a.IndexOfName("a"), -1);
+  EXPECT_EQ(a.ItemPtr(0).name, "b");
+}
+
+TEST(HashedList, IndexIsRebuiltWithMoreBucketsPastFivePerBucket) {
+  TZipHashedStringList l;
+  EXPECT_EQ(l.IndexOf("x"), -1);
+  EXPECT_EQ(l.ValueBuckets(), 1000u);
+  for (int i = 0; i <= 5000; ++i) l.Add("name" + std::to_string(i));
+  EXPECT_EQ(l.ValueBuckets(), 0u);  // dropped, to be rebuilt
+  EXPECT_EQ(l.IndexOf("NAME4999"), 4999);
+  EXPECT_EQ(l.ValueBuckets(), 5001u);
+  l.Put(3, "renamed");
+  EXPECT_EQ(l.IndexOf("name3"), -1);
+  EXPECT_EQ(l.IndexOf("Renamed"), 3);
+  l.Add("key=value");
+  EXPECT_EQ(l.IndexOfName("KEY"), 5001);
+}
+
+TEST(DirArray, GrowsByADoubledStepAndReportsBadIndexes) {
+  TZipDirArray a;
+  a.SetCount(1);
+  EXPECT_EQ(a.Allocated(), 1000);
+  a.SetCount(1001);
+  EXPECT_EQ(a.Allocated(), 3000);
+  struct Bad {
+    int native;
+    std::function<void()> call;
+  } bad[] = {
+      {1, [&] { a.SetItem(5000, TDirItem{}); }},
+      {2, [&] { TDirItem d; a.GetItem(-1, d); }},
+      {3, [&] { a.ItemPtr(1001); }},
+      {4, [&] { a.DeleteItem(1001); }},
+      {58, [&] { a.SetItem(7, TDirItem{}); }},
+  };
+  for (const Bad& b : bad) {
+    try {
+      b.call();
+      ADD_FAILURE() << b.native;
+    } catch (const EZipException& e) {
+      EXPECT_EQ(e.NativeError, b.native);
+      EXPECT_EQ(std::string(e.what()).find("Zip"), std::string::npos);  // no name prefix
+    }
+  }
+  a.SetCount(3);
+  a.RenameItem(0, "x");
+  a.RenameItem(1, "y");
+  a.ItemPtr(2).name = "x";  // item 2 claims a name indexed at position 0
+  EXPECT_THROW(a.RenameItem(2, "z"), EZipException);
+  a.SetCount(0);
+  EXPECT_EQ(a.Allocated(), 0);
+}
+
+}  // namespace
+}  // namespace krevo::archive
