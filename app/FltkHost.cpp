@@ -1,5 +1,8 @@
 #include "app/FltkHost.h"
 
+// Before the toolkit's headers, which bring in X's macros (Button1, ...).
+#include "app/TForm1.h"
+
 #include <FL/Fl.H>
 #include <FL/Fl_Box.H>
 #include <FL/Fl_Button.H>
@@ -7,7 +10,6 @@
 #include <FL/Fl_Hold_Browser.H>
 #include <FL/Fl_Progress.H>
 #include <FL/fl_draw.H>
-#include <FL/x.H>
 
 #include <algorithm>
 #include <cstdlib>
@@ -15,7 +17,6 @@
 #include "app/Application.h"
 #include "app/CloseSignals.h"
 #include "app/FltkDialogs.h"
-#include "app/TForm1.h"
 
 namespace krevo::app {
 namespace {
@@ -63,17 +64,6 @@ struct TFltkHost::Widgets {
 
 TFltkHost::TFltkHost() : widgets_(std::make_unique<Widgets>()) {}
 TFltkHost::~TFltkHost() = default;
-
-bool TFltkHost::DisplayAvailable() {
-  const char* x = std::getenv("DISPLAY");
-  const char* wayland = std::getenv("WAYLAND_DISPLAY");
-  if (!(x && *x) && !(wayland && *wayland)) return false;
-  if (!(x && *x)) return false;  // this toolkit build talks to X only
-  Display* display = XOpenDisplay(nullptr);
-  if (!display) return false;
-  XCloseDisplay(display);
-  return true;
-}
 
 void TFltkHost::ProcessMessages() { Fl::check(); }
 

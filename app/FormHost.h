@@ -12,6 +12,8 @@ class TFormHost {
   virtual void ProcessMessages() = 0;
   // Shows the wait cursor (true) or the default cursor (false).
   virtual void SetWaitCursor(bool wait) = 0;
+  // Selects line `index` of the list box.
+  virtual void SelectListLine(int /*index*/) {}
   // The window has closed: the host ends its message loop once the current
   // handler returns.
   virtual void Terminate() = 0;

@@ -1,5 +1,6 @@
 #include "app/TForm1.h"
 
+#include "app/RunSummary.h"
 #include "base/Dialogs.h"
 #include "base/FileSystem.h"
 #include "base/Version.h"
@@ -7,25 +8,61 @@
 namespace krevo::app {
 
 TForm1::TForm1(TFormHost& host, TApplication& application, std::string executableFolder)
-    : host_(host), application_(application), executableFolder_(std::move(executableFolder)) {}
+    : host_(host), application_(application), executableFolder_(std::move(executableFolder)) {
+  // The fixed settings of the components.
+  NetFTP1.SetHost(DefaultFtpHost());
+  NetFTP1.SetPort(DefaultFtpPort());
+  NetFTP1.Passive = true;
+  NetFTP1.Username = kFtpUserName;
+  NetFTP1.Password = kFtpPassword;
+  NetFTP1.ReadTimeout = 0;
+  NetFTP1.MaxLineAction = ftp::maException;
+  NetFTP1.OnWorkBegin = [this](ftp::TNetComponent* s, ftp::TWorkMode m, std::int64_t n) {
+    NetFTP1WorkBegin(s, m, n);
+  };
+  NetFTP1.OnWork = [this](ftp::TNetComponent* s, ftp::TWorkMode m, std::int64_t n) {
+    NetFTP1Work(s, m, n);
+  };
+  NetFTP1.OnWorkEnd = [this](ftp::TNetComponent* s, ftp::TWorkMode m) { NetFTP1WorkEnd(s, m); };
+
+  Archiver1.ExtractCorruptedFiles = false;
+  Archiver1.SetCompressionLevel(archive::clFastest);
+  Archiver1.SetCompressionMode(1);
+  Archiver1.Options.FlushBuffers = true;
+  Archiver1.Options.OEMFileNames = true;
+  Archiver1.Options.OverwriteMode = archive::omPrompt;
+  Archiver1.OnExtractFile = [this](archive::TZipBaseArchiver* s, std::string& name,
+                                   std::uint32_t& attr, const std::string& comment) {
+    Archiver1ExtractFile(s, name, attr, comment);
+  };
+  Archiver1.OnConfirmOverwrite = [this](archive::TZipBaseArchiver* s, const std::string& source,
+                                        std::string& dest, bool& confirm) {
+    Archiver1ConfirmOverwrite(s, source, dest, confirm);
+  };
+}
 
 void TForm1::FormCreate() {
   FLastUpdate = 0;
   FReplacedCount = 0;
   FConfig = ReadUpdaterConfig(executableFolder_);
+  NetFTP1.SetHost(FConfig.Host);
+  NetFTP1.SetPort(FConfig.Port);
   Label5 = "Version : " + base::OwnFileVersion();
   FRootFolder = DeriveRootFolder(FConfig.DocumentsRoot, FConfig.ReportsRoot);
   FLastUpdate = UpdateLog.Open(FRootFolder, Clock());
 }
 
 void TForm1::FormClose() {
-  // Only a run that reached its end moves the date of the last update; after a
-  // failed run the packages it did not install must still look new.
-  UpdateLog.Close(FExtractedCount, Clock(), outcome_ != TRunOutcome::Completed);
+  // Only a run that reached its end with every entry installed moves the date
+  // of the last update; after a failed run the packages it did not install
+  // must still look new.
+  const bool failed = outcome_ != TRunOutcome::Completed || Archiver1.EntryFailed();
+  UpdateLog.Close(FExtractedCount, Clock(), failed);
 }
 
 void TForm1::Timer1Timer() {
   Timer1Enabled = false;
+  if (outcome_ == TRunOutcome::NotStarted) outcome_ = TRunOutcome::InProgress;
   const std::string mainExecutable = executableFolder_ + "krevo.exe";
   if (!base::ExclusiveOpenTest(mainExecutable)) {
     base::Dialogs().MessageDlg("Could not open " + executableFolder_ +
@@ -37,8 +74,43 @@ void TForm1::Timer1Timer() {
     return;
   }
   host_.ProcessMessages();
-  outcome_ = TRunOutcome::Completed;
+  BitBtn3Click(&BitBtn3);
+  host_.ProcessMessages();
+  if (ListBox1.Count() > 0) Button1Click(&Button1);
+  host_.ProcessMessages();
+  ShowSummary();
+  if (outcome_ == TRunOutcome::InProgress) outcome_ = TRunOutcome::Completed;
   Close();
+}
+
+void TForm1::BitBtn3Click(const TButton*) {
+  try {
+    NetFTP1.OpenSession(true, -1);
+    NetFTP1.EnterDirectory("krevo");
+    NetFTP1.EnterDirectory("updates");
+    NetFTP1.FetchListing(&ListBox1, "up*.zip", true);
+  } catch (...) {
+    NetFTP1.CloseSession();
+    throw;
+  }
+  NetFTP1.CloseSession();
+}
+
+void TForm1::ShowSummary() {
+  if (FPackageCount == 0) {
+    if (ListBox1.Count() == 0) return;
+    const int answer = base::Dialogs().MessageDlg(
+        "No new updates were available for download. Retry last updated anyway?",
+        base::TMsgDlgType::mtConfirmation, base::MakeButtons({base::mbYes, base::mbNo}));
+    if (answer != base::mrYes) return;
+    Button1Click(nullptr);
+    if (FPackageCount != 0)
+      base::Dialogs().MessageDlg("Latest update was downloaded.", base::TMsgDlgType::mtConfirmation,
+                                 base::MakeButtons({base::mbOK}));
+    return;
+  }
+  base::Dialogs().MessageDlg(DownloadedSummary(FPackageCount, FReplacedCount),
+                             base::TMsgDlgType::mtInformation, base::MakeButtons({base::mbOK}));
 }
 
 void TForm1::OnTimer1() {

@@ -10,14 +10,23 @@
 #include "app/FormHost.h"
 #include "app/ProgressBar.h"
 #include "app/UpdateLog.h"
+#include "app/UpdaterArchiver.h"
 #include "app/UpdaterConfig.h"
 #include "base/DateTime.h"
 #include "base/StringList.h"
+#include "ftp/NetFTP.h"
 
 namespace krevo::app {
 
 inline constexpr const char* kFormCaption = "Krevo System Automatic Updates";
 inline constexpr const char* kHeading = "Krevo System Automatic Updates   ";
+// The password of every update package.
+inline constexpr const char* kPackagePassword = "plumvat";
+
+// A hidden button: the run calls its click handler with it as the sender.
+struct TButton {
+  const char* Caption;
+};
 
 // How the update run ended, for the console's exit status.
 enum class TRunOutcome { NotStarted, InProgress, Completed, ExclusiveAccessFailed, ConnectFailed, Failed };
@@ -37,6 +46,10 @@ class TForm1 {
   TProgressBar ProgressBar2;   // install progress of the current package
   std::string Label5;          // "Version : " + version
   bool Timer1Enabled = true;   // the one-shot start timer, armed at creation
+  TButton BitBtn3{"TestFTP"};  // hidden: its click is the listing step
+  TButton Button1{"Download"}; // hidden: its click is the download run
+  ftp::TNetFTP NetFTP1;        // the connection to the update server
+  TUpdaterArchiver Archiver1;  // opens and extracts the downloaded packages
 
   // Reads config.ini, shows the version, derives the root folder and opens the
   // update log with its "Scan started " line. Throws what the log throws
@@ -45,8 +58,32 @@ class TForm1 {
   // Writes the log footer and closes the log; unless the run reached its end,
   // the log keeps its previous date. Throws EInOutError.
   void FormClose();
-  // The update run, started once by the timer. Throws what the run's steps throw.
+  // The update run, started once by the timer: the exclusive-access test, the
+  // listing step, the download run, the summary and the close. Throws what the
+  // steps throw; the window then stays open.
   void Timer1Timer();
+  // The listing step: the server's packages into ListBox1. The session is
+  // closed whatever happens; a failure is thrown on (ENetException family).
+  void BitBtn3Click(const TButton* Sender);
+  // The download run. Sender &Button1: every line, packages newer than the last
+  // update; any other sender: the last line, whatever its date. A failed
+  // connection is shown and ends the call normally; any other failure throws.
+  void Button1Click(const TButton* Sender);
+
+  // The components' events.
+  void NetFTP1WorkBegin(ftp::TNetComponent* Sender, ftp::TWorkMode AWorkMode,
+                        std::int64_t AWorkCountMax);
+  void NetFTP1Work(ftp::TNetComponent* Sender, ftp::TWorkMode AWorkMode, std::int64_t AWorkCount);
+  void NetFTP1WorkEnd(ftp::TNetComponent* Sender, ftp::TWorkMode AWorkMode);
+  // Counts and logs every extracted file. Throws EInOutError when the log
+  // cannot be written, which ends the extraction.
+  void Archiver1ExtractFile(archive::TZipBaseArchiver* Sender, std::string& FileName,
+                            std::uint32_t& FileAttr, const std::string& Comment);
+  // The overwrite policy: Confirm only when the packaged copy is newer than the
+  // installed file. Throws EConvertError for an impossible date.
+  void Archiver1ConfirmOverwrite(archive::TZipBaseArchiver* Sender,
+                                 const std::string& SourceFileName, std::string& DestFileName,
+                                 bool& Confirm);
 
   // The timer has gone off: runs Timer1Timer under the default error display.
   // An error ends the run (outcome Failed) and leaves the window open.
@@ -77,6 +114,9 @@ class TForm1 {
   TApplication& application_;
 
  private:
+  void ShowSummary();
+  void InstallPackage(int index, const std::string& name);
+
   std::string executableFolder_;
   TRunOutcome outcome_ = TRunOutcome::NotStarted;
   bool closed_ = false;

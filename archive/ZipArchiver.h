@@ -5,7 +5,7 @@
 
 namespace krevo::archive {
 
-class TZipArchiver final : public TZipBaseArchiver {
+class TZipArchiver : public TZipBaseArchiver {
  public:
   TZipArchiver() {
     Zip64Mode = zmDisabled;

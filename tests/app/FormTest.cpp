@@ -9,14 +9,14 @@
 #include "app/TForm1.h"
 #include "base/Version.h"
 #include "tests/app/RecordingDialogs.h"
-#include "tests/support/Process.h"
-#include "tests/support/TempDir.h"
+#include "tests/app/UpdateSite.h"
 
 namespace krevo::app {
 namespace {
 
 using test::ReadFile;
 using test::TempDir;
+using test::UpdateSite;
 
 class FakeHost final : public TFormHost {
  public:
@@ -29,7 +29,8 @@ class FakeHost final : public TFormHost {
 
 class FormTest : public ::testing::Test {
  protected:
-  TempDir dir;
+  UpdateSite site;
+  const TempDir& dir = site.install;
   FakeHost host;
   test::RecordingDialogs dialogs;
   test::DialogsInstalled installed{dialogs};
@@ -41,7 +42,6 @@ class FormTest : public ::testing::Test {
 };
 
 TEST_F(FormTest, AFreeMainExecutableLetsTheRunEndAndCloseTheWindow) {
-  dir.Write("krevo.exe", "main");
   Start();
   EXPECT_EQ(form.FRootFolder, dir.Folder());
   EXPECT_EQ(form.Label5, "Version : " + base::OwnFileVersion());
@@ -60,7 +60,6 @@ TEST_F(FormTest, AFreeMainExecutableLetsTheRunEndAndCloseTheWindow) {
 }
 
 TEST_F(FormTest, AMainExecutableInUseShowsTheErrorAndCloses) {
-  dir.Write("krevo.exe", "main");
   test::BackgroundProcess user({"/bin/sleep", "60"}, dir / "krevo.exe");
   Start();
   form.OnTimer1();
@@ -78,9 +77,8 @@ TEST_F(FormTest, AMainExecutableInUseShowsTheErrorAndCloses) {
 }
 
 TEST_F(FormTest, ALogThatCannotBeOpenedIsShownAndTheProgramStillEnds) {
-  dir.Write("krevo.exe", "main");
-  dir.Write("config.ini", "[Documents]\nRootFolder=" + dir.Folder() + "gone/\n[Reports]\nRootFolder=" +
-                              dir.Folder() + "gone/\n");
+  site.WriteConfig("[Documents]\nRootFolder=" + dir.Folder() + "gone/\n[Reports]\nRootFolder=" +
+                   dir.Folder() + "gone/\n");
   Start();
   ASSERT_EQ(dialogs.shown.size(), 1u);
   EXPECT_EQ(dialogs.shown[0].caption, "Krevo-updater");

@@ -6,8 +6,7 @@
 #include <filesystem>
 #include <regex>
 
-#include "tests/support/Process.h"
-#include "tests/support/TempDir.h"
+#include "tests/app/UpdateSite.h"
 
 namespace krevo::test {
 namespace {
@@ -19,21 +18,19 @@ const std::string kHeader =
 const std::string kEmptyRun = "Scan started " + kStamp + "\r\nScan finished " + kStamp +
                               "\r\nNo files were updated\\.\r\n={70}\r\n";
 
+// An installation against a server that offers no package.
 class UpdaterProgram : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::filesystem::copy_file(KREVO_UPDATER_PATH, program_);
-    ::chmod(program_.c_str(), 0755);
-  }
   RunResult Run(RunOptions options = {}, std::vector<std::string> args = {}) {
-    options.extraEnv.insert(options.extraEnv.end(), {"DISPLAY=", "WAYLAND_DISPLAY=", "LC_ALL=C"});
-    args.insert(args.begin(), program_);
+    options.extraEnv.insert(options.extraEnv.end(),
+                            {"DISPLAY=", "WAYLAND_DISPLAY=", "LC_ALL=C", "TMPDIR=" + site.tmp.Folder()});
+    args.insert(args.begin(), site.install / "krevo-updater");
     return RunProcess(args, dir.Folder(), options);
   }
   std::string Log() { return ReadFile(dir / "updates.log"); }
 
-  TempDir dir;
-  std::string program_ = dir / "krevo-updater";
+  UpdateSite site;
+  const TempDir& dir = site.install;
 };
 
 const char* kExclusiveError =
@@ -47,6 +44,7 @@ std::string Format(const char* pattern, const std::string& folder) {
 }
 
 TEST_F(UpdaterProgram, WithoutTheMainExecutableItReportsAndRecordsAnEmptyRun) {
+  std::filesystem::remove(dir / "krevo.exe");
   RunResult r = Run();
   EXPECT_EQ(r.exitCode, 2);
   EXPECT_EQ(r.err, Format(kExclusiveError, dir.Folder()));
@@ -59,7 +57,6 @@ std::filesystem::file_time_type Modified(const std::string& path) {
 }
 
 TEST_F(UpdaterProgram, AMainExecutableHeldOpenElsewhereStopsTheRunAndKeepsTheLogDate) {
-  dir.Write("krevo.exe", "main");
   ASSERT_EQ(Run().exitCode, 0);
   const auto lastUpdate = std::filesystem::file_time_type::clock::now() - std::chrono::hours(48);
   std::filesystem::last_write_time(dir / "updates.log", lastUpdate);
@@ -72,7 +69,6 @@ TEST_F(UpdaterProgram, AMainExecutableHeldOpenElsewhereStopsTheRunAndKeepsTheLog
 }
 
 TEST_F(UpdaterProgram, AFreeMainExecutableRunsToTheEndAndEachRunAppends) {
-  dir.Write("krevo.exe", "main");
   RunResult first = Run();
   EXPECT_EQ(first.exitCode, 0) << first.err;
   EXPECT_EQ(first.err, "");
@@ -82,17 +78,17 @@ TEST_F(UpdaterProgram, AFreeMainExecutableRunsToTheEndAndEachRunAppends) {
 }
 
 TEST_F(UpdaterProgram, RootFolderFromConfigIni) {
-  dir.Write("krevo.exe", "main");
   std::filesystem::create_directory(dir / "root");
   dir.Write("config.ini", "\xEF\xBB\xBF[Documents]\r\nRootFolder=" + dir.Folder() +
-                              "root/\r\n[Reports]\r\nRootFolder=" + dir.Folder() + "root/\r\n");
+                              "root/\r\n[Reports]\r\nRootFolder=" + dir.Folder() +
+                              "root/\r\n[Updater]\r\nHost=127.0.0.1\r\nPort=" +
+                              std::to_string(site.Port()) + "\r\n");
   EXPECT_EQ(Run().exitCode, 0);
   EXPECT_TRUE(std::regex_match(ReadFile(dir / "root/updates.log"), std::regex(kHeader + kEmptyRun)));
   EXPECT_FALSE(std::filesystem::exists(dir / "updates.log"));
 }
 
 TEST_F(UpdaterProgram, ALogThatCannotBeWrittenIsReportedTwiceAndTheProgramEnds) {
-  dir.Write("krevo.exe", "main");
   std::filesystem::create_directory(dir / "updates.log");
   RunResult r = Run();
   EXPECT_EQ(r.exitCode, 1);
@@ -100,7 +96,6 @@ TEST_F(UpdaterProgram, ALogThatCannotBeWrittenIsReportedTwiceAndTheProgramEnds) 
 }
 
 TEST_F(UpdaterProgram, TheCloseCommandBeforeTheRunStillWritesTheFooter) {
-  dir.Write("krevo.exe", "main");
   RunOptions options;
   options.signalWhen = [this] { return Log().find("Scan started") != std::string::npos; };
   RunResult r = Run(options);

@@ -6,8 +6,7 @@
 #include <filesystem>
 #include <regex>
 
-#include "tests/support/Process.h"
-#include "tests/support/TempDir.h"
+#include "tests/app/UpdateSite.h"
 
 namespace krevo::test {
 namespace {
@@ -15,11 +14,8 @@ namespace {
 TEST(Window, OpensWithItsSizeAndClosesOnItsOwn) {
   if (::access("/usr/bin/xvfb-run", X_OK) != 0 || ::access("/usr/bin/xwininfo", X_OK) != 0)
     GTEST_SKIP() << "xvfb-run or xwininfo is missing";
-  TempDir dir;
-  const std::string program = dir / "krevo-updater";
-  std::filesystem::copy_file(KREVO_UPDATER_PATH, program);
-  ::chmod(program.c_str(), 0755);
-  dir.Write("krevo.exe", "main");
+  UpdateSite site;  // a server with no package: the run ends without a dialog
+  const TempDir& dir = site.install;
   // The script waits for the window to appear, lists it, and waits for the
   // program to end.
   const std::string script =

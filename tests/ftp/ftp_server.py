@@ -5,7 +5,8 @@ Prints "PORT <n>" on standard output once it listens, then serves until killed.
 LIST answers in MS-DOS style by default (date, time, size or <DIR>, the name
 from column 40), as the update server does; --listing unix keeps pyftpdlib's
 own style. A wildcard in the last segment of a LIST or NLST argument
-("up*.zip") is expanded against the folder, as the update server does.
+("up*.zip") is expanded against the folder, as the update server does; a
+pattern that matches nothing gives an empty listing.
 """
 import argparse
 import fnmatch
@@ -49,10 +50,8 @@ class WildcardHandler(FTPHandler):
         expanded = self._expand(path)
         if expanded is None:
             return FTPHandler.ftp_LIST(self, path)
+        # A pattern that matches nothing gives an empty listing, not a refusal.
         folder, names = expanded
-        if not names:
-            self.respond("550 No files found.")
-            return None
         self.push_dtp_data(b"".join(self.fs.format_list(folder, names)), cmd="LIST")
         return path
 
@@ -61,9 +60,6 @@ class WildcardHandler(FTPHandler):
         if expanded is None:
             return FTPHandler.ftp_NLST(self, path)
         _, names = expanded
-        if not names:
-            self.respond("550 No files found.")
-            return None
         self.push_dtp_data("".join(n + "\r\n" for n in names).encode("utf8"), cmd="NLST")
         return path
 

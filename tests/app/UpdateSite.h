@@ -1,0 +1,93 @@
+#pragma once
+// An installation folder and an update server for one test: the built
+// krevo-updater and a krevo.exe in a temporary folder, a config.ini that points
+// at a real FTP server on 127.0.0.1, and packages made by Info-ZIP zip in the
+// server's krevo/updates folder.
+#include <sys/stat.h>
+#include <utime.h>
+
+#include <ctime>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "base/DateTime.h"
+#include "tests/ftp/FtpServerFixture.h"
+#include "tests/support/Process.h"
+#include "tests/support/TempDir.h"
+
+namespace krevo::test {
+
+// A local time as time_t.
+inline std::time_t LocalTime(int y, int mo, int d, int h = 12, int mi = 0, int s = 0) {
+  return base::DateTimeToTimeT(base::EncodeDate(y, mo, d) + base::EncodeTime(h, mi, s));
+}
+
+inline void SetModified(const std::string& path, std::time_t t) {
+  struct utimbuf times = {t, t};
+  if (::utime(path.c_str(), &times) != 0) throw std::runtime_error("utime " + path);
+}
+
+inline std::time_t Modified(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 ? st.st_mtime : -1;
+}
+
+struct PackageFile {
+  std::string name;     // stored path, '/' separated
+  std::string content;
+  std::time_t modified; // the date the package records
+};
+
+class UpdateSite {
+ public:
+  UpdateSite() : server_(serverRoot.Folder()) {
+    std::filesystem::create_directories(serverRoot / "krevo/updates");
+    std::filesystem::copy_file(KREVO_UPDATER_PATH, install / "krevo-updater");
+    ::chmod((install / "krevo-updater").c_str(), 0755);
+    install.Write("krevo.exe", "main");
+    WriteConfig();
+  }
+
+  // config.ini with the server, and `extra` lines appended.
+  void WriteConfig(const std::string& extra = "") {
+    install.Write("config.ini", "[Updater]\r\nHost=127.0.0.1\r\nPort=" + std::to_string(Port()) +
+                                    "\r\n" + extra);
+  }
+  int Port() const { return server_.Port(); }
+
+  // Makes up<date>.zip (date YYMMDD) on the server from `files`, with the
+  // package password. Returns its path on the server.
+  std::string AddPackage(const std::string& date, const std::vector<PackageFile>& files,
+                         const std::string& suffix = "") const {
+    TempDir staging;
+    for (const PackageFile& f : files) {
+      std::filesystem::create_directories(std::filesystem::path(staging / f.name).parent_path());
+      SetModified(staging.Write(f.name, f.content), f.modified);
+    }
+    const std::string package = serverRoot / ("krevo/updates/up" + date + suffix + ".zip");
+    std::vector<std::string> args = {"/usr/bin/zip", "-q", "-X", "-D", "-P", "plumvat", package};
+    for (const PackageFile& f : files) args.push_back(f.name);
+    RunResult r = RunProcess(args, staging.Folder());
+    if (r.exitCode != 0) throw std::runtime_error("zip failed: " + r.err);
+    return package;
+  }
+
+  // Runs the updater in console mode, standard input from /dev/null.
+  RunResult Run() const {
+    RunOptions options;
+    options.extraEnv = {"DISPLAY=", "WAYLAND_DISPLAY=", "LC_ALL=C", "TMPDIR=" + tmp.Folder()};
+    return RunProcess({install / "krevo-updater"}, install.Folder(), options);
+  }
+  std::string Log() const { return ReadFile(install / "updates.log"); }
+
+  TempDir install;
+  TempDir serverRoot;
+  TempDir tmp;  // the updater's temporary folder
+
+ private:
+  ftp::test::TRealFtpServer server_;
+};
+
+}  // namespace krevo::test
