@@ -11,6 +11,18 @@ std::string Lower(std::string s) {
   return s;
 }
 
+// A dialog's text as one line: line breaks inside become blanks, those at the
+// end go (server replies end in CR LF).
+std::string OneLine(const std::string& text) {
+  std::string line;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    line += text[i] == '\r' || text[i] == '\n' ? ' ' : text[i];
+  }
+  while (!line.empty() && line.back() == ' ') line.pop_back();
+  return line;
+}
+
 }  // namespace
 
 std::string PlainCaption(const std::string& caption, char* accelerator) {
@@ -29,7 +41,7 @@ std::string PlainCaption(const std::string& caption, char* accelerator) {
 int TConsoleDialogs::MessageDlg(const std::string& text, base::TMsgDlgType type,
                                 base::TMsgDlgButtons buttons, const std::string& caption) {
   Prepare();
-  err_ << (caption.empty() ? base::DialogCaption(type) : caption) << ": " << text << std::endl;
+  err_ << (caption.empty() ? base::DialogCaption(type) : caption) << ": " << OneLine(text) << std::endl;
   const bool onlyOk = buttons == base::MakeButtons({base::mbOK});
   if (!interactive_ || onlyOk) return base::UnattendedResult(buttons);
 
@@ -75,7 +87,7 @@ bool TConsoleDialogs::InputQuery(const std::string& caption, const std::string& 
 
 void TConsoleDialogs::ShowError(const std::string& title, const std::string& message) {
   Prepare();
-  err_ << title << ": " << message << std::endl;
+  err_ << title << ": " << OneLine(message) << std::endl;
 }
 
 }  // namespace krevo::app

@@ -8,6 +8,7 @@
 
 #include <ctime>
 #include <filesystem>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -42,7 +43,8 @@ struct PackageFile {
 
 class UpdateSite {
  public:
-  UpdateSite() : server_(serverRoot.Folder()) {
+  UpdateSite() : server_(std::make_unique<ftp::test::TRealFtpServer>(serverRoot.Folder())) {
+    port_ = server_->Port();
     std::filesystem::create_directories(serverRoot / "krevo/updates");
     std::filesystem::copy_file(KREVO_UPDATER_PATH, install / "krevo-updater");
     ::chmod((install / "krevo-updater").c_str(), 0755);
@@ -55,7 +57,9 @@ class UpdateSite {
     install.Write("config.ini", "[Updater]\r\nHost=127.0.0.1\r\nPort=" + std::to_string(Port()) +
                                     "\r\n" + extra);
   }
-  int Port() const { return server_.Port(); }
+  int Port() const { return port_; }
+  // Stops the server: later connections are refused.
+  void StopServer() { server_.reset(); }
 
   // Makes up<date>.zip (date YYMMDD) on the server from `files`, with the
   // package password. Returns its path on the server.
@@ -87,7 +91,8 @@ class UpdateSite {
   TempDir tmp;  // the updater's temporary folder
 
  private:
-  ftp::test::TRealFtpServer server_;
+  std::unique_ptr<ftp::test::TRealFtpServer> server_;
+  int port_ = 0;
 };
 
 }  // namespace krevo::test

@@ -1,0 +1,164 @@
+// The whole update run, end to end: the built krevo-updater in console mode
+// against a real FTP server offering packages made by Info-ZIP zip.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+
+#include "tests/app/UpdateSite.h"
+
+namespace krevo::test {
+namespace {
+
+const std::string kHeader =
+    "krevo system updates log.\r\n"
+    "Do not delete this file, unless you want all online updates to be re-downloaded.\r\n";
+const std::string kInformation = "Information: ";
+const std::string kRestart = " Please restart krevo from your usual icon. ";
+const std::string kRetryQuestion =
+    "Confirm: No new updates were available for download. Retry last updated anyway?\n";
+
+// The log without its time stamps.
+std::string Unstamped(const std::string& log) {
+  return std::regex_replace(log, std::regex(R"(\d{4}-[A-Z][a-z]{2}-\d{2} \d{2}:\d{2}:\d{2})"), "T");
+}
+
+class UpdateRun : public ::testing::Test {
+ protected:
+  UpdateSite site;
+  const std::string root = site.install.Folder();
+  std::string Installed(const std::string& name) { return ReadFile(site.install / name); }
+};
+
+TEST_F(UpdateRun, AFirstRunInstallsEveryPackageAndLogsEveryFile) {
+  site.AddPackage("080307", {{"bin/krevo.dll", "dll 1", LocalTime(2008, 3, 7)},
+                             {"readme.txt", "readme 1", LocalTime(2008, 3, 7)}});
+  site.AddPackage("090101", {{"bin/krevo.dll", "dll 2", LocalTime(2009, 1, 1)}});
+  RunResult r = site.Run();
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  // The package of 2009 replaced the file the package of 2008 had installed.
+  EXPECT_EQ(r.err, kInformation + "2 new updates were downloaded." + kRestart +
+                       "1 file was updated.\n");
+  EXPECT_TRUE(std::regex_search(r.out, std::regex(R"(\d+ up090101\.zip ... complete\n)"))) << r.out;
+  EXPECT_EQ(Installed("bin/krevo.dll"), "dll 2");
+  EXPECT_EQ(Installed("readme.txt"), "readme 1");
+  EXPECT_EQ(Unstamped(site.Log()),
+            kHeader + "Scan started T\r\n"
+                      "bin/krevo.dll > " + root + "bin/krevo.dll\r\n"
+                      "readme.txt > " + root + "readme.txt\r\n"
+                      "bin/krevo.dll > " + root + "bin/krevo.dll\r\n"
+                      "Scan finished T\r\n"
+                      "3 files updated.\r\n" + std::string(70, '=') + "\r\n");
+  // The downloaded copies stay in the temporary folder.
+  EXPECT_TRUE(std::filesystem::exists(site.tmp / "up080307.zip"));
+}
+
+TEST_F(UpdateRun, ASecondRunFindsNothingNewerAndAsksAboutTheLatest) {
+  site.AddPackage("080307", {{"a.txt", "a", LocalTime(2008, 3, 7)}});
+  ASSERT_EQ(site.Run().exitCode, 0);
+  RunResult second = site.Run();
+  EXPECT_EQ(second.exitCode, 0);
+  EXPECT_EQ(second.err, kRetryQuestion);  // answered No without a terminal
+  EXPECT_EQ(second.out.find("complete"), std::string::npos);
+  EXPECT_NE(Unstamped(site.Log()).find("Scan finished T\r\nNo files were updated.\r\n"), std::string::npos);
+}
+
+TEST_F(UpdateRun, OnlyPackagesNewerThanTheLastUpdateAreTaken) {
+  site.AddPackage("080306", {{"old.txt", "old", LocalTime(2008, 3, 6)}});
+  site.AddPackage("080307", {{"same.txt", "same", LocalTime(2008, 3, 7)}});
+  site.AddPackage("080308", {{"new.txt", "new", LocalTime(2008, 3, 8)}});
+  site.install.Write("updates.log", "earlier\r\n");
+  SetModified(site.install / "updates.log", LocalTime(2008, 3, 7, 18, 30));
+  RunResult r = site.Run();
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.err, kInformation + "One new update was downloaded." + kRestart +
+                       "No files were updated.\n");
+  EXPECT_TRUE(std::filesystem::exists(site.install / "new.txt"));
+  EXPECT_FALSE(std::filesystem::exists(site.install / "same.txt"));
+  EXPECT_FALSE(std::filesystem::exists(site.install / "old.txt"));
+  EXPECT_EQ(site.Log().rfind("earlier\r\nScan started ", 0), 0u);
+}
+
+TEST_F(UpdateRun, AnInstalledFileIsReplacedOnlyByANewerCopy) {
+  for (const char* name : {"older.txt", "same.txt", "newer.txt"}) site.install.Write(name, "installed");
+  SetModified(site.install / "older.txt", LocalTime(2008, 3, 1, 10, 0, 0));
+  SetModified(site.install / "same.txt", LocalTime(2008, 3, 1, 10, 0, 2));
+  SetModified(site.install / "newer.txt", LocalTime(2008, 3, 1, 10, 0, 4));
+  site.AddPackage("080301", {{"older.txt", "packaged", LocalTime(2008, 3, 1, 10, 0, 2)},
+                             {"same.txt", "packaged", LocalTime(2008, 3, 1, 10, 0, 2)},
+                             {"newer.txt", "packaged", LocalTime(2008, 3, 1, 10, 0, 2)},
+                             {"added.txt", "packaged", LocalTime(2008, 3, 1, 10, 0, 2)}});
+  RunResult r = site.Run();
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.err, kInformation + "One new update was downloaded." + kRestart + "1 file was updated.\n");
+  EXPECT_EQ(Installed("older.txt"), "packaged");
+  EXPECT_EQ(Installed("same.txt"), "installed");
+  EXPECT_EQ(Installed("newer.txt"), "installed");
+  EXPECT_EQ(Installed("added.txt"), "packaged");
+  // Every entry is counted and logged, kept or not.
+  EXPECT_NE(site.Log().find("4 files updated.\r\n"), std::string::npos);
+  EXPECT_NE(site.Log().find("newer.txt > " + root + "newer.txt\r\n"), std::string::npos);
+}
+
+TEST_F(UpdateRun, AServerThatCannotBeReachedEndsTheRunWithAnError) {
+  site.StopServer();
+  site.install.Write("updates.log", "earlier\r\n");
+  SetModified(site.install / "updates.log", LocalTime(2010, 1, 1));
+  RunResult r = site.Run();
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err.rfind("Krevo-updater: ", 0), 0u) << r.err;
+  EXPECT_NE(r.err.find("10061"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("Information"), std::string::npos);
+  // The failed run leaves the date of the last update where it was.
+  EXPECT_EQ(Modified(site.install / "updates.log"), LocalTime(2010, 1, 1));
+}
+
+TEST_F(UpdateRun, AMissingUpdatesFolderIsTheServersRefusal) {
+  std::filesystem::remove(site.serverRoot / "krevo/updates");
+  RunResult r = site.Run();
+  EXPECT_EQ(r.exitCode, 1);
+  // The server's own text for its 550 reply.
+  EXPECT_EQ(r.err, "Krevo-updater: No such file or directory.\n");
+}
+
+// Flips one byte in the middle of the first entry's data.
+void DamageFirstEntry(const std::string& package, const std::string& name) {
+  std::fstream f(package, std::ios::in | std::ios::out | std::ios::binary);
+  const std::streamoff at = 30 + static_cast<std::streamoff>(name.size()) + 12 + 100;
+  f.seekg(at);
+  char c = 0;
+  f.get(c);
+  f.seekp(at);
+  f.put(static_cast<char>(c ^ 0x5A));
+}
+
+TEST_F(UpdateRun, ADamagedEntryLeavesTheInstalledFileIntact) {
+  site.install.Write("data.bin", "installed");
+  SetModified(site.install / "data.bin", LocalTime(2001, 1, 1));
+  site.install.Write("updates.log", "earlier\r\n");
+  SetModified(site.install / "updates.log", LocalTime(2005, 5, 5));
+  std::string noise;  // does not compress, so the entry's data is long enough to damage
+  for (unsigned x = 12345; noise.size() < 400;) noise += static_cast<char>((x = x * 1103515245 + 12345) >> 24);
+  const std::string package =
+      site.AddPackage("080307", {{"data.bin", noise, LocalTime(2008, 3, 7)}});
+  DamageFirstEntry(package, "data.bin");
+  RunResult r = site.Run();
+  // The failure dialog, answered Abort without a terminal.
+  EXPECT_NE(r.err.find("File processing error, possibly disk is full"), std::string::npos) << r.err;
+  EXPECT_EQ(Installed("data.bin"), "installed");
+  EXPECT_EQ(Modified(site.install / "updates.log"), LocalTime(2005, 5, 5));
+}
+
+TEST_F(UpdateRun, ALogThatCannotBeWrittenStopsTheExtraction) {
+  std::filesystem::create_directory(site.install / "updates.log");
+  site.AddPackage("080307", {{"a.txt", "a", LocalTime(2008, 3, 7)}});
+  RunResult r = site.Run();
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err,
+            "Krevo-updater: File access denied.\nKrevo-updater: I/O error 105.\n"
+            "Krevo-updater: I/O error 105.\n");
+}
+
+}  // namespace
+}  // namespace krevo::test
