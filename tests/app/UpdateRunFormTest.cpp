@@ -1,0 +1,118 @@
+// The update run in-process, where a test must answer a dialog or change the
+// world between the run's steps.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "app/Application.h"
+#include "app/TForm1.h"
+#include "tests/app/RecordingDialogs.h"
+#include "tests/app/UpdateSite.h"
+
+namespace krevo::app {
+namespace {
+
+using test::LocalTime;
+using test::ReadFile;
+
+class QuietHost final : public TFormHost {
+ public:
+  void ProcessMessages() override {}
+  void SetWaitCursor(bool wait) override { waitCursor = wait; }
+  void SelectListLine(int index) override { selected.push_back(index); }
+  void Terminate() override {}
+  bool waitCursor = false;
+  std::vector<int> selected;
+};
+
+class UpdateRunForm : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    saved_ = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "";
+    ::setenv("TMPDIR", site.tmp.Folder().c_str(), 1);
+  }
+  void TearDown() override {
+    if (saved_.empty())
+      ::unsetenv("TMPDIR");
+    else
+      ::setenv("TMPDIR", saved_.c_str(), 1);
+  }
+  void Create() { ASSERT_TRUE(application.Guard([this] { form.FormCreate(); })); }
+
+  test::UpdateSite site;
+  QuietHost host;
+  test::RecordingDialogs dialogs;
+  test::DialogsInstalled installed{dialogs};
+  TApplication application{"Krevo-updater"};
+  TForm1 form{host, application, site.install.Folder()};
+  std::string saved_;
+};
+
+TEST_F(UpdateRunForm, RetryAnsweredYesInstallsTheLastPackageWhateverItsDate) {
+  site.AddPackage("080305", {{"first.txt", "1", LocalTime(2008, 3, 5)}});
+  site.AddPackage("080306", {{"second.txt", "2", LocalTime(2008, 3, 6)}});
+  site.AddPackage("080307", {{"third.txt", "3", LocalTime(2008, 3, 7)}});
+  site.install.Write("updates.log", "earlier\r\n");
+  test::SetModified(site.install / "updates.log", LocalTime(2009, 1, 1));
+  Create();
+  dialogs.answers = {base::mrYes};
+  form.OnTimer1();
+  ASSERT_EQ(dialogs.shown.size(), 2u);
+  EXPECT_EQ(dialogs.shown[0].text,
+            "No new updates were available for download. Retry last updated anyway?");
+  EXPECT_EQ(dialogs.shown[0].buttons, base::MakeButtons({base::mbYes, base::mbNo}));
+  EXPECT_EQ(dialogs.shown[1].caption, "Confirm");
+  EXPECT_EQ(dialogs.shown[1].text, "Latest update was downloaded.");
+  EXPECT_FALSE(std::filesystem::exists(site.install / "first.txt"));
+  EXPECT_FALSE(std::filesystem::exists(site.install / "second.txt"));
+  EXPECT_EQ(ReadFile(site.install / "third.txt"), "3");
+  EXPECT_EQ(form.FPackageCount, 1);
+  EXPECT_EQ(form.ListBox1[2].substr(form.ListBox1[2].size() - 13), " ... complete");
+  EXPECT_EQ(host.selected.back(), 2);
+  EXPECT_FALSE(host.waitCursor);
+  EXPECT_EQ(form.Outcome(), TRunOutcome::Completed);
+}
+
+TEST_F(UpdateRunForm, AServerGoneBeforeTheDownloadRunIsReportedAndOffersTheRetry) {
+  site.AddPackage("080307", {{"a.txt", "a", LocalTime(2008, 3, 7)}});
+  Create();
+  form.BitBtn3Click(&form.BitBtn3);
+  ASSERT_EQ(form.ListBox1.Count(), 1);
+  site.StopServer();
+  form.Button1Click(&form.Button1);
+  ASSERT_EQ(dialogs.shown.size(), 1u);
+  EXPECT_EQ(dialogs.shown[0].caption, "Error");
+  EXPECT_EQ(dialogs.shown[0].text, "Failed to connect to FTP server 127.0.0.1.");
+  EXPECT_EQ(form.FPackageCount, 0);
+  EXPECT_FALSE(host.waitCursor);
+  EXPECT_EQ(form.Outcome(), TRunOutcome::ConnectFailed);
+}
+
+TEST_F(UpdateRunForm, ANameThatIsNoPlainFileNameIsPassedOver) {
+  site.AddPackage("080307", {{"a.txt", "a", LocalTime(2008, 3, 7)}});
+  Create();
+  form.BitBtn3Click(&form.BitBtn3);
+  ASSERT_EQ(form.ListBox1.Count(), 1);
+  const std::string good = form.ListBox1[0];
+  const std::string columns = good.substr(0, 39);
+  form.ListBox1.Clear();
+  form.ListBox1.Add(good);
+  form.ListBox1.Add(columns + "../../up090101.zip");
+  form.ListBox1.Add(columns + "..");
+  form.Button1Click(&form.Button1);
+  EXPECT_EQ(form.FPackageCount, 1);
+  EXPECT_EQ(form.ListBox1[1], columns + "../../up090101.zip");
+  EXPECT_FALSE(std::filesystem::exists(site.tmp / "../../up090101.zip"));
+}
+
+TEST_F(UpdateRunForm, AFirstSizeThatIsNoNumberEndsTheRun) {
+  site.AddPackage("080307", {{"a.txt", "a", LocalTime(2008, 3, 7)}});
+  Create();
+  form.ListBox1.Add(std::string(29, ' ') + "   12x3   " + "up080307.zip");
+  EXPECT_FALSE(application.Guard([this] { form.Button1Click(&form.Button1); }));
+  ASSERT_FALSE(dialogs.shown.empty());
+  EXPECT_EQ(dialogs.shown.back().text, "'12x3' is not a valid integer value.");
+}
+
+}  // namespace
+}  // namespace krevo::app
