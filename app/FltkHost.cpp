@@ -12,6 +12,7 @@
 #include <FL/fl_draw.H>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 
 #include "app/Application.h"
@@ -72,14 +73,26 @@ void TFltkHost::SetWaitCursor(bool wait) {
   Fl::flush();
 }
 
+void TFltkHost::SelectListLine(int index) {
+  if (widgets_->listBox1) widgets_->listBox1->select(index + 1);
+}
+
 void TFltkHost::Terminate() {
   if (widgets_->window) widgets_->window->hide();
 }
 
+// Moves the widget with its bar. A download moves the bar from inside a
+// blocking transfer, so the bar is also redrawn there, a few times a second.
 static void SyncProgress(Fl_Progress* widget, const TProgressBar& bar) {
   widget->minimum(static_cast<float>(bar.Min()));
   widget->maximum(static_cast<float>(bar.Max()));
   widget->value(static_cast<float>(bar.Position()));
+  static auto lastFlush = std::chrono::steady_clock::time_point();
+  const auto now = std::chrono::steady_clock::now();
+  if (now - lastFlush >= std::chrono::milliseconds(50)) {
+    lastFlush = now;
+    Fl::flush();
+  }
 }
 
 void TFltkHost::Build(TForm1& form) {

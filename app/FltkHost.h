@@ -22,6 +22,7 @@ class TFltkHost final : public TFormHost {
 
   void ProcessMessages() override;
   void SetWaitCursor(bool wait) override;
+  void SelectListLine(int index) override;
   void Terminate() override;
 
   // Creates the form of `executableFolder`, shows its window and runs the

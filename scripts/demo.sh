@@ -1,24 +1,32 @@
 #!/usr/bin/env bash
-# Builds the updater and runs it once on a sample installation folder made in a
-# temporary folder, then prints the update log it wrote.
+# The updater's main job, end to end on this machine: builds krevo-updater,
+# lays out a sample installation and a local update server offering three
+# packages, runs the updater (its window where a display is available, console
+# mode otherwise), shows the log and the installed files, then runs it a second
+# time, when nothing newer is offered.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
-ensure_packages "${BUILD_PACKAGES[@]}"
+ensure_packages "${BUILD_PACKAGES[@]}" python3 python3-pyftpdlib zip
 
 cmake --preset release >/dev/null
 cmake --build --preset release --target krevo-updater
 
-install_dir=$(mktemp -d "${TMPDIR:-/tmp}/krevo-demo.XXXXXX")
-trap 'rm -rf "$install_dir"' EXIT
-cp build/release/app/krevo-updater "$install_dir/"
-printf '[Documents]\r\nRootFolder=%s/\r\n[Reports]\r\nRootFolder=%s/\r\n' \
-  "$install_dir" "$install_dir" >"$install_dir/config.ini"
-printf 'placeholder for the main application\n' >"$install_dir/krevo.exe"
+. scripts/sample-site.sh
 
-echo "== Installation folder: $install_dir"
-status=0
-(cd "$install_dir" && ./krevo-updater --console </dev/null) || status=$?
-echo "== Exit status: $status"
+run() {
+  local status=0
+  (cd "$install" && TMPDIR="$demo/tmp" ./krevo-updater "$@") || status=$?
+  echo "== exit status: $status"
+}
+mode=()
+[ -z "${DISPLAY:-}" ] && mode=(--console)
+echo "== First run: three packages on the server, no update log yet"
+run "${mode[@]}"
 echo "== updates.log:"
-tr -d '\r' <"$install_dir/updates.log"
+tr -d '\r' <"$install/updates.log"
+echo "== The installation now (the older library replaced, the newer help file kept):"
+(cd "$install" && find . -type f ! -name krevo-updater -printf '%TY-%Tm-%Td %TH:%TM  %p\n' | sort -k3)
+echo
+echo "== Second run: nothing newer than the last update"
+run "${mode[@]}" </dev/null

@@ -1,0 +1,49 @@
+# Sourced by demo.sh and screenshot.sh: lays out a sample installation in
+# $demo/installation (the release build of krevo-updater, krevo.exe, an older
+# library and a newer help file) and starts a local update server offering
+# three packages, named in config.ini. Sets demo, install and server_pid;
+# the EXIT trap stops the server and removes everything.
+demo=$(mktemp -d "${TMPDIR:-/tmp}/krevo-demo.XXXXXX")
+server_pid=
+cleanup() {
+  [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
+  rm -rf "$demo"
+}
+trap cleanup EXIT
+install="$demo/installation"
+updates="$demo/server/krevo/updates"
+mkdir -p "$install/bin" "$updates" "$demo/tmp"
+
+# The installation: an older library, a newer help file, the main program.
+cp build/release/app/krevo-updater "$install/"
+printf 'placeholder for the main application\n' >"$install/krevo.exe"
+printf 'library, as installed in 2023\n' >"$install/bin/krevo.dll"
+touch -d '2023-01-10 09:00' "$install/bin/krevo.dll"
+printf 'help, edited locally in 2025\n' >"$install/help.txt"
+touch -d '2025-06-01 12:00' "$install/help.txt"
+
+# Three packages, made the way the vendor makes them.
+package() {  # DATE FILE-DATE NAME=CONTENT...
+  local date=$1 stamp=$2 staging="$demo/staging-$1"
+  shift 2
+  mkdir -p "$staging"
+  for spec in "$@"; do
+    mkdir -p "$(dirname "$staging/${spec%%=*}")"
+    printf '%s\n' "${spec#*=}" >"$staging/${spec%%=*}"
+    touch -d "$stamp" "$staging/${spec%%=*}"
+  done
+  scripts/make-package.sh "$date" "$staging" "$updates" >/dev/null
+}
+package 240115 '2024-01-15 08:00' 'bin/krevo.dll=library 2024-01' 'reports/monthly.rpt=monthly report'
+package 240301 '2024-03-01 08:00' 'bin/krevo.dll=library 2024-03' 'help.txt=help 2024-03'
+package 240520 '2024-05-20 08:00' 'reports/yearly.rpt=yearly report'
+
+# The update server on a free local port.
+/usr/bin/python3 tests/ftp/ftp_server.py --root "$demo/server" >"$demo/server.out" 2>"$demo/server.err" &
+server_pid=$!
+for _ in $(seq 100); do grep -q '^PORT ' "$demo/server.out" && break; sleep 0.1; done
+port=$(awk '/^PORT /{print $2}' "$demo/server.out")
+[ -n "$port" ] || { echo "the update server did not start:" >&2; cat "$demo/server.err" >&2; exit 1; }
+printf '[Documents]\r\nRootFolder=%s/\r\n[Reports]\r\nRootFolder=%s/\r\n[Updater]\r\nHost=127.0.0.1\r\nPort=%s\r\n' \
+  "$install" "$install" "$port" >"$install/config.ini"
+
