@@ -10,6 +10,7 @@
 
 #include "base/FileSystem.h"
 #include "ftp/NetFTP.h"
+#include "tests/ftp/Caught.h"
 #include "tests/ftp/FtpServerFixture.h"
 #include "tests/ftp/ScriptedPeer.h"
 
@@ -168,22 +169,15 @@ TEST_F(NetFTPSession, ServerRefusalsCarryTheReplyCodeAndText) {
   TNetFTP ftp;
   Configure(ftp);
   ftp.Password = "wrong";
-  try {
-    ftp.OpenSession(true, -1);
-    FAIL() << "no exception";
-  } catch (const ENetProtocolReplyError& e) {
-    EXPECT_EQ(e.ReplyCode, 530);
-  }
+  auto refused = test::Caught<ENetProtocolReplyError>([&] { ftp.OpenSession(true, -1); });
+  EXPECT_EQ(refused ? refused->ReplyCode : 0, 530);
   EXPECT_FALSE(ftp.IsLinkOpen());
   ftp.Password = "q7wz2kp";
   Enter(ftp);  // reopening after a failed open works
-  try {
-    ftp.EnterDirectory("missing");
-    FAIL() << "no exception";
-  } catch (const ENetProtocolReplyError& e) {
-    EXPECT_EQ(e.ReplyCode, 550);
-    EXPECT_EQ(std::string(e.what()).substr(std::string(e.what()).size() - 2), "\r\n");
-  }
+  auto missing = test::Caught<ENetProtocolReplyError>([&] { ftp.EnterDirectory("missing"); });
+  ASSERT_TRUE(missing);
+  EXPECT_EQ(missing->ReplyCode, 550);
+  EXPECT_EQ(std::string(missing->what()).substr(std::string(missing->what()).size() - 2), "\r\n");
   base::TMemoryStream stream;
   EXPECT_THROW(ftp.RetrieveIntoStream("missing.zip", stream, false), ENetProtocolReplyError);
   // The session is still usable after a refusal.
@@ -198,12 +192,8 @@ TEST_F(NetFTPSession, LineEndsInArgumentsAreRefusedBeforeAnythingIsSent) {
   Enter(ftp);
   const std::string path = local.Path() + "/x.zip";
   for (const std::string bad : {"a\r\nDELE up080101.zip", "a\nb", "a\rb"}) {
-    try {
-      ftp.RetrieveFile(bad, path, true, false);
-      FAIL() << "no exception";
-    } catch (const ENetException& e) {
-      EXPECT_STREQ(e.what(), "Invalid character in FTP command argument");
-    }
+    auto e = test::Caught<ENetException>([&] { ftp.RetrieveFile(bad, path, true, false); });
+    EXPECT_STREQ(e ? e->what() : "", "Invalid character in FTP command argument");
     EXPECT_THROW(ftp.EnterDirectory(bad), ENetException);
     EXPECT_THROW(ftp.FetchListing(nullptr, bad, true), ENetException);
   }
@@ -228,13 +218,10 @@ TEST(NetFTPConnect, RefusedAndUnknownHostsRaiseTheSocketError) {
     TNetFTP ftp;
     ftp.SetHost(tc.host);
     ftp.SetPort(test::UnusedPort());
-    try {
-      ftp.OpenSession(true, -1);
-      FAIL() << "no exception";
-    } catch (const ENetSocketError& e) {
-      EXPECT_EQ(e.ErrorNumber, tc.number);
-      EXPECT_STREQ(e.what(), tc.message);
-    }
+    auto e = test::Caught<ENetSocketError>([&] { ftp.OpenSession(true, -1); });
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->ErrorNumber, tc.number);
+    EXPECT_STREQ(e->what(), tc.message);
     EXPECT_EQ(ftp.Host(), tc.host);
     EXPECT_FALSE(ftp.IsLinkOpen());
   }

@@ -8,6 +8,7 @@
 #include "ftp/NetExceptions.h"
 #include "ftp/NetStack.h"
 #include "ftp/NetTCPClient.h"
+#include "tests/ftp/Caught.h"
 #include "tests/ftp/ScriptedPeer.h"
 
 namespace krevo::ftp {
@@ -28,13 +29,10 @@ TEST(NetStack, ResolvesLocalhostWithoutALookUpAndReportsUnknownHosts) {
   for (const char* name : {"localhost", "LocalHost", "LOCALHOST"})
     EXPECT_EQ(stack.LookUpHostAddress(name), "127.0.0.1") << name;
   EXPECT_EQ(stack.LookUpHostAddress("10.1.2.3"), "10.1.2.3");
-  try {
-    stack.LookUpHostAddress("no-such-host.invalid");
-    FAIL() << "no exception";
-  } catch (const ENetSocketError& e) {
-    EXPECT_EQ(e.ErrorNumber, 11001);
-    EXPECT_STREQ(e.what(), "Socket Error # 11001\r\nHost not found.");
-  }
+  auto e = test::Caught<ENetSocketError>([&] { stack.LookUpHostAddress("no-such-host.invalid"); });
+  ASSERT_TRUE(e);
+  EXPECT_EQ(e->ErrorNumber, 11001);
+  EXPECT_STREQ(e->what(), "Socket Error # 11001\r\nHost not found.");
 }
 
 TEST(NetStack, ErrorTextsAndNumbers) {
