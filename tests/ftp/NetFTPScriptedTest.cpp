@@ -8,6 +8,7 @@
 #include "ftp/NetFTP.h"
 #include "tests/ftp/Caught.h"
 #include "tests/ftp/FtpServerFixture.h"
+#include "tests/ftp/UpdaterClient.h"
 
 namespace krevo::ftp {
 namespace {
@@ -21,12 +22,7 @@ class NetFTPScripted : public ::testing::Test {
   std::unique_ptr<TFakeFtpServer> Start(TNetFTP& ftp, const std::string& scenario) {
     transcriptFile = folder.Path() + "/" + scenario + std::to_string(++started) + ".txt";
     auto server = std::make_unique<TFakeFtpServer>(scenario, transcriptFile);
-    ftp.SetHost("127.0.0.1");
-    ftp.SetPort(server->Port());
-    ftp.Username = "krevoftp";
-    ftp.Password = "q7wz2kp";
-    ftp.Passive = true;
-    ftp.ReadTimeout = 20000;
+    test::ConfigureAsUpdater(ftp, server->Port());
     return server;
   }
   // The command lines the server received, without their CR LF.

@@ -12,6 +12,7 @@
 #include "ftp/NetFTP.h"
 #include "tests/ftp/Caught.h"
 #include "tests/ftp/FtpServerFixture.h"
+#include "tests/ftp/UpdaterClient.h"
 #include "tests/ftp/ScriptedPeer.h"
 
 namespace krevo::ftp {
@@ -35,14 +36,7 @@ class NetFTPSession : public ::testing::Test {
     std::filesystem::create_directories(home.Path() + "/krevo/empty");
     server = std::make_unique<TRealFtpServer>(home.Path());
   }
-  void Configure(TNetFTP& ftp) {
-    ftp.SetHost("127.0.0.1");
-    ftp.SetPort(server->Port());
-    ftp.Username = "krevoftp";
-    ftp.Password = "q7wz2kp";
-    ftp.Passive = true;
-    ftp.ReadTimeout = 20000;
-  }
+  void Configure(TNetFTP& ftp) { test::ConfigureAsUpdater(ftp, server->Port()); }
   void Enter(TNetFTP& ftp) {
     ftp.OpenSession(true, -1);
     ftp.EnterDirectory("krevo");
