@@ -180,6 +180,29 @@ TEST_F(NetFTPSession, ServerRefusalsCarryTheReplyCodeAndText) {
   ftp.CloseSession();
 }
 
+TEST_F(NetFTPSession, AbortFromAWorkEventEndsTheTransferAsAnError) {
+  home.WriteFile("krevo/updates/big.bin", Pattern(50 << 20));
+  TNetFTP ftp;
+  Configure(ftp);
+  int logins = 0, afterGets = 0;
+  ftp.OnAfterClientLogin = [&](TNetComponent*) { ++logins; };
+  ftp.OnAfterGet = [&](TNetComponent*, base::TStream& stream) { afterGets += stream.Size() == 1000; };
+  ftp.OnWork = [&](TNetComponent*, TWorkMode, std::int64_t) { ftp.AbortTransfer(); };
+  Enter(ftp);
+  base::TMemoryStream stream;
+  auto e = test::Caught<ENetProtocolReplyError>([&] { ftp.RetrieveIntoStream("big.bin", stream, false); });
+  EXPECT_EQ(e ? e->ReplyCode : 0, 426);
+  EXPECT_LT(stream.Size(), 50 << 20);
+  EXPECT_EQ(ftp.TransferLink(), nullptr);
+  ftp.OnWork = nullptr;
+  base::TMemoryStream small;
+  ftp.RetrieveIntoStream("up080101.zip", small, false);  // the control connection is in step
+  EXPECT_EQ(small.AsString(), Pattern(1000));
+  EXPECT_EQ(logins, 1);
+  EXPECT_EQ(afterGets, 1);
+  ftp.CloseSession();
+}
+
 TEST_F(NetFTPSession, LineEndsInArgumentsAreRefusedBeforeAnythingIsSent) {
   TNetFTP ftp;
   Configure(ftp);
