@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "ftp/NetTCPClient.h"
+#include "tests/ftp/Caught.h"
 #include "tests/ftp/ScriptedPeer.h"
 
 namespace krevo::ftp {
@@ -192,12 +193,8 @@ TEST(NetConnection, OpeningTwiceRaisesAlreadyConnected) {
   TScriptedPeer peer([](TPeerConnection& c, int) { c.ReadAll(); });
   TNetTCPClient client;
   Open(client, peer);
-  try {
-    client.OpenLink();
-    FAIL() << "no exception";
-  } catch (const ENetAlreadyConnected& e) {
-    EXPECT_STREQ(e.what(), "Already connected.");
-  }
+  auto e = test::Caught<ENetAlreadyConnected>([&] { client.OpenLink(); });
+  EXPECT_STREQ(e ? e->what() : "", "Already connected.");
   client.CloseSession();
   EXPECT_FALSE(client.IsLinkOpen());
 }
@@ -221,13 +218,10 @@ TEST(NetConnection, AResetRaisesTheSocketErrorAndClosesTheSocket) {
   TNetTCPClient client;
   Open(client, peer);
   client.WriteTextLine("go");
-  try {
-    client.ReadTextLine();
-    FAIL() << "no exception";
-  } catch (const ENetSocketError& e) {
-    EXPECT_EQ(e.ErrorNumber, 10054);
-    EXPECT_STREQ(e.what(), "Socket Error # 10054\r\nConnection reset by peer.");
-  }
+  auto e = test::Caught<ENetSocketError>([&] { client.ReadTextLine(); });
+  ASSERT_TRUE(e);
+  EXPECT_EQ(e->ErrorNumber, 10054);
+  EXPECT_STREQ(e->what(), "Socket Error # 10054\r\nConnection reset by peer.");
   EXPECT_FALSE(client.IsLinkOpen());
 }
 
@@ -259,12 +253,8 @@ TEST(NetConnection, WritesStreamsAndFilesWithWriteWork) {
   base::TMemoryStream stream;
   stream.WriteBuffer("0123456789", 10);
   client.WriteFromStream(stream, true, 0, true);
-  try {
-    client.WriteFileContents("/nonexistent/krevo.bin");
-    FAIL() << "no exception";
-  } catch (const ENetFileNotFound& e) {
-    EXPECT_STREQ(e.what(), "File \"/nonexistent/krevo.bin\" not found");
-  }
+  auto e = test::Caught<ENetFileNotFound>([&] { client.WriteFileContents("/nonexistent/krevo.bin"); });
+  EXPECT_STREQ(e ? e->what() : "", "File \"/nonexistent/krevo.bin\" not found");
   client.CloseSession();
   peer.Join();
   EXPECT_EQ(received, std::string("\x00\x00\x00\x0a", 4) + "0123456789");

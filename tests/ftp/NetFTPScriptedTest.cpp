@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "ftp/NetFTP.h"
+#include "tests/ftp/Caught.h"
 #include "tests/ftp/FtpServerFixture.h"
+#include "tests/ftp/UpdaterClient.h"
 
 namespace krevo::ftp {
 namespace {
@@ -20,12 +22,7 @@ class NetFTPScripted : public ::testing::Test {
   std::unique_ptr<TFakeFtpServer> Start(TNetFTP& ftp, const std::string& scenario) {
     transcriptFile = folder.Path() + "/" + scenario + std::to_string(++started) + ".txt";
     auto server = std::make_unique<TFakeFtpServer>(scenario, transcriptFile);
-    ftp.SetHost("127.0.0.1");
-    ftp.SetPort(server->Port());
-    ftp.Username = "krevoftp";
-    ftp.Password = "q7wz2kp";
-    ftp.Passive = true;
-    ftp.ReadTimeout = 20000;
+    test::ConfigureAsUpdater(ftp, server->Port());
     return server;
   }
   // The command lines the server received, without their CR LF.
@@ -90,12 +87,8 @@ TEST_F(NetFTPScripted, Syst502FailsTheOpenAndClosesTheSession) {
   int disconnected = 0;
   ftp.OnDisconnected = [&](TNetComponent*) { ++disconnected; };
   auto server = Start(ftp, "syst-502");
-  try {
-    ftp.OpenSession(true, -1);
-    FAIL() << "no exception";
-  } catch (const ENetProtocolReplyError& e) {
-    EXPECT_EQ(e.ReplyCode, 502);
-  }
+  auto e = test::Caught<ENetProtocolReplyError>([&] { ftp.OpenSession(true, -1); });
+  EXPECT_EQ(e ? e->ReplyCode : 0, 502);
   EXPECT_FALSE(ftp.IsLinkOpen());
   EXPECT_EQ(disconnected, 1);
   server = Start(ftp, "plain");
@@ -148,13 +141,10 @@ TEST_F(NetFTPScripted, AnAbortedTransferIsAnError) {
   auto server = Start(ftp, "abort");
   ftp.OpenSession(true, -1);
   base::TMemoryStream stream;
-  try {
-    ftp.RetrieveIntoStream("file.bin", stream, false);
-    FAIL() << "no exception";
-  } catch (const ENetProtocolReplyError& e) {
-    EXPECT_EQ(e.ReplyCode, 426);
-    EXPECT_STREQ(e.what(), "Connection closed; transfer aborted.\r\n");
-  }
+  auto e = test::Caught<ENetProtocolReplyError>([&] { ftp.RetrieveIntoStream("file.bin", stream, false); });
+  ASSERT_TRUE(e);
+  EXPECT_EQ(e->ReplyCode, 426);
+  EXPECT_STREQ(e->what(), "Connection closed; transfer aborted.\r\n");
   EXPECT_EQ(stream.Size(), 1000);
   EXPECT_EQ(statuses, (std::vector<std::string>{"Connection established", "Transfer complete", "Transfer aborted"}));
   // Both end replies were read: the next command gets its own answer.

@@ -10,7 +10,9 @@
 
 #include "base/FileSystem.h"
 #include "ftp/NetFTP.h"
+#include "tests/ftp/Caught.h"
 #include "tests/ftp/FtpServerFixture.h"
+#include "tests/ftp/UpdaterClient.h"
 #include "tests/ftp/ScriptedPeer.h"
 
 namespace krevo::ftp {
@@ -34,14 +36,7 @@ class NetFTPSession : public ::testing::Test {
     std::filesystem::create_directories(home.Path() + "/krevo/empty");
     server = std::make_unique<TRealFtpServer>(home.Path());
   }
-  void Configure(TNetFTP& ftp) {
-    ftp.SetHost("127.0.0.1");
-    ftp.SetPort(server->Port());
-    ftp.Username = "krevoftp";
-    ftp.Password = "q7wz2kp";
-    ftp.Passive = true;
-    ftp.ReadTimeout = 20000;
-  }
+  void Configure(TNetFTP& ftp) { test::ConfigureAsUpdater(ftp, server->Port()); }
   void Enter(TNetFTP& ftp) {
     ftp.OpenSession(true, -1);
     ftp.EnterDirectory("krevo");
@@ -168,27 +163,43 @@ TEST_F(NetFTPSession, ServerRefusalsCarryTheReplyCodeAndText) {
   TNetFTP ftp;
   Configure(ftp);
   ftp.Password = "wrong";
-  try {
-    ftp.OpenSession(true, -1);
-    FAIL() << "no exception";
-  } catch (const ENetProtocolReplyError& e) {
-    EXPECT_EQ(e.ReplyCode, 530);
-  }
+  auto refused = test::Caught<ENetProtocolReplyError>([&] { ftp.OpenSession(true, -1); });
+  EXPECT_EQ(refused ? refused->ReplyCode : 0, 530);
   EXPECT_FALSE(ftp.IsLinkOpen());
   ftp.Password = "q7wz2kp";
   Enter(ftp);  // reopening after a failed open works
-  try {
-    ftp.EnterDirectory("missing");
-    FAIL() << "no exception";
-  } catch (const ENetProtocolReplyError& e) {
-    EXPECT_EQ(e.ReplyCode, 550);
-    EXPECT_EQ(std::string(e.what()).substr(std::string(e.what()).size() - 2), "\r\n");
-  }
+  auto missing = test::Caught<ENetProtocolReplyError>([&] { ftp.EnterDirectory("missing"); });
+  ASSERT_TRUE(missing);
+  EXPECT_EQ(missing->ReplyCode, 550);
+  EXPECT_EQ(std::string(missing->what()).substr(std::string(missing->what()).size() - 2), "\r\n");
   base::TMemoryStream stream;
   EXPECT_THROW(ftp.RetrieveIntoStream("missing.zip", stream, false), ENetProtocolReplyError);
   // The session is still usable after a refusal.
   ftp.RetrieveIntoStream("up080101.zip", stream, false);
   EXPECT_EQ(stream.AsString(), Pattern(1000));
+  ftp.CloseSession();
+}
+
+TEST_F(NetFTPSession, AbortFromAWorkEventEndsTheTransferAsAnError) {
+  home.WriteFile("krevo/updates/big.bin", Pattern(50 << 20));
+  TNetFTP ftp;
+  Configure(ftp);
+  int logins = 0, afterGets = 0;
+  ftp.OnAfterClientLogin = [&](TNetComponent*) { ++logins; };
+  ftp.OnAfterGet = [&](TNetComponent*, base::TStream& stream) { afterGets += stream.Size() == 1000; };
+  ftp.OnWork = [&](TNetComponent*, TWorkMode, std::int64_t) { ftp.AbortTransfer(); };
+  Enter(ftp);
+  base::TMemoryStream stream;
+  auto e = test::Caught<ENetProtocolReplyError>([&] { ftp.RetrieveIntoStream("big.bin", stream, false); });
+  EXPECT_EQ(e ? e->ReplyCode : 0, 426);
+  EXPECT_LT(stream.Size(), 50 << 20);
+  EXPECT_EQ(ftp.TransferLink(), nullptr);
+  ftp.OnWork = nullptr;
+  base::TMemoryStream small;
+  ftp.RetrieveIntoStream("up080101.zip", small, false);  // the control connection is in step
+  EXPECT_EQ(small.AsString(), Pattern(1000));
+  EXPECT_EQ(logins, 1);
+  EXPECT_EQ(afterGets, 1);
   ftp.CloseSession();
 }
 
@@ -198,12 +209,8 @@ TEST_F(NetFTPSession, LineEndsInArgumentsAreRefusedBeforeAnythingIsSent) {
   Enter(ftp);
   const std::string path = local.Path() + "/x.zip";
   for (const std::string bad : {"a\r\nDELE up080101.zip", "a\nb", "a\rb"}) {
-    try {
-      ftp.RetrieveFile(bad, path, true, false);
-      FAIL() << "no exception";
-    } catch (const ENetException& e) {
-      EXPECT_STREQ(e.what(), "Invalid character in FTP command argument");
-    }
+    auto e = test::Caught<ENetException>([&] { ftp.RetrieveFile(bad, path, true, false); });
+    EXPECT_STREQ(e ? e->what() : "", "Invalid character in FTP command argument");
     EXPECT_THROW(ftp.EnterDirectory(bad), ENetException);
     EXPECT_THROW(ftp.FetchListing(nullptr, bad, true), ENetException);
   }
@@ -228,13 +235,10 @@ TEST(NetFTPConnect, RefusedAndUnknownHostsRaiseTheSocketError) {
     TNetFTP ftp;
     ftp.SetHost(tc.host);
     ftp.SetPort(test::UnusedPort());
-    try {
-      ftp.OpenSession(true, -1);
-      FAIL() << "no exception";
-    } catch (const ENetSocketError& e) {
-      EXPECT_EQ(e.ErrorNumber, tc.number);
-      EXPECT_STREQ(e.what(), tc.message);
-    }
+    auto e = test::Caught<ENetSocketError>([&] { ftp.OpenSession(true, -1); });
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->ErrorNumber, tc.number);
+    EXPECT_STREQ(e->what(), tc.message);
     EXPECT_EQ(ftp.Host(), tc.host);
     EXPECT_FALSE(ftp.IsLinkOpen());
   }

@@ -1,6 +1,8 @@
 // The socket stack: names, error texts, waits and connects on loopback.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -8,6 +10,8 @@
 #include "ftp/NetExceptions.h"
 #include "ftp/NetStack.h"
 #include "ftp/NetTCPClient.h"
+#include "tests/ftp/Caught.h"
+#include "tests/ftp/Caught.h"
 #include "tests/ftp/ScriptedPeer.h"
 
 namespace krevo::ftp {
@@ -28,13 +32,10 @@ TEST(NetStack, ResolvesLocalhostWithoutALookUpAndReportsUnknownHosts) {
   for (const char* name : {"localhost", "LocalHost", "LOCALHOST"})
     EXPECT_EQ(stack.LookUpHostAddress(name), "127.0.0.1") << name;
   EXPECT_EQ(stack.LookUpHostAddress("10.1.2.3"), "10.1.2.3");
-  try {
-    stack.LookUpHostAddress("no-such-host.invalid");
-    FAIL() << "no exception";
-  } catch (const ENetSocketError& e) {
-    EXPECT_EQ(e.ErrorNumber, 11001);
-    EXPECT_STREQ(e.what(), "Socket Error # 11001\r\nHost not found.");
-  }
+  auto e = test::Caught<ENetSocketError>([&] { stack.LookUpHostAddress("no-such-host.invalid"); });
+  ASSERT_TRUE(e);
+  EXPECT_EQ(e->ErrorNumber, 11001);
+  EXPECT_STREQ(e->what(), "Socket Error # 11001\r\nHost not found.");
 }
 
 TEST(NetStack, ErrorTextsAndNumbers) {
@@ -93,6 +94,30 @@ TEST(NetStack, RefusedConnectionsRaiseTheSocketError) {
   }
 }
 
+TEST(NetStack, ATimedConnectThatCannotCompleteTimesOut) {
+  // A listener whose accept queue is full drops further connection requests,
+  // so a connect to it can only time out.
+  base::UniqueFd listener(socket(AF_INET, SOCK_STREAM, 0));
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  ASSERT_EQ(bind(listener.get(), reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  ASSERT_EQ(listen(listener.get(), 0), 0);
+  ASSERT_EQ(getsockname(listener.get(), reinterpret_cast<sockaddr*>(&a), &len), 0);
+  std::vector<base::UniqueFd> queued;
+  for (int i = 0; i < 4; ++i) {
+    queued.emplace_back(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+    connect(queued.back().get(), reinterpret_cast<sockaddr*>(&a), sizeof a);
+  }
+  TNetTCPClient client;
+  client.SetHost("127.0.0.1");
+  client.SetPort(ntohs(a.sin_port));
+  auto e = test::Caught<ENetConnectTimeout>([&] { client.OpenLink(300); });
+  EXPECT_STREQ(e ? e->what() : "", "Connect timed out.");
+  EXPECT_FALSE(client.IsLinkOpen());
+}
+
 TEST(NetStack, TheStackLivesAsLongAsAComponent) {
   const int before = TNetComponent::InstanceCount();
   {
@@ -112,7 +137,7 @@ TEST(NetStack, BindsInAPortRangeOrReportsIt) {
   EXPECT_THROW(client.OpenLink(), ENetInvalidPortRange);
   const int port = test::UnusedPort();
   client.BoundPortMin = client.BoundPortMax = port;
-  client.OpenLink();
+  client.OpenLink(5000);  // a timed connect that succeeds
   EXPECT_EQ(client.Binding()->Port, port);
   client.CloseSession();
 }

@@ -46,22 +46,22 @@ class WildcardHandler(FTPHandler):
         names = self.run_as_current_user(self.fs.listdir, folder)
         return folder, sorted(n for n in names if fnmatch.fnmatchcase(n, pattern))
 
-    def ftp_LIST(self, path):
+    def _push_expanded(self, path, plain, render, cmd):
         expanded = self._expand(path)
         if expanded is None:
-            return FTPHandler.ftp_LIST(self, path)
+            return plain(self, path)
         # A pattern that matches nothing gives an empty listing, not a refusal.
         folder, names = expanded
-        self.push_dtp_data(b"".join(self.fs.format_list(folder, names)), cmd="LIST")
+        self.push_dtp_data(render(folder, names), cmd=cmd)
         return path
 
+    def ftp_LIST(self, path):
+        return self._push_expanded(path, FTPHandler.ftp_LIST,
+                                   lambda folder, names: b"".join(self.fs.format_list(folder, names)), "LIST")
+
     def ftp_NLST(self, path):
-        expanded = self._expand(path)
-        if expanded is None:
-            return FTPHandler.ftp_NLST(self, path)
-        _, names = expanded
-        self.push_dtp_data("".join(n + "\r\n" for n in names).encode("utf8"), cmd="NLST")
-        return path
+        return self._push_expanded(path, FTPHandler.ftp_NLST,
+                                   lambda folder, names: "".join(n + "\r\n" for n in names).encode("utf8"), "NLST")
 
 
 def main():
