@@ -36,10 +36,14 @@ base::TDateTime TUpdateLog::Open(const std::string& rootFolder, base::TDateTime 
     file_.WriteLine("Do not delete this file, unless you want all online updates to be re-downloaded.");
   }
   file_.WriteLine("Scan started " + base::LogStamp(now));
+  RestoreDate();
   return lastUpdate;
 }
 
-void TUpdateLog::AppendLine(const std::string& line) { file_.WriteLine(line); }
+void TUpdateLog::AppendLine(const std::string& line) {
+  file_.WriteLine(line);
+  RestoreDate();
+}
 
 void TUpdateLog::Close(int extractedCount, base::TDateTime now, bool keepPreviousDate) {
   // Closes and, when asked, restores the date on every way out.

@@ -24,6 +24,8 @@ class TUpdateLog final {
   base::TDateTime Open(const std::string& rootFolder, base::TDateTime now);
 
   // Writes one line. Throws EInOutError (105 when the log is not open).
+  // Until Close, the log keeps the date it had when opened (2000-01-01 for a
+  // new one): a run that is killed half way must not count as an update.
   void AppendLine(const std::string& line);
 
   // Writes "Scan finished " with the stamp of `now`, the count line and the

@@ -165,6 +165,26 @@ TEST(UpdateLog, AFailedRunLeavesTheDateOfTheLastUpdateAsItWas) {
   EXPECT_EQ(std::count(content.begin(), content.end(), '='), 3 * 70);
 }
 
+TEST(UpdateLog, TheDateMovesOnlyWhenTheRunCloses) {
+  TempDir dir;
+  const std::string path = dir / "updates.log";
+  TUpdateLog created;
+  created.Open(dir.Folder(), kStart);
+  created.AppendLine("a > b");
+  // A run killed here leaves a new log that sorts below every package.
+  EXPECT_EQ(Modified(path), base::DateTimeToTimeT(EncodeDate(2000, 1, 1)));
+  created.Close(1, kEnd);
+  const std::time_t before = base::DateTimeToTimeT(EncodeDate(2010, 4, 4) + EncodeTime(4, 4, 4));
+  struct utimbuf times = {before, before};
+  ASSERT_EQ(::utime(path.c_str(), &times), 0);
+  TUpdateLog appended;
+  appended.Open(dir.Folder(), kStart);
+  appended.AppendLine("c > d");
+  EXPECT_EQ(Modified(path), before);
+  appended.Close(1, kEnd);
+  EXPECT_GT(Modified(path), before);
+}
+
 TEST(UpdateLog, ALogDatedBefore1980IsAppendedToNotEmptied) {
   TempDir dir;
   dir.Write("updates.log", "earlier runs\r\n");
