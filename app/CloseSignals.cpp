@@ -41,7 +41,9 @@ int TakeCloseSignal() {
   return sig;
 }
 
-int CloseSignalFd() { return gPipe[0]; }
+int CloseSignalFd() {
+  return gPipe[0];
+}
 
 void DrainCloseSignalFd() {
   char buf[64];

@@ -30,7 +30,8 @@ std::string PlainCaption(const std::string& caption, char* accelerator) {
   if (accelerator) *accelerator = '\0';
   for (std::size_t i = 0; i < caption.size(); ++i) {
     if (caption[i] == '&' && i + 1 < caption.size()) {
-      if (accelerator) *accelerator = static_cast<char>(std::tolower(static_cast<unsigned char>(caption[i + 1])));
+      if (accelerator)
+        *accelerator = static_cast<char>(std::tolower(static_cast<unsigned char>(caption[i + 1])));
       continue;
     }
     plain += caption[i];
@@ -41,7 +42,8 @@ std::string PlainCaption(const std::string& caption, char* accelerator) {
 int TConsoleDialogs::MessageDlg(const std::string& text, base::TMsgDlgType type,
                                 base::TMsgDlgButtons buttons, const std::string& caption) {
   Prepare();
-  err_ << (caption.empty() ? base::DialogCaption(type) : caption) << ": " << OneLine(text) << std::endl;
+  err_ << (caption.empty() ? base::DialogCaption(type) : caption) << ": " << OneLine(text)
+       << std::endl;
   const bool onlyOk = buttons == base::MakeButtons({base::mbOK});
   if (!interactive_ || onlyOk) return base::UnattendedResult(buttons);
 
@@ -58,7 +60,8 @@ int TConsoleDialogs::MessageDlg(const std::string& text, base::TMsgDlgType type,
     err_ << "  " << choices << "? " << std::flush;
     std::string answer;
     if (!std::getline(in_, answer)) return base::UnattendedResult(buttons);
-    while (!answer.empty() && std::isspace(static_cast<unsigned char>(answer.back()))) answer.pop_back();
+    while (!answer.empty() && std::isspace(static_cast<unsigned char>(answer.back())))
+      answer.pop_back();
     if (answer.empty()) return base::ButtonResult(preset);
     const std::string wanted = Lower(answer);
     for (int b = base::mbYes; b <= base::mbHelp; ++b) {
@@ -66,7 +69,8 @@ int TConsoleDialogs::MessageDlg(const std::string& text, base::TMsgDlgType type,
       if (!base::HasButton(buttons, button) || button == base::mbHelp) continue;
       char key;
       std::string plain = Lower(PlainCaption(base::ButtonCaption(button), &key));
-      if (wanted == plain || (wanted.size() == 1 && wanted[0] == key)) return base::ButtonResult(button);
+      if (wanted == plain || (wanted.size() == 1 && wanted[0] == key))
+        return base::ButtonResult(button);
     }
   }
 }

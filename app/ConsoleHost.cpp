@@ -38,7 +38,9 @@ std::string Bar(const TProgressBar& bar) {
 
 }  // namespace
 
-void TConsoleHost::ProcessMessages() { std::cout.flush(); }
+void TConsoleHost::ProcessMessages() {
+  std::cout.flush();
+}
 
 void TConsoleHost::DrawBars(TForm1& form) {
   if (!barsOnTerminal_) return;

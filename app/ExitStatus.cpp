@@ -4,14 +4,18 @@ namespace krevo::app {
 
 int ConsoleExitStatus(TRunOutcome outcome, bool errorShown, int closingSignal) {
   switch (outcome) {
-    case TRunOutcome::Failed: return 1;
-    case TRunOutcome::ExclusiveAccessFailed: return 2;
-    case TRunOutcome::ConnectFailed: return 3;
+    case TRunOutcome::Failed:
+      return 1;
+    case TRunOutcome::ExclusiveAccessFailed:
+      return 2;
+    case TRunOutcome::ConnectFailed:
+      return 3;
     case TRunOutcome::NotStarted:
       if (closingSignal) return 128 + closingSignal;
       break;
     case TRunOutcome::InProgress:
-    case TRunOutcome::Completed: break;
+    case TRunOutcome::Completed:
+      break;
   }
   return errorShown ? 1 : 0;
 }

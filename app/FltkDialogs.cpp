@@ -30,7 +30,7 @@ void OnWindowClose(Fl_Widget*, void* data) {
   auto* state = static_cast<DialogState*>(data);
   // FLTK sends both Esc and the window manager's close here.
   state->result = Fl::event() == FL_SHORTCUT && Fl::event_key() == FL_Escape ? state->escapeResult
-                                                                              : base::mrCancel;
+                                                                             : base::mrCancel;
   state->done = true;
 }
 
@@ -53,20 +53,28 @@ int EscapeResult(base::TMsgDlgButtons buttons) {
 
 const char* IconSymbol(base::TMsgDlgType type) {
   switch (type) {
-    case base::TMsgDlgType::mtWarning: return "!";
-    case base::TMsgDlgType::mtError: return "X";
-    case base::TMsgDlgType::mtInformation: return "i";
-    case base::TMsgDlgType::mtConfirmation: return "?";
-    case base::TMsgDlgType::mtCustom: break;
+    case base::TMsgDlgType::mtWarning:
+      return "!";
+    case base::TMsgDlgType::mtError:
+      return "X";
+    case base::TMsgDlgType::mtInformation:
+      return "i";
+    case base::TMsgDlgType::mtConfirmation:
+      return "?";
+    case base::TMsgDlgType::mtCustom:
+      break;
   }
   return nullptr;
 }
 
 Fl_Color IconColor(base::TMsgDlgType type) {
   switch (type) {
-    case base::TMsgDlgType::mtError: return FL_RED;
-    case base::TMsgDlgType::mtWarning: return fl_rgb_color(230, 170, 0);
-    default: return fl_rgb_color(0, 70, 200);
+    case base::TMsgDlgType::mtError:
+      return FL_RED;
+    case base::TMsgDlgType::mtWarning:
+      return fl_rgb_color(230, 170, 0);
+    default:
+      return fl_rgb_color(0, 70, 200);
   }
 }
 
@@ -128,9 +136,10 @@ int TFltkDialogs::MessageDlg(const std::string& text, base::TMsgDlgType type,
   int x = (w - rowW) / 2;
   for (std::size_t i = 0; i < shown.size(); ++i) {
     const std::string caption_i = base::ButtonCaption(shown[i]);
-    Fl_Button* button = shown[i] == preset
-                            ? new Fl_Return_Button(x, h - 12 - kButtonHeight, widths[i], kButtonHeight)
-                            : new Fl_Button(x, h - 12 - kButtonHeight, widths[i], kButtonHeight);
+    Fl_Button* button =
+        shown[i] == preset
+            ? new Fl_Return_Button(x, h - 12 - kButtonHeight, widths[i], kButtonHeight)
+            : new Fl_Button(x, h - 12 - kButtonHeight, widths[i], kButtonHeight);
     button->copy_label(caption_i.c_str());
     button->labelsize(kFontSize);
     data[i] = {&state, base::ButtonResult(shown[i])};
@@ -157,9 +166,11 @@ bool TFltkDialogs::InputQuery(const std::string& caption, const std::string& pro
   input->value(value.c_str());
   input->textsize(kFontSize);
   ButtonData ok{&state, base::mrOk}, cancel{&state, base::mrCancel};
-  auto* okButton = new Fl_Return_Button(w - 2 * (75 + 8) - 4, h - 12 - kButtonHeight, 75, kButtonHeight, "OK");
+  auto* okButton =
+      new Fl_Return_Button(w - 2 * (75 + 8) - 4, h - 12 - kButtonHeight, 75, kButtonHeight, "OK");
   okButton->callback(OnButton, &ok);
-  auto* cancelButton = new Fl_Button(w - 75 - 12, h - 12 - kButtonHeight, 75, kButtonHeight, "Cancel");
+  auto* cancelButton =
+      new Fl_Button(w - 75 - 12, h - 12 - kButtonHeight, 75, kButtonHeight, "Cancel");
   cancelButton->callback(OnButton, &cancel);
   window.end();
   input->take_focus();

@@ -1,8 +1,5 @@
 #include "app/FltkHost.h"
 
-// Before the toolkit's headers, which bring in X's macros (Button1, ...).
-#include "app/TForm1.h"
-
 #include <FL/Fl.H>
 #include <FL/Fl_Box.H>
 #include <FL/Fl_Button.H>
@@ -10,6 +7,9 @@
 #include <FL/Fl_Hold_Browser.H>
 #include <FL/Fl_Progress.H>
 #include <FL/fl_draw.H>
+// The toolkit's headers bring in X's, which define Button1 as a number; the
+// form has a button of that name.
+#undef Button1
 
 #include <algorithm>
 #include <chrono>
@@ -18,6 +18,7 @@
 #include "app/Application.h"
 #include "app/CloseSignals.h"
 #include "app/FltkDialogs.h"
+#include "app/TForm1.h"
 
 namespace krevo::app {
 namespace {
@@ -34,15 +35,16 @@ const Fl_Color kSkyBlue = fl_rgb_color(166, 202, 240);
 int LabelFontSize(std::initializer_list<const char*> labels) {
   for (int size = 13; size > 8; --size) {
     fl_font(FL_HELVETICA, size);
-    bool fits = std::all_of(labels.begin(), labels.end(), [](const char* l) {
-      return 16 + fl_width(l) <= kControlsLeft - 4;
-    });
+    bool fits = std::all_of(labels.begin(), labels.end(),
+                            [](const char* l) { return 16 + fl_width(l) <= kControlsLeft - 4; });
     if (fits) return size;
   }
   return 9;
 }
 
-void OnTimer1(void* data) { static_cast<TForm1*>(data)->OnTimer1(); }
+void OnTimer1(void* data) {
+  static_cast<TForm1*>(data)->OnTimer1();
+}
 
 void OnCloseSignal(int, void* data) {
   DrainCloseSignalFd();
@@ -66,7 +68,9 @@ struct TFltkHost::Widgets {
 TFltkHost::TFltkHost() : widgets_(std::make_unique<Widgets>()) {}
 TFltkHost::~TFltkHost() = default;
 
-void TFltkHost::ProcessMessages() { Fl::check(); }
+void TFltkHost::ProcessMessages() {
+  Fl::check();
+}
 
 void TFltkHost::SetWaitCursor(bool wait) {
   if (widgets_->window) widgets_->window->cursor(wait ? FL_CURSOR_WAIT : FL_CURSOR_DEFAULT);
@@ -160,8 +164,12 @@ void TFltkHost::Build(TForm1& form) {
     else
       list->text(index + 1, f.ListBox1[index].c_str());
   };
-  form.ProgressBar1.OnChange = [this] { SyncProgress(widgets_->progressBar1, widgets_->form->ProgressBar1); };
-  form.ProgressBar2.OnChange = [this] { SyncProgress(widgets_->progressBar2, widgets_->form->ProgressBar2); };
+  form.ProgressBar1.OnChange = [this] {
+    SyncProgress(widgets_->progressBar1, widgets_->form->ProgressBar1);
+  };
+  form.ProgressBar2.OnChange = [this] {
+    SyncProgress(widgets_->progressBar2, widgets_->form->ProgressBar2);
+  };
   SyncProgress(w.progressBar1, form.ProgressBar1);
   SyncProgress(w.progressBar2, form.ProgressBar2);
 }

@@ -8,7 +8,9 @@ namespace krevo::app {
 namespace {
 
 // Blanks and control characters, as the integer conversion trims them.
-bool IsTrimmed(unsigned char c) { return c <= ' '; }
+bool IsTrimmed(unsigned char c) {
+  return c <= ' ';
+}
 
 }  // namespace
 

@@ -9,9 +9,9 @@ std::string FileCountSentence(int replacedCount) {
 }
 
 std::string DownloadedSummary(int packageCount, int replacedCount) {
-  const std::string head =
-      packageCount == 1 ? std::string("One new update was downloaded.")
-                        : std::to_string(packageCount) + " new updates were downloaded.";
+  const std::string head = packageCount == 1
+                               ? std::string("One new update was downloaded.")
+                               : std::to_string(packageCount) + " new updates were downloaded.";
   return head + " Please restart krevo from your usual icon. " + FileCountSentence(replacedCount);
 }
 

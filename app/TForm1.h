@@ -29,27 +29,33 @@ struct TButton {
 };
 
 // How the update run ended, for the console's exit status.
-enum class TRunOutcome { NotStarted, InProgress, Completed, ExclusiveAccessFailed, ConnectFailed, Failed };
+enum class TRunOutcome {
+  NotStarted,
+  InProgress,
+  Completed,
+  ExclusiveAccessFailed,
+  ConnectFailed,
+  Failed
+};
 
-class TForm1 {
+class TForm1 final {
  public:
   // `host` and `application` are borrowed and must outlive the form.
   // `executableFolder` ends in '/': config.ini and krevo.exe are looked up there.
   TForm1(TFormHost& host, TApplication& application, std::string executableFolder);
   TForm1(const TForm1&) = delete;
   TForm1& operator=(const TForm1&) = delete;
-  virtual ~TForm1() = default;
 
   // Components the host shows.
-  base::TStringList ListBox1;  // the packages found on the server
-  TProgressBar ProgressBar1;   // download progress of the current package
-  TProgressBar ProgressBar2;   // install progress of the current package
-  std::string Label5;          // "Version : " + version
-  bool Timer1Enabled = true;   // the one-shot start timer, armed at creation
-  TButton BitBtn3{"TestFTP"};  // hidden: its click is the listing step
-  TButton Button1{"Download"}; // hidden: its click is the download run
-  ftp::TNetFTP NetFTP1;        // the connection to the update server
-  TUpdaterArchiver Archiver1;  // opens and extracts the downloaded packages
+  base::TStringList ListBox1;   // the packages found on the server
+  TProgressBar ProgressBar1;    // download progress of the current package
+  TProgressBar ProgressBar2;    // install progress of the current package
+  std::string Label5;           // "Version : " + version
+  bool Timer1Enabled = true;    // the one-shot start timer, armed at creation
+  TButton BitBtn3{"TestFTP"};   // hidden: its click is the listing step
+  TButton Button1{"Download"};  // hidden: its click is the download run
+  ftp::TNetFTP NetFTP1;         // the connection to the update server
+  TUpdaterArchiver Archiver1;   // opens and extracts the downloaded packages
 
   // Reads config.ini, shows the version, derives the root folder and opens the
   // update log with its "Scan started " line. Throws what the log throws
@@ -109,14 +115,12 @@ class TForm1 {
   // The clock of the log stamps.
   std::function<base::TDateTime()> Clock = base::Now;
 
- protected:
-  TFormHost& host_;
-  TApplication& application_;
-
  private:
   void ShowSummary();
   void InstallPackage(int index, const std::string& name);
 
+  TFormHost& host_;
+  TApplication& application_;
   std::string executableFolder_;
   TRunOutcome outcome_ = TRunOutcome::NotStarted;
   bool closed_ = false;

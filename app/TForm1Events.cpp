@@ -18,16 +18,16 @@ void TForm1::NetFTP1WorkEnd(ftp::TNetComponent*, ftp::TWorkMode) {
   ProgressBar1.SetPosition(ProgressBar1.Max());
 }
 
-void TForm1::Archiver1ExtractFile(archive::TZipBaseArchiver*, std::string& FileName,
-                                  std::uint32_t&, const std::string&) {
+void TForm1::Archiver1ExtractFile(archive::TZipBaseArchiver*, std::string& FileName, std::uint32_t&,
+                                  const std::string&) {
   ProgressBar2.SetPosition(ProgressBar2.Position() + 1);
   ++FExtractedCount;
   UpdateLog.AppendLine(FileName + " > " + FRootFolder + FileName);
 }
 
 void TForm1::Archiver1ConfirmOverwrite(archive::TZipBaseArchiver*,
-                                       const std::string& SourceFileName,
-                                       std::string& DestFileName, bool& Confirm) {
+                                       const std::string& SourceFileName, std::string& DestFileName,
+                                       bool& Confirm) {
   std::optional<std::uint32_t> archiveDate;
   archive::TZipArchiveItem item;
   // Everything but folders.

@@ -7,7 +7,9 @@
 
 namespace krevo::app {
 
-std::string TUpdateLog::PathFor(const std::string& rootFolder) { return rootFolder + "updates.log"; }
+std::string TUpdateLog::PathFor(const std::string& rootFolder) {
+  return rootFolder + "updates.log";
+}
 
 std::string TUpdateLog::CountLine(int extractedCount) {
   if (extractedCount == 0) return "No files were updated.";
@@ -33,7 +35,8 @@ base::TDateTime TUpdateLog::Open(const std::string& rootFolder, base::TDateTime 
   } else {
     file_.Rewrite(path);
     file_.WriteLine("krevo system updates log.");
-    file_.WriteLine("Do not delete this file, unless you want all online updates to be re-downloaded.");
+    file_.WriteLine(
+        "Do not delete this file, unless you want all online updates to be re-downloaded.");
   }
   file_.WriteLine("Scan started " + base::LogStamp(now));
   RestoreDate();

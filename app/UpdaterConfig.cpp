@@ -14,8 +14,12 @@
 
 namespace krevo::app {
 
-std::string DefaultFtpHost() { return KREVO_FTP_HOST; }
-int DefaultFtpPort() { return KREVO_FTP_PORT; }
+std::string DefaultFtpHost() {
+  return KREVO_FTP_HOST;
+}
+int DefaultFtpPort() {
+  return KREVO_FTP_PORT;
+}
 
 TUpdaterConfig ReadUpdaterConfig(const std::string& executableFolder) {
   const std::string ini = executableFolder + "config.ini";

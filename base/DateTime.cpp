@@ -11,7 +11,9 @@ namespace {
 
 constexpr double kMsPerDay = 86400000.0;
 
-constexpr bool IsLeapYear(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+constexpr bool IsLeapYear(int y) {
+  return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
 
 constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
 
@@ -118,8 +120,8 @@ std::time_t DateTimeToTimeT(TDateTime value) {
 TDateTime Now() {
   auto now = std::chrono::system_clock::now();
   std::time_t t = std::chrono::system_clock::to_time_t(now);
-  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
-            1000;
+  auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
   return DateTimeFromTimeT(t) + static_cast<double>(ms) / kMsPerDay;
 }
 
@@ -136,9 +138,11 @@ bool TimeTToDosDateTime(std::time_t t, std::uint32_t& dos) {
   int year = tm.tm_year + 1900;
   if (year < 1980 || year > 2107) return false;
   int sec = tm.tm_sec > 59 ? 59 : tm.tm_sec;
-  dos = static_cast<std::uint32_t>(year - 1980) << 25 | static_cast<std::uint32_t>(tm.tm_mon + 1) << 21 |
-        static_cast<std::uint32_t>(tm.tm_mday) << 16 | static_cast<std::uint32_t>(tm.tm_hour) << 11 |
-        static_cast<std::uint32_t>(tm.tm_min) << 5 | static_cast<std::uint32_t>(sec / 2);
+  dos = static_cast<std::uint32_t>(year - 1980) << 25 |
+        static_cast<std::uint32_t>(tm.tm_mon + 1) << 21 |
+        static_cast<std::uint32_t>(tm.tm_mday) << 16 |
+        static_cast<std::uint32_t>(tm.tm_hour) << 11 | static_cast<std::uint32_t>(tm.tm_min) << 5 |
+        static_cast<std::uint32_t>(sec / 2);
   return true;
 }
 

@@ -48,6 +48,8 @@ bool TimeTToDosDateTime(std::time_t t, std::uint32_t& dos);
 std::string FormatDateTime(const std::string& pattern, TDateTime value);
 
 // The stamp of the update log: "YYYY-MMM-DD HH:MM:SS".
-inline std::string LogStamp(TDateTime value) { return FormatDateTime("YYYY-MMM-DD HH:MM:SS", value); }
+inline std::string LogStamp(TDateTime value) {
+  return FormatDateTime("YYYY-MMM-DD HH:MM:SS", value);
+}
 
 }  // namespace krevo::base

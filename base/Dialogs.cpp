@@ -20,18 +20,23 @@ TDialogService* gInstalled = nullptr;
 
 std::string DialogCaption(TMsgDlgType type) {
   switch (type) {
-    case TMsgDlgType::mtWarning: return "Warning";
-    case TMsgDlgType::mtError: return "Error";
-    case TMsgDlgType::mtInformation: return "Information";
-    case TMsgDlgType::mtConfirmation: return "Confirm";
-    case TMsgDlgType::mtCustom: break;
+    case TMsgDlgType::mtWarning:
+      return "Warning";
+    case TMsgDlgType::mtError:
+      return "Error";
+    case TMsgDlgType::mtInformation:
+      return "Information";
+    case TMsgDlgType::mtConfirmation:
+      return "Confirm";
+    case TMsgDlgType::mtCustom:
+      break;
   }
   return "";
 }
 
 std::string ButtonCaption(TMsgDlgBtn button) {
-  static const char* const kCaptions[] = {"&Yes",   "&No",  "OK",        "Cancel",
-                                          "&Abort", "&Retry", "&Ignore", "&All",
+  static const char* const kCaptions[] = {"&Yes",       "&No",         "OK",      "Cancel",
+                                          "&Abort",     "&Retry",      "&Ignore", "&All",
                                           "N&o to All", "Yes to &All", "&Help"};
   return kCaptions[button];
 }
@@ -62,7 +67,9 @@ std::string ErrorDisplayText(const std::string& message) {
   return message;
 }
 
-TDialogService& Dialogs() { return gInstalled ? *gInstalled : gSilent; }
+TDialogService& Dialogs() {
+  return gInstalled ? *gInstalled : gSilent;
+}
 
 TDialogService* SetDialogs(TDialogService* service) {
   TDialogService* previous = gInstalled;

@@ -11,7 +11,17 @@ enum class TMsgDlgType { mtWarning, mtError, mtInformation, mtConfirmation, mtCu
 
 // Buttons, in the order a dialog shows them.
 enum TMsgDlgBtn {
-  mbYes, mbNo, mbOK, mbCancel, mbAbort, mbRetry, mbIgnore, mbAll, mbNoToAll, mbYesToAll, mbHelp
+  mbYes,
+  mbNo,
+  mbOK,
+  mbCancel,
+  mbAbort,
+  mbRetry,
+  mbIgnore,
+  mbAll,
+  mbNoToAll,
+  mbYesToAll,
+  mbHelp
 };
 // A set of buttons: bit (1 << button).
 using TMsgDlgButtons = unsigned;
@@ -20,12 +30,23 @@ constexpr TMsgDlgButtons MakeButtons(std::initializer_list<TMsgDlgBtn> buttons) 
   for (TMsgDlgBtn b : buttons) set |= 1u << b;
   return set;
 }
-constexpr bool HasButton(TMsgDlgButtons set, TMsgDlgBtn b) { return (set >> b) & 1u; }
+constexpr bool HasButton(TMsgDlgButtons set, TMsgDlgBtn b) {
+  return (set >> b) & 1u;
+}
 
 // What a dialog returns.
 enum TModalResult : int {
-  mrNone = 0, mrOk = 1, mrCancel = 2, mrAbort = 3, mrRetry = 4, mrIgnore = 5,
-  mrYes = 6, mrNo = 7, mrAll = 8, mrNoToAll = 9, mrYesToAll = 10
+  mrNone = 0,
+  mrOk = 1,
+  mrCancel = 2,
+  mrAbort = 3,
+  mrRetry = 4,
+  mrIgnore = 5,
+  mrYes = 6,
+  mrNo = 7,
+  mrAll = 8,
+  mrNoToAll = 9,
+  mrYesToAll = 10
 };
 
 // "Warning", "Error", "Information", "Confirm"; empty for mtCustom.

@@ -94,9 +94,13 @@ bool DirectoryExists(const std::string& path) {
   return StatPath(path, st) && S_ISDIR(st.st_mode);
 }
 
-bool CreateDir(const std::string& path) { return ::mkdir(path.c_str(), 0777) == 0; }
+bool CreateDir(const std::string& path) {
+  return ::mkdir(path.c_str(), 0777) == 0;
+}
 
-bool DeleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+bool DeleteFile(const std::string& path) {
+  return ::unlink(path.c_str()) == 0;
+}
 
 bool ExclusiveOpenTest(const std::string& path) {
   // Writing fails while the file is being executed (ETXTBSY), when it is

@@ -46,7 +46,8 @@ std::string ProfileStringFromText(const std::string& content, const std::string&
     if (t.empty() || t[0] == ';') continue;
     if (t[0] == '[') {
       std::size_t close = t.find(']');
-      std::string name = Trim(t.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+      std::string name =
+          Trim(t.substr(1, close == std::string::npos ? std::string::npos : close - 1));
       // Only the first section of a name counts.
       if (inSection) return defaultValue;
       inSection = !sectionSeen && SameName(name, section);

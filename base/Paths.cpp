@@ -25,7 +25,9 @@ std::string ExecutablePath() {
   return ec ? std::string() : p.string();
 }
 
-std::string ExecutableFolder() { return ExtractFilePath(ExecutablePath()); }
+std::string ExecutableFolder() {
+  return ExtractFilePath(ExecutablePath());
+}
 
 std::string TempFolderPath() {
   const char* env = std::getenv("TMPDIR");

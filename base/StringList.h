@@ -15,7 +15,9 @@ class TStringList {
 
   int Count() const { return static_cast<int>(items_.size()); }
   // REQUIRES: 0 <= index < Count(); throws std::out_of_range otherwise.
-  const std::string& operator[](int index) const { return items_.at(static_cast<std::size_t>(index)); }
+  const std::string& operator[](int index) const {
+    return items_.at(static_cast<std::size_t>(index));
+  }
   // Appends a line; returns its index.
   int Add(const std::string& s);
   // Replaces line `index`. Throws std::out_of_range for a bad index.

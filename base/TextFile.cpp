@@ -17,9 +17,13 @@ void TTextFile::Open(const std::string& path, int flags) {
   fd_.Reset(fd);
 }
 
-void TTextFile::Rewrite(const std::string& path) { Open(path, O_CREAT | O_TRUNC); }
+void TTextFile::Rewrite(const std::string& path) {
+  Open(path, O_CREAT | O_TRUNC);
+}
 
-void TTextFile::Append(const std::string& path) { Open(path, O_APPEND); }
+void TTextFile::Append(const std::string& path) {
+  Open(path, O_APPEND);
+}
 
 void TTextFile::WriteLine(const std::string& line) {
   if (!fd_) throw EInOutError(105);

@@ -28,6 +28,8 @@ std::string FormatFileVersion(const std::string& dotted) {
          std::to_string(parts[2]) + "." + std::to_string(parts[3]);
 }
 
-std::string OwnFileVersion() { return FormatFileVersion(KREVO_VERSION); }
+std::string OwnFileVersion() {
+  return FormatFileVersion(KREVO_VERSION);
+}
 
 }  // namespace krevo::base

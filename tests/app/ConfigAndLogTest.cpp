@@ -29,11 +29,12 @@ TEST(RootFolder, KeepsTheCharactersBothValuesShareAtEachPosition) {
     const char* root;
   };
   for (Case c : {Case{"/opt/krevo/", "/opt/krevo/", "/opt/krevo/"},
-                 Case{"/a/X/", "/a/Y/", "/a//"},            // the scan goes on past a difference
+                 Case{"/a/X/", "/a/Y/", "/a//"},              // the scan goes on past a difference
                  Case{"/data/", "/data/reports/", "/data/"},  // the shorter length bounds it
                  Case{"", "/opt/krevo/", ""}, Case{"/opt/krevo/", "", ""},
                  Case{"C:\\A\\X\\", "C:\\A\\Y\\", "C:\\A\\\\"}}) {
-    EXPECT_EQ(DeriveRootFolder(c.documents, c.reports), c.root) << c.documents << " | " << c.reports;
+    EXPECT_EQ(DeriveRootFolder(c.documents, c.reports), c.root)
+        << c.documents << " | " << c.reports;
   }
 }
 
@@ -76,20 +77,26 @@ TEST(UpdateLog, FirstRunWritesTheHeaderAndLaterRunsAppend) {
       "krevo system updates log.\r\n"
       "Do not delete this file, unless you want all online updates to be re-downloaded.\r\n"
       "Scan started 2008-Mar-07 14:05:09\r\n"
-      "a.txt > " + dir.Folder() + "a.txt\r\n"
+      "a.txt > " +
+      dir.Folder() +
+      "a.txt\r\n"
       "Scan finished 2008-Mar-07 14:06:00\r\n"
-      "1 file updated.\r\n" + std::string(70, '=') + "\r\n";
+      "1 file updated.\r\n" +
+      std::string(70, '=') + "\r\n";
   EXPECT_EQ(ReadFile(dir / "updates.log"), first);
 
   const std::time_t stamp = base::DateTimeToTimeT(EncodeDate(2011, 9, 1) + EncodeTime(10, 20, 31));
   struct utimbuf times = {stamp, stamp};
   ASSERT_EQ(::utime((dir / "updates.log").c_str(), &times), 0);
   TUpdateLog second;
-  EXPECT_DOUBLE_EQ(second.Open(dir.Folder(), kStart), EncodeDate(2011, 9, 1) + EncodeTime(10, 20, 30));
+  EXPECT_DOUBLE_EQ(second.Open(dir.Folder(), kStart),
+                   EncodeDate(2011, 9, 1) + EncodeTime(10, 20, 30));
   second.Close(12, kEnd);
   EXPECT_EQ(ReadFile(dir / "updates.log"),
-            first + "Scan started 2008-Mar-07 14:05:09\r\nScan finished 2008-Mar-07 14:06:00\r\n"
-                    "12 files updated.\r\n" + std::string(70, '=') + "\r\n");
+            first +
+                "Scan started 2008-Mar-07 14:05:09\r\nScan finished 2008-Mar-07 14:06:00\r\n"
+                "12 files updated.\r\n" +
+                std::string(70, '=') + "\r\n");
 }
 
 TEST(UpdateLog, CountLines) {
@@ -148,7 +155,8 @@ TEST(UpdateLog, AFailedRunLeavesTheDateOfTheLastUpdateAsItWas) {
   created.Open(dir.Folder(), kStart);
   created.Close(0, kEnd, true);
   EXPECT_EQ(Modified(path), base::DateTimeToTimeT(EncodeDate(2000, 1, 1)));
-  EXPECT_EQ(base::FormatDateTime("YYMMDD", base::DosDateTimeToDateTime(*base::FileAge(path))), "000101");
+  EXPECT_EQ(base::FormatDateTime("YYMMDD", base::DosDateTimeToDateTime(*base::FileAge(path))),
+            "000101");
 
   const std::time_t before = base::DateTimeToTimeT(EncodeDate(2010, 4, 4) + EncodeTime(4, 4, 4));
   struct utimbuf times = {before, before};

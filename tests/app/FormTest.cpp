@@ -37,7 +37,9 @@ class FormTest : public ::testing::Test {
   TApplication application{"Krevo-updater"};
   TForm1 form{host, application, dir.Folder()};
 
-  void Start() { application.Guard([this] { form.FormCreate(); }); }
+  void Start() {
+    application.Guard([this] { form.FormCreate(); });
+  }
   std::string Log() { return ReadFile(dir / "updates.log"); }
 };
 
@@ -53,7 +55,8 @@ TEST_F(FormTest, AFreeMainExecutableLetsTheRunEndAndCloseTheWindow) {
   EXPECT_TRUE(form.Closed());
   EXPECT_EQ(host.terminated, 1);
   EXPECT_GE(host.processed, 1);
-  EXPECT_NE(Log().find("No files were updated.\r\n" + std::string(70, '=') + "\r\n"), std::string::npos);
+  EXPECT_NE(Log().find("No files were updated.\r\n" + std::string(70, '=') + "\r\n"),
+            std::string::npos);
   form.OnTimer1();  // the timer is off: nothing happens again
   EXPECT_EQ(host.terminated, 1);
   EXPECT_EQ(ConsoleExitStatus(form.Outcome(), application.ErrorShown(), 0), 0);
@@ -77,8 +80,8 @@ TEST_F(FormTest, AMainExecutableInUseShowsTheErrorAndCloses) {
 }
 
 TEST_F(FormTest, ALogThatCannotBeOpenedIsShownAndTheProgramStillEnds) {
-  site.WriteConfig("[Documents]\nRootFolder=" + dir.Folder() + "gone/\n[Reports]\nRootFolder=" +
-                   dir.Folder() + "gone/\n");
+  site.WriteConfig("[Documents]\nRootFolder=" + dir.Folder() +
+                   "gone/\n[Reports]\nRootFolder=" + dir.Folder() + "gone/\n");
   Start();
   ASSERT_EQ(dialogs.shown.size(), 1u);
   EXPECT_EQ(dialogs.shown[0].caption, "Krevo-updater");

@@ -37,7 +37,9 @@ class UpdateRunForm : public ::testing::Test {
     else
       ::setenv("TMPDIR", saved_.c_str(), 1);
   }
-  void Create() { ASSERT_TRUE(application.Guard([this] { form.FormCreate(); })); }
+  void Create() {
+    ASSERT_TRUE(application.Guard([this] { form.FormCreate(); }));
+  }
 
   test::UpdateSite site;
   QuietHost host;

@@ -30,7 +30,8 @@ TEST(PackageListing, ReadsTheFixedColumns) {
   EXPECT_EQ(ListingPackageName(line), "up080307.zip");
   EXPECT_EQ(ListingSize(Line("5368709120", "up.zip")), 5368709120LL);  // 5 GiB
   EXPECT_EQ(ListingSize(Line("\t42\x01", "x")), 42);
-  EXPECT_EQ(ListingPackageName(Line("1", "up 080307 with blanks .zip ")), "up 080307 with blanks .zip ");
+  EXPECT_EQ(ListingPackageName(Line("1", "up 080307 with blanks .zip ")),
+            "up 080307 with blanks .zip ");
   EXPECT_EQ(ListingPackageName(Line("1", std::string(120, 'n'))), std::string(99, 'n'));
   EXPECT_EQ(ListingPackageName("short line"), "");
 
@@ -48,8 +49,8 @@ TEST(PackageListing, ReadsTheFixedColumns) {
 TEST(PackageListing, OnlyPlainFileNamesAreTaken) {
   for (const char* good : {"up080307.zip", "up080307 final.zip", "up..zip"})
     EXPECT_TRUE(IsPlainFileName(good)) << good;
-  for (const char* bad : {"", ".", "..", "../../etc/passwd", "up/080307.zip", "up\\x.zip",
-                          "up\r.zip", "up\x7f.zip"})
+  for (const char* bad :
+       {"", ".", "..", "../../etc/passwd", "up/080307.zip", "up\\x.zip", "up\r.zip", "up\x7f.zip"})
     EXPECT_FALSE(IsPlainFileName(bad)) << bad;
 }
 
@@ -60,11 +61,12 @@ TEST(PackageListing, DateFilterComparesTheNameDateAsText) {
     base::TDateTime lastUpdate;
     bool taken;
   };
-  for (Case c : {Case{"up080307.zip", march7, false}, Case{"up080308.zip", march7, true},
-                 Case{"up071231.zip", march7, false}, Case{"up000101.zip", EncodeDate(2099, 6, 1), false},
-                 Case{"up0803.zip", march7, false},  // '.' sorts before the digits
-                 Case{"up0803x.zip", march7, true}, Case{"up0803", march7, false},  // a prefix sorts first
-                 Case{"up", march7, false}, Case{"up\xff.zip", march7, true}}) {
+  for (Case c :
+       {Case{"up080307.zip", march7, false}, Case{"up080308.zip", march7, true},
+        Case{"up071231.zip", march7, false}, Case{"up000101.zip", EncodeDate(2099, 6, 1), false},
+        Case{"up0803.zip", march7, false},  // '.' sorts before the digits
+        Case{"up0803x.zip", march7, true}, Case{"up0803", march7, false},  // a prefix sorts first
+        Case{"up", march7, false}, Case{"up\xff.zip", march7, true}}) {
     EXPECT_EQ(IsNewerThan(c.name, c.lastUpdate), c.taken) << c.name;
   }
 }

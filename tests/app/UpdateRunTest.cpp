@@ -38,18 +38,25 @@ TEST_F(UpdateRun, AFirstRunInstallsEveryPackageAndLogsEveryFile) {
   RunResult r = site.Run();
   EXPECT_EQ(r.exitCode, 0) << r.err;
   // The package of 2009 replaced the file the package of 2008 had installed.
-  EXPECT_EQ(r.err, kInformation + "2 new updates were downloaded." + kRestart +
-                       "1 file was updated.\n");
+  EXPECT_EQ(r.err,
+            kInformation + "2 new updates were downloaded." + kRestart + "1 file was updated.\n");
   EXPECT_TRUE(std::regex_search(r.out, std::regex(R"(\d+ up090101\.zip ... complete\n)"))) << r.out;
   EXPECT_EQ(Installed("bin/krevo.dll"), "dll 2");
   EXPECT_EQ(Installed("readme.txt"), "readme 1");
-  EXPECT_EQ(Unstamped(site.Log()),
-            kHeader + "Scan started T\r\n"
-                      "bin/krevo.dll > " + root + "bin/krevo.dll\r\n"
-                      "readme.txt > " + root + "readme.txt\r\n"
-                      "bin/krevo.dll > " + root + "bin/krevo.dll\r\n"
-                      "Scan finished T\r\n"
-                      "3 files updated.\r\n" + std::string(70, '=') + "\r\n");
+  EXPECT_EQ(Unstamped(site.Log()), kHeader +
+                                       "Scan started T\r\n"
+                                       "bin/krevo.dll > " +
+                                       root +
+                                       "bin/krevo.dll\r\n"
+                                       "readme.txt > " +
+                                       root +
+                                       "readme.txt\r\n"
+                                       "bin/krevo.dll > " +
+                                       root +
+                                       "bin/krevo.dll\r\n"
+                                       "Scan finished T\r\n"
+                                       "3 files updated.\r\n" +
+                                       std::string(70, '=') + "\r\n");
   // The downloaded copies stay in the temporary folder.
   EXPECT_TRUE(std::filesystem::exists(site.tmp / "up080307.zip"));
 }
@@ -61,7 +68,8 @@ TEST_F(UpdateRun, ASecondRunFindsNothingNewerAndAsksAboutTheLatest) {
   EXPECT_EQ(second.exitCode, 0);
   EXPECT_EQ(second.err, kRetryQuestion);  // answered No without a terminal
   EXPECT_EQ(second.out.find("complete"), std::string::npos);
-  EXPECT_NE(Unstamped(site.Log()).find("Scan finished T\r\nNo files were updated.\r\n"), std::string::npos);
+  EXPECT_NE(Unstamped(site.Log()).find("Scan finished T\r\nNo files were updated.\r\n"),
+            std::string::npos);
 }
 
 TEST_F(UpdateRun, OnlyPackagesNewerThanTheLastUpdateAreTaken) {
@@ -81,7 +89,8 @@ TEST_F(UpdateRun, OnlyPackagesNewerThanTheLastUpdateAreTaken) {
 }
 
 TEST_F(UpdateRun, AnInstalledFileIsReplacedOnlyByANewerCopy) {
-  for (const char* name : {"older.txt", "same.txt", "newer.txt"}) site.install.Write(name, "installed");
+  for (const char* name : {"older.txt", "same.txt", "newer.txt"})
+    site.install.Write(name, "installed");
   SetModified(site.install / "older.txt", LocalTime(2008, 3, 1, 10, 0, 0));
   SetModified(site.install / "same.txt", LocalTime(2008, 3, 1, 10, 0, 2));
   SetModified(site.install / "newer.txt", LocalTime(2008, 3, 1, 10, 0, 4));
@@ -91,7 +100,8 @@ TEST_F(UpdateRun, AnInstalledFileIsReplacedOnlyByANewerCopy) {
                              {"added.txt", "packaged", LocalTime(2008, 3, 1, 10, 0, 2)}});
   RunResult r = site.Run();
   EXPECT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(r.err, kInformation + "One new update was downloaded." + kRestart + "1 file was updated.\n");
+  EXPECT_EQ(r.err,
+            kInformation + "One new update was downloaded." + kRestart + "1 file was updated.\n");
   EXPECT_EQ(Installed("older.txt"), "packaged");
   EXPECT_EQ(Installed("same.txt"), "installed");
   EXPECT_EQ(Installed("newer.txt"), "installed");
@@ -139,7 +149,8 @@ TEST_F(UpdateRun, ADamagedEntryLeavesTheInstalledFileIntact) {
   site.install.Write("updates.log", "earlier\r\n");
   SetModified(site.install / "updates.log", LocalTime(2005, 5, 5));
   std::string noise;  // does not compress, so the entry's data is long enough to damage
-  for (unsigned x = 12345; noise.size() < 400;) noise += static_cast<char>((x = x * 1103515245 + 12345) >> 24);
+  for (unsigned x = 12345; noise.size() < 400;)
+    noise += static_cast<char>((x = x * 1103515245 + 12345) >> 24);
   const std::string package =
       site.AddPackage("080307", {{"data.bin", noise, LocalTime(2008, 3, 7)}});
   DamageFirstEntry(package, "data.bin");

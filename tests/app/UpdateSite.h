@@ -36,9 +36,9 @@ inline std::time_t Modified(const std::string& path) {
 }
 
 struct PackageFile {
-  std::string name;     // stored path, '/' separated
+  std::string name;  // stored path, '/' separated
   std::string content;
-  std::time_t modified; // the date the package records
+  std::time_t modified;  // the date the package records
 };
 
 class UpdateSite {
@@ -54,8 +54,8 @@ class UpdateSite {
 
   // config.ini with the server, and `extra` lines appended.
   void WriteConfig(const std::string& extra = "") {
-    install.Write("config.ini", "[Updater]\r\nHost=127.0.0.1\r\nPort=" + std::to_string(Port()) +
-                                    "\r\n" + extra);
+    install.Write("config.ini",
+                  "[Updater]\r\nHost=127.0.0.1\r\nPort=" + std::to_string(Port()) + "\r\n" + extra);
   }
   int Port() const { return port_; }
   // Stops the server: later connections are refused.

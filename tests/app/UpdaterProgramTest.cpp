@@ -22,8 +22,8 @@ const std::string kEmptyRun = "Scan started " + kStamp + "\r\nScan finished " + 
 class UpdaterProgram : public ::testing::Test {
  protected:
   RunResult Run(RunOptions options = {}, std::vector<std::string> args = {}) {
-    options.extraEnv.insert(options.extraEnv.end(),
-                            {"DISPLAY=", "WAYLAND_DISPLAY=", "LC_ALL=C", "TMPDIR=" + site.tmp.Folder()});
+    options.extraEnv.insert(options.extraEnv.end(), {"DISPLAY=", "WAYLAND_DISPLAY=", "LC_ALL=C",
+                                                     "TMPDIR=" + site.tmp.Folder()});
     args.insert(args.begin(), site.install / "krevo-updater");
     return RunProcess(args, dir.Folder(), options);
   }
@@ -84,7 +84,8 @@ TEST_F(UpdaterProgram, RootFolderFromConfigIni) {
                               "root/\r\n[Updater]\r\nHost=127.0.0.1\r\nPort=" +
                               std::to_string(site.Port()) + "\r\n");
   EXPECT_EQ(Run().exitCode, 0);
-  EXPECT_TRUE(std::regex_match(ReadFile(dir / "root/updates.log"), std::regex(kHeader + kEmptyRun)));
+  EXPECT_TRUE(
+      std::regex_match(ReadFile(dir / "root/updates.log"), std::regex(kHeader + kEmptyRun)));
   EXPECT_FALSE(std::filesystem::exists(dir / "updates.log"));
 }
 

@@ -20,7 +20,8 @@ TEST(Window, OpensWithItsSizeAndClosesOnItsOwn) {
   // program to end.
   const std::string script =
       "./krevo-updater & pid=$!; "
-      "for i in $(seq 100); do xwininfo -root -tree | grep -q 'Krevo System' && break; sleep 0.05; done; "
+      "for i in $(seq 100); do xwininfo -root -tree | grep -q 'Krevo System' && break; sleep 0.05; "
+      "done; "
       "xwininfo -root -tree | grep 'Krevo System'; wait $pid; echo exit=$?";
   RunResult r = RunProcess(
       {"/usr/bin/xvfb-run", "-a", "-s", "-screen 0 1024x768x24", "/bin/sh", "-c", script},

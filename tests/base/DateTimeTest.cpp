@@ -1,9 +1,8 @@
-#include "base/DateTime.h"
-
 #include <gtest/gtest.h>
 
 #include <clocale>
 
+#include "base/DateTime.h"
 #include "base/Errors.h"
 
 namespace krevo::base {
@@ -26,9 +25,9 @@ TEST(DateTime, EncodesDaysSinceTheLastDayOf1899) {
   EXPECT_DOUBLE_EQ(EncodeDate(2000, 1, 1), 36526.0);
   EXPECT_DOUBLE_EQ(EncodeDate(1800, 1, 1), -36522.0);
   EXPECT_DOUBLE_EQ(EncodeTime(12, 0, 0), 0.5);
-  for (TDateTime value : {EncodeDate(2024, 2, 29) + EncodeTime(0, 0, 1),
-                          EncodeDate(1980, 1, 1), EncodeDate(2107, 12, 31) + EncodeTime(23, 59, 58),
-                          EncodeDate(1, 1, 1), EncodeDate(9999, 12, 31)}) {
+  for (TDateTime value : {EncodeDate(2024, 2, 29) + EncodeTime(0, 0, 1), EncodeDate(1980, 1, 1),
+                          EncodeDate(2107, 12, 31) + EncodeTime(23, 59, 58), EncodeDate(1, 1, 1),
+                          EncodeDate(9999, 12, 31)}) {
     DateTimeParts p = DecodeDateTime(value);
     EXPECT_DOUBLE_EQ(EncodeDate(p.year, p.month, p.day) + EncodeTime(p.hour, p.minute, p.second),
                      value);
@@ -70,7 +69,7 @@ TEST(DateTime, ConvertsDosDateTimes) {
     }
     return std::string("no error");
   };
-  EXPECT_EQ(message(0), "Invalid argument to date encode");                  // month 0, day 0
+  EXPECT_EQ(message(0), "Invalid argument to date encode");  // month 0, day 0
   EXPECT_EQ(message(Dos(2001, 2, 29, 0, 0, 0)), "Invalid argument to date encode");
   EXPECT_EQ(message(Dos(2001, 2, 28, 24, 0, 0)), "Invalid argument to time encode");
   EXPECT_EQ(message(Dos(2001, 2, 28, 0, 60, 0)), "Invalid argument to time encode");

@@ -68,7 +68,8 @@ TEST(ProfileReader, ReadsValuesWithTheProfileServiceRules) {
   const Case cases[] = {
       {"CR LF", "[Documents]\r\nRootFolder=/opt/a/\r\n", "Documents", "RootFolder", "/opt/a/"},
       {"LF", "[Documents]\nRootFolder=/opt/a/\n", "Documents", "RootFolder", "/opt/a/"},
-      {"no final line end", "[Documents]\nRootFolder=/opt/a/", "Documents", "RootFolder", "/opt/a/"},
+      {"no final line end", "[Documents]\nRootFolder=/opt/a/", "Documents", "RootFolder",
+       "/opt/a/"},
       {"byte-order mark", "\xEF\xBB\xBF[Documents]\r\nRootFolder=/opt/a/\r\n", "Documents",
        "RootFolder", "/opt/a/"},
       {"names without regard to case", "[DOCUMENTS]\nrootfolder=/opt/a/\n", "Documents",
@@ -118,7 +119,8 @@ TEST(Files, ExistenceAndDates) {
   EXPECT_FALSE(DirectoryExists(file));
 
   ASSERT_TRUE(FileAge(file).has_value());
-  EXPECT_DOUBLE_EQ(DosDateTimeToDateTime(*FileAge(file)), EncodeDate(2012, 5, 17) + EncodeTime(8, 30, 12));
+  EXPECT_DOUBLE_EQ(DosDateTimeToDateTime(*FileAge(file)),
+                   EncodeDate(2012, 5, 17) + EncodeTime(8, 30, 12));
   EXPECT_FALSE(FileAge(dir / "folder.log").has_value());
   EXPECT_FALSE(FileAge(dir / "missing").has_value());
   SetModified(file, 86400 * 365);  // 1971: no DOS date-time
@@ -159,8 +161,6 @@ TEST(Files, ExclusiveOpenFailsWheneverTheFileIsInUse) {
   }
   EXPECT_FALSE(ExclusiveOpenTest(dir.Folder())) << "a folder";
 }
-
-
 
 TEST(TextFile, WritesCrLfLinesAndReportsEachFailure) {
   TempDir dir;

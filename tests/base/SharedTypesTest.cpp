@@ -25,9 +25,15 @@ TEST(Crc32, MatchesTheZipCheckValueInOneGoAndInPieces) {
 
 TEST(CodePage, ConvertsOemNamesToUtf8AndBack) {
   EXPECT_EQ(OemToAnsi("plain/name.txt"), "plain/name.txt");
-  EXPECT_EQ(OemToAnsi("\x81" "ber\x94"), "\xC3\xBC" "ber\xC3\xB6");  // über, ö
+  EXPECT_EQ(OemToAnsi("\x81"
+                      "ber\x94"),
+            "\xC3\xBC"
+            "ber\xC3\xB6");                                              // über, ö
   EXPECT_EQ(OemToAnsi("\xE1\xFF\xB0"), "\xC3\x9F\xC2\xA0\xE2\x96\x91");  // ß, no-break space, ░
-  EXPECT_EQ(AnsiToOem("\xC3\xBC" "ber"), "\x81" "ber");
+  EXPECT_EQ(AnsiToOem("\xC3\xBC"
+                      "ber"),
+            "\x81"
+            "ber");
   EXPECT_EQ(AnsiToOem("\xE2\x82\xAC"), "?");  // the euro sign is not in the table
   EXPECT_EQ(AnsiToOem("\xC3"), "?");          // cut-off sequence
   std::string all;

@@ -30,10 +30,12 @@ inline std::vector<char*> Argv(const std::vector<std::string>& args) {
 // as its standard input. Killed with SIGKILL and reaped on destruction.
 class BackgroundProcess final {
  public:
-  explicit BackgroundProcess(const std::vector<std::string>& args, const std::string& stdinPath = "") {
+  explicit BackgroundProcess(const std::vector<std::string>& args,
+                             const std::string& stdinPath = "") {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    if (!stdinPath.empty()) posix_spawn_file_actions_addopen(&actions, 0, stdinPath.c_str(), O_RDONLY, 0);
+    if (!stdinPath.empty())
+      posix_spawn_file_actions_addopen(&actions, 0, stdinPath.c_str(), O_RDONLY, 0);
     auto argv = detail::Argv(args);
     int rc = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
