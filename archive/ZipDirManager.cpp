@@ -46,6 +46,7 @@ std::string TZipDirManager::ConvertName(const std::uint8_t* bytes, std::size_t s
   std::string raw(reinterpret_cast<const char*>(bytes), end ? end - bytes : size);
   // Bit 11 marks a UTF-8 name, which is the build's own code page already.
   if ((flags & 0x0800) || !archiver_.Options.OEMFileNames) return raw;
+  if (std::all_of(raw.begin(), raw.end(), [](char c) { return (c & 0x80) == 0; })) return raw;
   return base::OemToAnsi(raw);
 }
 
