@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Extraction throughput of krevo-unzip against unzip, 7z and bsdtar, runs
+# interleaved tool by tool, each into a fresh folder on the same file system.
+# Prints the median wall time per tool and archive, the ratios, and the peak
+# memory of krevo-unzip. Usage: bench/extract.sh [RUNS] [WORKDIR]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+runs=${1:-3}
+work=${2:-$(mktemp -d "${TMPDIR:-/tmp}/krevo-bench-extract.XXXXXX")}
+krevo=$PWD/build/release/tools/krevo-unzip
+[ -x "$krevo" ] || { cmake --preset release >/dev/null && cmake --build --preset release --target krevo-unzip; }
+mkdir -p "$work"
+if [ ! -f "$work/plain.zip" ]; then
+  /usr/bin/python3 bench/make-corpus.py "$work"
+  (cd "$work" && zip -qr plain.zip corpus && zip -qr -P secret enc.zip corpus)
+fi
+cd "$work"
+
+run() {  # tool archive target
+  local pw=()
+  [ "$2" = enc.zip ] && pw=(-P secret)
+  case $1 in
+    krevo) "$krevo" -q "${pw[@]}" -d "$3" "$2" ;;
+    unzip) unzip -o -q "${pw[@]}" "$2" -d "$3" ;;
+    7z) 7z x -y -bd "${pw[@]/#-P/-p}" -o"$3" "$2" >/dev/null ;;
+    bsdtar) mkdir -p "$3" && bsdtar -xf "$2" -C "$3" ;;
+  esac
+}
+median() { tr ' ' '\n' | grep -v '^$' | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+
+bench() {  # archive over(0|1) tools...
+  local archive=$1 over=$2; shift 2
+  declare -A t
+  for ((r = 0; r < runs; r++)); do
+    for tool in "$@"; do
+      rm -rf out && mkdir out
+      [ "$over" = 1 ] && run krevo "$archive" out
+      sync
+      s=$(date +%s.%N); run "$tool" "$archive" out; e=$(date +%s.%N)
+      t[$tool]+="$(echo "$e - $s" | bc) "
+    done
+  done
+  local k; k=$(echo "${t[krevo]}" | median)
+  for tool in "$@"; do
+    m=$(echo "${t[$tool]}" | median)
+    printf '%-9s %-7s over=%s median %6.2f s   %s/krevo = %.2f\n' "$archive" "$tool" "$over" "$m" \
+      "$tool" "$(echo "$m / $k" | bc -l)"
+  done
+  rm -rf out
+}
+
+bench enc.zip 0 krevo unzip 7z
+bench plain.zip 0 krevo unzip 7z bsdtar
+bench tiny.zip 0 krevo unzip
+bench tiny.zip 1 krevo unzip
+for a in enc.zip plain.zip tiny.zip; do
+  rm -rf out && mkdir out
+  pw=(); [ $a = enc.zip ] && pw=(-P secret)
+  /usr/bin/time -f "$a krevo-unzip peak memory %M KB" "$krevo" -q "${pw[@]}" -d out "$a"
+done
+rm -rf out
