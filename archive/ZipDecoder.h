@@ -48,7 +48,11 @@ class TZipDecoder final {
   // Reads exactly `n` bytes, continuing on the next volume of a multi-volume
   // archive; false at the end of the data.
   bool ReadFull(std::uint8_t* buf, std::size_t n);
-  bool Emit(const std::uint8_t* data, std::size_t n);
+  // Counts `n` more output bytes; false beyond the declared size.
+  bool Account(std::size_t n);
+  // Checksums and writes output; false when the write falls short.
+  bool Sink(const std::uint8_t* data, std::size_t n);
+  bool Emit(const std::uint8_t* data, std::size_t n) { return Account(n) && Sink(data, n); }
   bool Progress();
 
   TZipBaseArchiver& zip_;

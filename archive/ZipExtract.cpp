@@ -5,6 +5,7 @@
 
 #include <exception>
 #include <mutex>
+#include <unordered_map>
 
 #include "archive/ZipBaseArchiver.h"
 #include "archive/ZipDecoder.h"
@@ -73,6 +74,16 @@ unsigned ModeFor(const TDirItem& item, std::uint32_t attributes, bool apply) {
     mode = (attributes >> 16) & 0777;
   if (attributes & kAttrReadOnly) mode &= ~0222u;
   return mode;
+}
+
+// Whether a folder lies on removable media, remembered per folder: a batch
+// writes many files into few folders.
+bool RemovableFolder(const std::string& folder) {
+  static std::unordered_map<std::string, bool> known;
+  auto it = known.find(folder);
+  if (it != known.end()) return it->second;
+  if (known.size() > 4096) known.clear();
+  return known[folder] = IsRemovablePath(folder.empty() ? "." : folder);
 }
 
 }  // namespace
@@ -175,10 +186,11 @@ void TZipBaseArchiver::ExtractItem(int index, const std::string& name,
   if (item.IsFolder()) return;
   std::string dest = folder + fileName;
   struct stat st;
-  if (::stat(dest.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
+  const bool exists = ::lstat(dest.c_str(), &st) == 0;
+  if (exists && !S_ISDIR(st.st_mode)) {
     if (!Options.ReplaceReadOnly && !(st.st_mode & S_IWUSR)) return;
-    const std::int32_t ours = static_cast<std::int32_t>(item.DosDateTime());
-    const std::int32_t theirs = static_cast<std::int32_t>(base::FileAge(dest).value_or(0));
+    auto ours = [&] { return static_cast<std::int32_t>(item.DosDateTime()); };
+    auto theirs = [&] { return static_cast<std::int32_t>(base::FileAge(dest).value_or(0)); };
     switch (Options.OverwriteMode) {
       case omPrompt: {
         bool confirm = false;
@@ -191,10 +203,10 @@ void TZipBaseArchiver::ExtractItem(int index, const std::string& name,
       case omNever:
         return;
       case omIfNewer:
-        if (!(ours > theirs)) return;
+        if (!(ours() > theirs())) return;
         break;
       case omIfOlder:
-        if (!(ours < theirs)) return;
+        if (!(ours() < theirs())) return;
         break;
     }
   }
@@ -203,7 +215,7 @@ void TZipBaseArchiver::ExtractItem(int index, const std::string& name,
   // cancel leaves an existing file exactly as it was.
   std::unique_ptr<TZipTempFile> temp;
   try {
-    temp = std::make_unique<TZipTempFile>(dest);
+    temp = std::make_unique<TZipTempFile>(dest, exists);
   } catch (const base::EStreamError&) {
     throw EZipException::Fmt(19, this, {dest});
   }
@@ -214,7 +226,7 @@ void TZipBaseArchiver::ExtractItem(int index, const std::string& name,
     failure = std::current_exception();
   }
   temp->Finish(ModeFor(item, attributes, Options.SetAttributes), item.DosDateTime(),
-               Options.FlushBuffers && IsRemovablePath(dest));
+               Options.FlushBuffers && RemovableFolder(base::ExtractFilePath(dest)));
   if (failure) std::rethrow_exception(failure);
   if (skipFile_ || cancel_) return;
   if (!temp->Commit()) throw EZipException::Fmt(19, this, {dest});

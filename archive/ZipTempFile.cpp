@@ -46,7 +46,18 @@ class TZipTempFile::FdStream final : public base::TStream {
   std::int64_t size_ = 0;
 };
 
-TZipTempFile::TZipTempFile(const std::string& destination) : destination_(destination) {
+TZipTempFile::TZipTempFile(const std::string& destination, bool destinationExists)
+    : destination_(destination) {
+  if (!destinationExists) {
+    int fd = ::open(destination.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+      path_ = destination;
+      stream_ = std::make_unique<FdStream>(fd);
+      return;
+    }
+    // Someone made it meanwhile, or it cannot be made: the temporary file
+    // below decides.
+  }
   std::string folder = base::ExtractFilePath(destination);
   std::string templ = folder + ".krevo-" + base::ExtractFileName(destination) + ".XXXXXX";
   // Long names keep to the file system's limit of 255 bytes per name.
@@ -77,9 +88,14 @@ void TZipTempFile::Finish(unsigned mode, std::uint32_t dos, bool flush) noexcept
   t.tm_min = static_cast<int>((dos >> 5) & 63);
   t.tm_sec = static_cast<int>((dos & 31) * 2);
   t.tm_isdst = -1;
+  // Archives tend to hold many entries of one date-time; the local-time
+  // conversion is remembered for the last one.
+  static std::uint32_t lastDos = 0;
+  static std::time_t lastWhen = -1;
   if (t.tm_mon >= 0 && t.tm_mon < 12 && t.tm_mday >= 1 && t.tm_hour < 24 && t.tm_min < 60 &&
       t.tm_sec < 60) {
-    std::time_t when = std::mktime(&t);
+    if (dos != lastDos || lastWhen == -1) lastDos = dos, lastWhen = std::mktime(&t);
+    std::time_t when = lastWhen;
     if (when != static_cast<std::time_t>(-1)) {
       struct timespec times[2] = {{0, UTIME_NOW}, {when, 0}};
       ::futimens(fd, times);
@@ -90,7 +106,7 @@ void TZipTempFile::Finish(unsigned mode, std::uint32_t dos, bool flush) noexcept
 
 bool TZipTempFile::Commit() {
   stream_->Close();
-  if (::rename(path_.c_str(), destination_.c_str()) != 0) return false;
+  if (path_ != destination_ && ::rename(path_.c_str(), destination_.c_str()) != 0) return false;
   committed_ = true;
   return true;
 }

@@ -1,7 +1,9 @@
 #pragma once
 // A new file beside a destination that takes an entry's data and replaces
 // the destination only when committed; otherwise it is removed when the
-// object goes, and the destination stays as it was.
+// object goes, and the destination stays as it was. Where no destination
+// exists yet the file is created under the destination's own name (it
+// cannot then replace anything), which saves the rename.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -12,9 +14,10 @@ namespace krevo::archive {
 
 class TZipTempFile final {
  public:
-  // Creates the file in `destination`'s folder. Throws base::EFCreateError
-  // when it cannot be created.
-  explicit TZipTempFile(const std::string& destination);
+  // Creates the file in `destination`'s folder; `destinationExists` says
+  // whether something is there already. Throws base::EFCreateError when it
+  // cannot be created.
+  TZipTempFile(const std::string& destination, bool destinationExists);
   ~TZipTempFile();
   TZipTempFile(const TZipTempFile&) = delete;
   TZipTempFile& operator=(const TZipTempFile&) = delete;

@@ -17,12 +17,12 @@ fi
 cd "$work"
 
 run() {  # tool archive target
-  local pw=()
-  [ "$2" = enc.zip ] && pw=(-P secret)
+  local pw=() p7=()
+  [ "$2" = enc.zip ] && pw=(-P secret) && p7=(-psecret)
   case $1 in
     krevo) "$krevo" -q "${pw[@]}" -d "$3" "$2" ;;
     unzip) unzip -o -q "${pw[@]}" "$2" -d "$3" ;;
-    7z) 7z x -y -bd "${pw[@]/#-P/-p}" -o"$3" "$2" >/dev/null ;;
+    7z) 7z x -y -bd "${p7[@]}" -o"$3" "$2" >/dev/null ;;
     bsdtar) mkdir -p "$3" && bsdtar -xf "$2" -C "$3" ;;
   esac
 }

@@ -60,12 +60,7 @@ TEST_P(Unzip, RunsAsAUserExpects) {
   EXPECT_EQ(ReadFile(dir / "pre/a.txt"), "mine");
 }
 
-INSTANTIATE_TEST_SUITE_P(Commands, Unzip, ::testing::ValuesIn(kCommands), [](const auto& info) {
-  std::string n = info.param.label;
-  for (char& ch : n)
-    if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
-  return n;
-});
+INSTANTIATE_TEST_SUITE_P(Commands, Unzip, ::testing::ValuesIn(kCommands), test::LabelName());
 
 }  // namespace
 }  // namespace krevo::archive

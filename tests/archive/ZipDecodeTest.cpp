@@ -77,12 +77,7 @@ TEST_P(DecodeInterop, ExtractsWhatUnzipExtracts) {
   EXPECT_EQ(Tree(dir / "ours"), Tree(dir / "theirs"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Tools, DecodeInterop, ::testing::ValuesIn(kMade), [](const auto& info) {
-  std::string n = info.param.label;
-  for (char& c : n)
-    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-  return n;
-});
+INSTANTIATE_TEST_SUITE_P(Tools, DecodeInterop, ::testing::ValuesIn(kMade), test::LabelName());
 
 class Decode : public ::testing::Test {
  protected:

@@ -123,13 +123,7 @@ TEST_P(HostileArchive, OpensAsDesignedOrFailsWithItsNumber) {
   tools::WriteListing(zip, tools::SelectItems(zip, {"*.*"}), true, out);
 }
 
-INSTANTIATE_TEST_SUITE_P(Damaged, HostileArchive, ::testing::ValuesIn(kHostile),
-                         [](const auto& info) {
-                           std::string n = info.param.label;
-                           for (char& c : n)
-                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-                           return n;
-                         });
+INSTANTIATE_TEST_SUITE_P(Damaged, HostileArchive, ::testing::ValuesIn(kHostile), test::LabelName());
 
 TEST(DirManager, RebuildKeepsSizesAndCrcsOfADamagedDirectory) {
   TempFolder dir;
