@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
 # Extraction throughput of krevo-unzip against unzip, 7z and bsdtar, runs
-# interleaved tool by tool, each into a fresh folder on the same file system.
+# interleaved tool by tool (the order reversed every other round, since a run
+# pays for the file system's clean-up after the one before), each into a
+# fresh folder on the same file system.
 # Prints the median wall time per tool and archive, the ratios, and the peak
 # memory of krevo-unzip. Usage: bench/extract.sh [RUNS] [WORKDIR]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/deps.sh
+ensure_packages time zip unzip p7zip-full libarchive-tools
 runs=${1:-3}
 work=${2:-$(mktemp -d "${TMPDIR:-/tmp}/krevo-bench-extract.XXXXXX")}
 krevo=$PWD/build/release/tools/krevo-unzip
@@ -31,20 +35,24 @@ median() { tr ' ' '\n' | grep -v '^$' | sort -n | awk '{a[NR]=$1} END {print a[i
 bench() {  # archive over(0|1) tools...
   local archive=$1 over=$2; shift 2
   declare -A t
+  local order=("$@") reversed=() i
+  for ((i = ${#order[@]} - 1; i >= 0; i--)); do reversed+=("${order[i]}"); done
   for ((r = 0; r < runs; r++)); do
-    for tool in "$@"; do
+    local this=("${order[@]}")
+    ((r % 2)) && this=("${reversed[@]}")
+    for tool in "${this[@]}"; do
       rm -rf out && mkdir out
       [ "$over" = 1 ] && run krevo "$archive" out
-      sync
+      sync && sleep 1
       s=$(date +%s.%N); run "$tool" "$archive" out; e=$(date +%s.%N)
-      t[$tool]+="$(echo "$e - $s" | bc) "
+      t[$tool]+="$(awk -v s="$s" -v e="$e" 'BEGIN {print e - s}') "
     done
   done
   local k; k=$(echo "${t[krevo]}" | median)
   for tool in "$@"; do
     m=$(echo "${t[$tool]}" | median)
     printf '%-9s %-7s over=%s median %6.2f s   %s/krevo = %.2f\n' "$archive" "$tool" "$over" "$m" \
-      "$tool" "$(echo "$m / $k" | bc -l)"
+      "$tool" "$(awk -v m="$m" -v k="$k" 'BEGIN {print m / k}')"
   done
   rm -rf out
 }

@@ -4,6 +4,8 @@
 # Usage: bench/list.sh [RUNS]   (needs the release build: cmake --preset release)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/deps.sh
+ensure_packages zip unzip p7zip-full
 runs=${1:-7}
 krevo=build/release/tools/krevo-unzip
 [ -x "$krevo" ] || { cmake --preset release >/dev/null && cmake --build --preset release --target krevo-unzip; }
@@ -27,12 +29,12 @@ run() {
 for ((r = 0; r < runs; r++)); do
   for t in "${tools[@]}"; do
     s=$(date +%s.%N); run "$t"; e=$(date +%s.%N)
-    times[$t]+="$(echo "$e - $s" | bc) "
+    times[$t]+="$(awk -v s="$s" -v e="$e" 'BEGIN {print e - s}') "
   done
 done
 median() { tr ' ' '\n' | grep -v '^$' | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 k=$(echo "${times[krevo]}" | median)
 for t in "${tools[@]}"; do
   m=$(echo "${times[$t]}" | median)
-  printf '%-6s median %.3f s   krevo/%s = %.2f\n' "$t" "$m" "$t" "$(echo "$k / $m" | bc -l)"
+  printf '%-6s median %.3f s   krevo/%s = %.2f\n' "$t" "$m" "$t" "$(awk -v m="$m" -v k="$k" 'BEGIN {print k / m}')"
 done

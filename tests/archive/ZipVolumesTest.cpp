@@ -97,5 +97,19 @@ TEST(Volumes, MissingVolumeCancelsTheOpen) {
   EXPECT_EQ(asked[0], dir / "split.Z01");
 }
 
+TEST(Volumes, MissingFileOnRemovableMediaAsksForTheLastDisk) {
+  TZipArchiver zip;
+  zip.FileName = "/media/krevo-no-such-disk/pack.zip";
+  test::ScriptedDialogs dialogs;
+  try {
+    zip.OpenArchiveFile(0);
+    FAIL();
+  } catch (const EZipException& e) {
+    EXPECT_EQ(e.NativeError, 45);
+  }
+  EXPECT_EQ(dialogs.asked, (std::vector<std::string>{"|Please insert the last disk"}));
+  EXPECT_FALSE(zip.Active());
+}
+
 }  // namespace
 }  // namespace krevo::archive
