@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <memory>
 
 #include "archive/ZipBaseArchiver.h"
@@ -96,6 +97,13 @@ TZipDecoder::TZipDecoder(TZipBaseArchiver& archiver, const TDirItem& item, base:
     : zip_(archiver), item_(item), out_(output), encrypted_(item.header.flags & 1) {}
 
 bool TZipDecoder::ReadFull(std::uint8_t* buf, std::size_t n) {
+  if (preOff_ < preLen_) {
+    std::size_t take = std::min(n, preLen_ - preOff_);
+    std::memcpy(buf, pre_.data() + preOff_, take);
+    preOff_ += take;
+    buf += take;
+    n -= take;
+  }
   while (n > 0) {
     std::int64_t got = zip_.ArchiveStream().Read(buf, static_cast<std::int64_t>(n));
     if (got > 0) {
@@ -136,16 +144,34 @@ bool TZipDecoder::Progress() {
 
 bool TZipDecoder::Run() {
   try {
+    base::TStream& s = zip_.ArchiveStream();
+    const std::int64_t headerPos = static_cast<std::int64_t>(item_.LocalOffset());
+    if (zip_.SpanningMode() == smNone) {
+      // One read takes the header, its name and extra field and, for small
+      // entries, the data too: archives of many tiny files are read in half
+      // the calls.
+      std::int64_t got = s.Read(pre_.data(), static_cast<std::int64_t>(pre_.size()));
+      preLen_ = got > 0 ? static_cast<std::size_t>(got) : 0;
+    }
     std::uint8_t raw[TLocalHeader::kSize];
     if (!ReadFull(raw, sizeof raw)) return false;
     ByteCursor c(raw, sizeof raw);
     local_.Parse(c);
-    base::TStream& s = zip_.ArchiveStream();
-    s.Seek(std::int64_t{local_.nameLength} + local_.extraLength, base::TSeekOrigin::soCurrent);
+    const std::size_t skip = std::size_t{local_.nameLength} + local_.extraLength;
+    if (preLen_ && preLen_ - preOff_ >= skip) {
+      preOff_ += skip;
+      dataPos_ = headerPos + static_cast<std::int64_t>(preOff_);
+    } else {
+      // Seek returns the new position, which the password check and the
+      // central directory bound both need.
+      dataPos_ = s.Seek(static_cast<std::int64_t>(skip) - static_cast<std::int64_t>(preLen_ - preOff_),
+                        base::TSeekOrigin::soCurrent);
+      preOff_ = preLen_ = 0;
+    }
     toRead_ = item_.CompressedSize();
     TZipDirManager* m = zip_.DirManager();
     if (zip_.SpanningMode() == smNone && m) {
-      std::int64_t pos = s.Position(), end = m->CentralDirStart();
+      std::int64_t pos = dataPos_, end = m->CentralDirStart();
       if (pos + static_cast<std::int64_t>(std::min<std::uint64_t>(toRead_, INT64_MAX / 2)) > end)
         toRead_ = end > pos ? static_cast<std::uint64_t>(end - pos) : 0;
     }
@@ -168,11 +194,14 @@ bool TZipDecoder::Run() {
 
 bool TZipDecoder::CheckPassword() {
   base::TStream& s = zip_.ArchiveStream();
-  const std::int64_t at = s.Position();
+  const std::int64_t at = dataPos_;
   const std::uint8_t check = (local_.flags & 0x08) ? static_cast<std::uint8_t>(local_.time >> 8)
                                                    : static_cast<std::uint8_t>(local_.crc >> 24);
-  while (true) {
-    s.SetPosition(at);
+  for (bool first = true;; first = false) {
+    if (!first) {
+      preOff_ = preLen_ = 0;
+      s.SetPosition(at);
+    }
     std::uint8_t header[12];
     if (!ReadFull(header, sizeof header)) return false;
     keys_.Init(zip_.Password);

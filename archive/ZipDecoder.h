@@ -3,6 +3,7 @@
 // inflates (or copies) chunk by chunk into an output stream, and verifies the
 // byte count and CRC-32 against the central directory. Lives for one call of
 // TZipBaseArchiver::DecodeEntry; owns its buffers and zlib stream.
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -61,6 +62,9 @@ class TZipDecoder final {
   TLocalHeader local_{};
   bool encrypted_;
   TZipCryptKeys keys_;
+  std::int64_t dataPos_ = 0;  // stream position of the entry's data
+  std::array<std::uint8_t, 4096> pre_;  // bytes read ahead from the local header on
+  std::size_t preLen_ = 0, preOff_ = 0;
   std::uint64_t toRead_ = 0;
   std::uint64_t consumed_ = 0;
   std::uint64_t produced_ = 0;

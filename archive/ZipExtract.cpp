@@ -6,6 +6,7 @@
 #include <exception>
 #include <mutex>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "archive/ZipBaseArchiver.h"
 #include "archive/ZipDecoder.h"
@@ -44,15 +45,23 @@ bool LeavesFolder(const std::string& name) {
   return false;
 }
 
+// The folders made or found in this batch: a batch writes many files into
+// few folders. Forgotten at the start of every batch.
+std::unordered_set<std::string> gKnownFolders;
+
 bool ForceDirectories(const std::string& path) {
   if (path.empty()) return false;
-  if (base::DirectoryExists(path)) return true;
+  if (gKnownFolders.count(path)) return true;
+  if (gKnownFolders.size() > 4096) gKnownFolders.clear();
+  if (base::DirectoryExists(path)) return gKnownFolders.insert(path), true;
   std::string p = path;
   while (p.size() > 1 && p.back() == '/') p.pop_back();
   std::string parent = base::ExtractFilePath(p);
   if (!parent.empty() && parent != p && !base::DirectoryExists(parent) && !ForceDirectories(parent))
     return false;
-  return base::CreateDir(p) || base::DirectoryExists(p);
+  if (!base::CreateDir(p) && !base::DirectoryExists(p)) return false;
+  gKnownFolders.insert(path);
+  return true;
 }
 
 unsigned DefaultMode() {
@@ -109,6 +118,7 @@ void TZipBaseArchiver::ProcessMarkedItems(TZipProcessOperation op) {
   std::lock_guard<std::recursive_mutex> guard(BatchLock());
   if (!manager_) throw EZipException(13, this);
   TZipDirArray& items = manager_->Items();
+  gKnownFolders.clear();
   processed_ = 0;
   selected_ = 0;
   cancel_ = false;
@@ -215,7 +225,8 @@ void TZipBaseArchiver::ExtractItem(int index, const std::string& name,
   // cancel leaves an existing file exactly as it was.
   std::unique_ptr<TZipTempFile> temp;
   try {
-    temp = std::make_unique<TZipTempFile>(dest, exists);
+    temp = std::make_unique<TZipTempFile>(dest, exists,
+                                          ModeFor(item, attributes, Options.SetAttributes));
   } catch (const base::EStreamError&) {
     throw EZipException::Fmt(19, this, {dest});
   }
@@ -225,7 +236,7 @@ void TZipBaseArchiver::ExtractItem(int index, const std::string& name,
   } catch (...) {
     failure = std::current_exception();
   }
-  temp->Finish(ModeFor(item, attributes, Options.SetAttributes), item.DosDateTime(),
+  temp->Finish(item.DosDateTime(),
                Options.FlushBuffers && RemovableFolder(base::ExtractFilePath(dest)));
   if (failure) std::rethrow_exception(failure);
   if (skipFile_ || cancel_) return;

@@ -14,18 +14,19 @@ namespace krevo::archive {
 
 class TZipTempFile final {
  public:
-  // Creates the file in `destination`'s folder; `destinationExists` says
-  // whether something is there already. Throws base::EFCreateError when it
-  // cannot be created.
-  TZipTempFile(const std::string& destination, bool destinationExists);
+  // Creates the file in `destination`'s folder with the permission bits
+  // `mode` (less the umask); `destinationExists` says whether something is
+  // there already. Throws base::EFCreateError when it cannot be created.
+  TZipTempFile(const std::string& destination, bool destinationExists, unsigned mode);
   ~TZipTempFile();
   TZipTempFile(const TZipTempFile&) = delete;
   TZipTempFile& operator=(const TZipTempFile&) = delete;
 
   base::TStream& Stream();
-  // Permission bits, last-write time (a local DOS date-time; an impossible
-  // one is left alone) and, when asked, a flush to the medium. Never throws.
-  void Finish(unsigned mode, std::uint32_t dosDateTime, bool flush) noexcept;
+  // Permission bits exactly (where the umask took some away), the
+  // last-write time (a local DOS date-time; an impossible one is left alone)
+  // and, when asked, a flush to the medium. Never throws.
+  void Finish(std::uint32_t dosDateTime, bool flush) noexcept;
   // Renames the file over the destination; false when that fails (the file
   // is then removed).
   bool Commit();
@@ -37,6 +38,7 @@ class TZipTempFile final {
   std::string path_;
   std::unique_ptr<FdStream> stream_;
   bool committed_ = false;
+  unsigned mode_;
 };
 
 }  // namespace krevo::archive

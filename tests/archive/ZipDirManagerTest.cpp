@@ -93,6 +93,9 @@ const Hostile kHostile[] = {
        Damage(p, -22 - 20 - 56, "XX");
      },
      40, ""},
+    {"only a local header without a name", nullptr,
+     [](const std::string& p) { WriteFile(p, Le(0x04034B50, 4) + std::string(26, '\0')); }, 0,
+     ";"},
     {"no local header anywhere", nullptr,
      [](const std::string& p) { WriteFile(p, std::string(100000, 'x')); }, 35, ""},
 };
