@@ -97,6 +97,7 @@ TZipDecoder::TZipDecoder(TZipBaseArchiver& archiver, const TDirItem& item, base:
     : zip_(archiver), item_(item), out_(output), encrypted_(item.header.flags & 1) {}
 
 bool TZipDecoder::ReadFull(std::uint8_t* buf, std::size_t n) {
+  if (n == 0) return true;
   if (preOff_ < preLen_) {
     std::size_t take = std::min(n, preLen_ - preOff_);
     std::memcpy(buf, pre_.data() + preOff_, take);
