@@ -3,13 +3,16 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <cstring>
 #include <memory>
 
 #include "archive/ZipBaseArchiver.h"
 #include "archive/ZipDirManager.h"
 #include "archive/ZipException.h"
 #include "archive/ZipHost.h"
+#include "archive/ZipWorker.h"
 #include "base/Crc32.h"
 #include "base/Errors.h"
 #include "base/Streams.h"
@@ -20,6 +23,19 @@ namespace {
 constexpr std::size_t kDefaultChunk = 1 << 20;
 constexpr std::size_t kOutputStep = 1 << 20;
 std::size_t gChunkLimit = kDefaultChunk;
+
+// The available memory, read again at most once a second: reading it for
+// each of many small entries would cost more than decoding them.
+std::uint64_t CachedAvailableMemory() {
+  static std::uint64_t value = 0;
+  static std::chrono::steady_clock::time_point taken;
+  auto now = std::chrono::steady_clock::now();
+  if (value == 0 || now - taken > std::chrono::seconds(1)) {
+    value = AvailablePhysicalMemory();
+    taken = now;
+  }
+  return value;
+}
 
 // Owns one zlib inflate stream.
 class Inflater {
@@ -37,6 +53,28 @@ class Inflater {
  private:
   z_stream z_{};
   bool ok_ = false;
+};
+
+constexpr std::size_t kSlice = 64 << 10;
+
+// Holds the worker for one entry, when it is free and wanted.
+class WorkerLease {
+ public:
+  explicit WorkerLease(bool wanted)
+      : worker_(wanted && TZipWorker::Instance().TryAcquire() ? &TZipWorker::Instance() : nullptr) {}
+  ~WorkerLease() {
+    if (worker_) {
+      worker_->Wait();
+      worker_->Release();
+    }
+  }
+  WorkerLease(const WorkerLease&) = delete;
+  WorkerLease& operator=(const WorkerLease&) = delete;
+  explicit operator bool() const { return worker_ != nullptr; }
+  TZipWorker* operator->() const { return worker_; }
+
+ private:
+  TZipWorker* worker_;
 };
 
 }  // namespace
@@ -59,6 +97,14 @@ TZipDecoder::TZipDecoder(TZipBaseArchiver& archiver, const TDirItem& item, base:
     : zip_(archiver), item_(item), out_(output), encrypted_(item.header.flags & 1) {}
 
 bool TZipDecoder::ReadFull(std::uint8_t* buf, std::size_t n) {
+  if (n == 0) return true;
+  if (preOff_ < preLen_) {
+    std::size_t take = std::min(n, preLen_ - preOff_);
+    std::memcpy(buf, pre_.data() + preOff_, take);
+    preOff_ += take;
+    buf += take;
+    n -= take;
+  }
   while (n > 0) {
     std::int64_t got = zip_.ArchiveStream().Read(buf, static_cast<std::int64_t>(n));
     if (got > 0) {
@@ -78,14 +124,17 @@ bool TZipDecoder::ReadFull(std::uint8_t* buf, std::size_t n) {
   return true;
 }
 
-bool TZipDecoder::Emit(const std::uint8_t* data, std::size_t n) {
+bool TZipDecoder::Account(std::size_t n) {
   // Output beyond the declared size can only be damage or a bomb: stop now
   // rather than fill the disk.
   if (n > item_.UncompressedSize() - std::min(produced_, item_.UncompressedSize())) return false;
-  crc_ = base::UpdateCrc32(crc_, data, n);
-  if (out_.Write(data, static_cast<std::int64_t>(n)) != static_cast<std::int64_t>(n)) return false;
   produced_ += n;
   return true;
+}
+
+bool TZipDecoder::Sink(const std::uint8_t* data, std::size_t n) {
+  crc_ = base::UpdateCrc32(crc_, data, n);
+  return out_.Write(data, static_cast<std::int64_t>(n)) == static_cast<std::int64_t>(n);
 }
 
 bool TZipDecoder::Progress() {
@@ -96,16 +145,34 @@ bool TZipDecoder::Progress() {
 
 bool TZipDecoder::Run() {
   try {
+    base::TStream& s = zip_.ArchiveStream();
+    const std::int64_t headerPos = static_cast<std::int64_t>(item_.LocalOffset());
+    if (zip_.SpanningMode() == smNone) {
+      // One read takes the header, its name and extra field and, for small
+      // entries, the data too: archives of many tiny files are read in half
+      // the calls.
+      std::int64_t got = s.Read(pre_.data(), static_cast<std::int64_t>(pre_.size()));
+      preLen_ = got > 0 ? static_cast<std::size_t>(got) : 0;
+    }
     std::uint8_t raw[TLocalHeader::kSize];
     if (!ReadFull(raw, sizeof raw)) return false;
     ByteCursor c(raw, sizeof raw);
     local_.Parse(c);
-    base::TStream& s = zip_.ArchiveStream();
-    s.Seek(std::int64_t{local_.nameLength} + local_.extraLength, base::TSeekOrigin::soCurrent);
+    const std::size_t skip = std::size_t{local_.nameLength} + local_.extraLength;
+    if (preLen_ && preLen_ - preOff_ >= skip) {
+      preOff_ += skip;
+      dataPos_ = headerPos + static_cast<std::int64_t>(preOff_);
+    } else {
+      // Seek returns the new position, which the password check and the
+      // central directory bound both need.
+      dataPos_ = s.Seek(static_cast<std::int64_t>(skip) - static_cast<std::int64_t>(preLen_ - preOff_),
+                        base::TSeekOrigin::soCurrent);
+      preOff_ = preLen_ = 0;
+    }
     toRead_ = item_.CompressedSize();
     TZipDirManager* m = zip_.DirManager();
     if (zip_.SpanningMode() == smNone && m) {
-      std::int64_t pos = s.Position(), end = m->CentralDirStart();
+      std::int64_t pos = dataPos_, end = m->CentralDirStart();
       if (pos + static_cast<std::int64_t>(std::min<std::uint64_t>(toRead_, INT64_MAX / 2)) > end)
         toRead_ = end > pos ? static_cast<std::uint64_t>(end - pos) : 0;
     }
@@ -128,11 +195,14 @@ bool TZipDecoder::Run() {
 
 bool TZipDecoder::CheckPassword() {
   base::TStream& s = zip_.ArchiveStream();
-  const std::int64_t at = s.Position();
+  const std::int64_t at = dataPos_;
   const std::uint8_t check = (local_.flags & 0x08) ? static_cast<std::uint8_t>(local_.time >> 8)
                                                    : static_cast<std::uint8_t>(local_.crc >> 24);
-  while (true) {
-    s.SetPosition(at);
+  for (bool first = true;; first = false) {
+    if (!first) {
+      preOff_ = preLen_ = 0;
+      s.SetPosition(at);
+    }
     std::uint8_t header[12];
     if (!ReadFull(header, sizeof header)) return false;
     keys_.Init(zip_.Password);
@@ -151,38 +221,87 @@ bool TZipDecoder::Pipeline() {
   const bool deflated = item_.header.method == 8;
   Inflater z(-MAX_WBITS);  // raw deflate: the entry's end is its compressed size
   if (deflated && !z.Ok()) return false;
-  memory_ = AvailablePhysicalMemory();
-  std::vector<std::uint8_t> in(std::min<std::uint64_t>(gChunkLimit, toRead_) + 2);
-  std::vector<std::uint8_t> out(deflated ? kOutputStep : 0);
+  // The memory figure only matters once a chunk could be halved.
+  memory_ = toRead_ >= 512 ? CachedAvailableMemory() : 0;
+  // Buffers are not cleared: every byte is written before it is read. The
+  // output never needs more than the declared size (and a little to see
+  // that the data goes on).
+  const std::size_t inSize = static_cast<std::size_t>(std::min<std::uint64_t>(gChunkLimit, toRead_));
+  const std::size_t outSize = deflated ? static_cast<std::size_t>(std::min<std::uint64_t>(
+                                             kOutputStep, item_.UncompressedSize() + 64))
+                                       : 0;
+  auto in = std::make_unique_for_overwrite<std::uint8_t[]>(inSize + 2);
   bool ended = false;
-  while (consumed_ < toRead_) {
-    if (zip_.progress_ && !Progress()) break;
-    std::size_t n = ChunkSize(toRead_ - consumed_, item_.UncompressedSize(),
-                              item_.CompressedSize(), memory_);
-    if (!ReadFull(in.data(), n)) return false;
-    if (encrypted_) keys_.Decrypt(in.data(), n);
-    consumed_ += n;
-    if (!deflated) {
-      if (!Emit(in.data(), n)) return false;
-      continue;
-    }
-    if (ended) continue;  // bytes after the end of the deflate data are ignored
-    z->next_in = in.data();
+  bool sinkOk = true;
+  // Declared before the worker lease, whose end waits for the last job.
+  std::unique_ptr<std::uint8_t[]> outs[2];
+  // The worker decrypts the next slice of an encrypted entry, or checksums
+  // and writes one output block of a plain one while the next is inflated.
+  WorkerLease worker(toRead_ > kSlice && (encrypted_ || deflated));
+  const bool asyncOut = worker && deflated && !encrypted_;
+  outs[0] = std::make_unique_for_overwrite<std::uint8_t[]>(outSize);
+  if (asyncOut) outs[1] = std::make_unique_for_overwrite<std::uint8_t[]>(outSize);
+  int cur = 0;
+  auto emit = [&](std::uint8_t* p, std::size_t n) {
+    if (!Account(n)) return false;
+    if (!asyncOut) return Sink(p, n);
+    worker->Wait();
+    if (!sinkOk) return false;
+    worker->Start([this, p, n, &sinkOk] { sinkOk = Sink(p, n); });
+    cur = 1 - cur;
+    return true;
+  };
+  // Feeds decrypted bytes on: a copy for stored entries, inflate for deflated.
+  auto consume = [&](std::uint8_t* p, std::size_t n) {
+    if (!deflated) return emit(p, n);
+    if (ended) return true;  // bytes after the end of the deflate data are ignored
+    z->next_in = p;
     z->avail_in = static_cast<uInt>(n);
     do {
-      z->next_out = out.data();
-      z->avail_out = static_cast<uInt>(out.size());
+      std::uint8_t* out = outs[cur].get();
+      z->next_out = out;
+      z->avail_out = static_cast<uInt>(outSize);
       int r = inflate(z.get(), Z_NO_FLUSH);
       if (r == Z_NEED_DICT || r == Z_DATA_ERROR || r == Z_MEM_ERROR || r == Z_STREAM_ERROR)
         return false;
-      if (!Emit(out.data(), out.size() - z->avail_out)) return false;
+      bool full = z->avail_out == 0;
+      if (!emit(out, outSize - z->avail_out)) return false;
       if (r == Z_STREAM_END) {
         ended = true;
         break;
       }
       if (r == Z_BUF_ERROR) break;
-    } while (z->avail_in > 0 || z->avail_out == 0);
+      if (!full && z->avail_in == 0) break;
+    } while (true);
+    return true;
+  };
+  while (consumed_ < toRead_) {
+    if (zip_.progress_ && !Progress()) break;
+    std::size_t n = ChunkSize(toRead_ - consumed_, item_.UncompressedSize(),
+                              item_.CompressedSize(), memory_);
+    if (!ReadFull(in.get(), n)) return false;
+    consumed_ += n;
+    if (!encrypted_ || !worker) {
+      if (encrypted_) keys_.Decrypt(in.get(), n);
+      if (!consume(in.get(), n)) return false;
+      continue;
+    }
+    // Slice k+1 is decrypted on the worker while slice k is inflated here.
+    std::size_t first = std::min(kSlice, n);
+    keys_.Decrypt(in.get(), first);
+    for (std::size_t off = 0, len = first; off < n;) {
+      std::size_t next = off + len, nextLen = std::min(kSlice, n - next);
+      std::uint8_t* slice = in.get() + next;
+      if (nextLen) worker->Start([this, slice, nextLen] { keys_.Decrypt(slice, nextLen); });
+      bool ok = consume(in.get() + off, len);
+      worker->Wait();
+      if (!ok) return false;
+      off = next;
+      len = nextLen;
+    }
   }
+  if (worker) worker->Wait();
+  if (!sinkOk) return false;
   zip_.itemDone_ = static_cast<std::int64_t>(consumed_);
   return consumed_ == toRead_;
 }

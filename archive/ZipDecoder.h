@@ -3,6 +3,7 @@
 // inflates (or copies) chunk by chunk into an output stream, and verifies the
 // byte count and CRC-32 against the central directory. Lives for one call of
 // TZipBaseArchiver::DecodeEntry; owns its buffers and zlib stream.
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -48,7 +49,11 @@ class TZipDecoder final {
   // Reads exactly `n` bytes, continuing on the next volume of a multi-volume
   // archive; false at the end of the data.
   bool ReadFull(std::uint8_t* buf, std::size_t n);
-  bool Emit(const std::uint8_t* data, std::size_t n);
+  // Counts `n` more output bytes; false beyond the declared size.
+  bool Account(std::size_t n);
+  // Checksums and writes output; false when the write falls short.
+  bool Sink(const std::uint8_t* data, std::size_t n);
+  bool Emit(const std::uint8_t* data, std::size_t n) { return Account(n) && Sink(data, n); }
   bool Progress();
 
   TZipBaseArchiver& zip_;
@@ -57,6 +62,9 @@ class TZipDecoder final {
   TLocalHeader local_{};
   bool encrypted_;
   TZipCryptKeys keys_;
+  std::int64_t dataPos_ = 0;  // stream position of the entry's data
+  std::array<std::uint8_t, 4096> pre_;  // bytes read ahead from the local header on
+  std::size_t preLen_ = 0, preOff_ = 0;
   std::uint64_t toRead_ = 0;
   std::uint64_t consumed_ = 0;
   std::uint64_t produced_ = 0;

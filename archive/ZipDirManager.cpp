@@ -42,10 +42,12 @@ std::int32_t TZipDirManager::ItemDisk(const TDirItem& item) const {
 
 std::string TZipDirManager::ConvertName(const std::uint8_t* bytes, std::size_t size,
                                         std::uint16_t flags) const {
+  if (size == 0) return std::string();
   const auto* end = static_cast<const std::uint8_t*>(std::memchr(bytes, 0, size));
   std::string raw(reinterpret_cast<const char*>(bytes), end ? end - bytes : size);
   // Bit 11 marks a UTF-8 name, which is the build's own code page already.
   if ((flags & 0x0800) || !archiver_.Options.OEMFileNames) return raw;
+  if (std::all_of(raw.begin(), raw.end(), [](char c) { return (c & 0x80) == 0; })) return raw;
   return base::OemToAnsi(raw);
 }
 

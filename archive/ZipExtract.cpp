@@ -5,6 +5,8 @@
 
 #include <exception>
 #include <mutex>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "archive/ZipBaseArchiver.h"
 #include "archive/ZipDecoder.h"
@@ -43,15 +45,23 @@ bool LeavesFolder(const std::string& name) {
   return false;
 }
 
+// The folders made or found in this batch: a batch writes many files into
+// few folders. Forgotten at the start of every batch.
+std::unordered_set<std::string> gKnownFolders;
+
 bool ForceDirectories(const std::string& path) {
   if (path.empty()) return false;
-  if (base::DirectoryExists(path)) return true;
+  if (gKnownFolders.count(path)) return true;
+  if (gKnownFolders.size() > 4096) gKnownFolders.clear();
+  if (base::DirectoryExists(path)) return gKnownFolders.insert(path), true;
   std::string p = path;
   while (p.size() > 1 && p.back() == '/') p.pop_back();
   std::string parent = base::ExtractFilePath(p);
   if (!parent.empty() && parent != p && !base::DirectoryExists(parent) && !ForceDirectories(parent))
     return false;
-  return base::CreateDir(p) || base::DirectoryExists(p);
+  if (!base::CreateDir(p) && !base::DirectoryExists(p)) return false;
+  gKnownFolders.insert(path);
+  return true;
 }
 
 unsigned DefaultMode() {
@@ -73,6 +83,16 @@ unsigned ModeFor(const TDirItem& item, std::uint32_t attributes, bool apply) {
     mode = (attributes >> 16) & 0777;
   if (attributes & kAttrReadOnly) mode &= ~0222u;
   return mode;
+}
+
+// Whether a folder lies on removable media, remembered per folder: a batch
+// writes many files into few folders.
+bool RemovableFolder(const std::string& folder) {
+  static std::unordered_map<std::string, bool> known;
+  auto it = known.find(folder);
+  if (it != known.end()) return it->second;
+  if (known.size() > 4096) known.clear();
+  return known[folder] = IsRemovablePath(folder.empty() ? "." : folder);
 }
 
 }  // namespace
@@ -98,6 +118,7 @@ void TZipBaseArchiver::ProcessMarkedItems(TZipProcessOperation op) {
   std::lock_guard<std::recursive_mutex> guard(BatchLock());
   if (!manager_) throw EZipException(13, this);
   TZipDirArray& items = manager_->Items();
+  gKnownFolders.clear();
   processed_ = 0;
   selected_ = 0;
   cancel_ = false;
@@ -175,10 +196,11 @@ void TZipBaseArchiver::ExtractItem(int index, const std::string& name,
   if (item.IsFolder()) return;
   std::string dest = folder + fileName;
   struct stat st;
-  if (::stat(dest.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
+  const bool exists = ::lstat(dest.c_str(), &st) == 0;
+  if (exists && !S_ISDIR(st.st_mode)) {
     if (!Options.ReplaceReadOnly && !(st.st_mode & S_IWUSR)) return;
-    const std::int32_t ours = static_cast<std::int32_t>(item.DosDateTime());
-    const std::int32_t theirs = static_cast<std::int32_t>(base::FileAge(dest).value_or(0));
+    auto ours = [&] { return static_cast<std::int32_t>(item.DosDateTime()); };
+    auto theirs = [&] { return static_cast<std::int32_t>(base::FileAge(dest).value_or(0)); };
     switch (Options.OverwriteMode) {
       case omPrompt: {
         bool confirm = false;
@@ -191,10 +213,10 @@ void TZipBaseArchiver::ExtractItem(int index, const std::string& name,
       case omNever:
         return;
       case omIfNewer:
-        if (!(ours > theirs)) return;
+        if (!(ours() > theirs())) return;
         break;
       case omIfOlder:
-        if (!(ours < theirs)) return;
+        if (!(ours() < theirs())) return;
         break;
     }
   }
@@ -203,7 +225,8 @@ void TZipBaseArchiver::ExtractItem(int index, const std::string& name,
   // cancel leaves an existing file exactly as it was.
   std::unique_ptr<TZipTempFile> temp;
   try {
-    temp = std::make_unique<TZipTempFile>(dest);
+    temp = std::make_unique<TZipTempFile>(dest, exists,
+                                          ModeFor(item, attributes, Options.SetAttributes));
   } catch (const base::EStreamError&) {
     throw EZipException::Fmt(19, this, {dest});
   }
@@ -213,8 +236,8 @@ void TZipBaseArchiver::ExtractItem(int index, const std::string& name,
   } catch (...) {
     failure = std::current_exception();
   }
-  temp->Finish(ModeFor(item, attributes, Options.SetAttributes), item.DosDateTime(),
-               Options.FlushBuffers && IsRemovablePath(dest));
+  temp->Finish(item.DosDateTime(),
+               Options.FlushBuffers && RemovableFolder(base::ExtractFilePath(dest)));
   if (failure) std::rethrow_exception(failure);
   if (skipFile_ || cancel_) return;
   if (!temp->Commit()) throw EZipException::Fmt(19, this, {dest});

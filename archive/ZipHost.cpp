@@ -24,6 +24,10 @@ bool ReadFlag(const std::string& file) {
 }  // namespace
 
 bool IsRemovablePath(const std::string& path) {
+  auto mediaFolder = [](const std::string& r) {
+    return r.rfind("/media/", 0) == 0 || r == "/media" || r.rfind("/run/media/", 0) == 0;
+  };
+  if (mediaFolder(path)) return true;
   std::string p = path;
   struct stat st;
   while (!p.empty() && ::stat(p.c_str(), &st) != 0) {
@@ -34,8 +38,7 @@ bool IsRemovablePath(const std::string& path) {
   if (p.empty() && ::stat(".", &st) != 0) return false;
   char resolved[PATH_MAX];
   if (::realpath(p.empty() ? "." : p.c_str(), resolved)) {
-    std::string r = resolved;
-    if (r.rfind("/media/", 0) == 0 || r == "/media" || r.rfind("/run/media/", 0) == 0) return true;
+    if (mediaFolder(resolved)) return true;
   }
   // A partition has no "removable" flag of its own; its disk (the parent
   // node in /sys) has.

@@ -96,7 +96,7 @@ bool MatchesMask(const std::string& name, const std::string& mask) {
   if (mask.empty()) return false;
   std::string pattern = mask;
   std::size_t all = pattern.find("*.*");
-  if (all != std::string::npos) pattern.replace(all, 3, "*");
+  if (all != std::string::npos) pattern = mask.substr(0, all) + "*" + mask.substr(all + 3);
   bool dotted = mask.back() == '.';
   if (dotted) pattern.pop_back();
   std::string subject = name;
@@ -107,6 +107,8 @@ bool MatchesMask(const std::string& name, const std::string& mask) {
 }
 
 bool MatchItem(const std::string& storedName, const TInternalSearchRec& search) {
+  // "*.*" and "*" match every name: the common case needs no comparison.
+  if ((search.mask == "*.*" || search.mask == "*") && search.exclusionMask.empty()) return true;
   std::string name = storedName;
   if (!name.empty() && (name.back() == '/' || name.back() == '\\')) name.pop_back();
   std::size_t sep = name.find_last_of("/\\");

@@ -1,7 +1,6 @@
 #include "archive/ZipTempFile.h"
 
 #include <fcntl.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -46,16 +45,49 @@ class TZipTempFile::FdStream final : public base::TStream {
   std::int64_t size_ = 0;
 };
 
-TZipTempFile::TZipTempFile(const std::string& destination) : destination_(destination) {
+namespace {
+
+unsigned Umask() {
+  static const unsigned mask = [] {
+    mode_t m = ::umask(0);
+    ::umask(m);
+    return static_cast<unsigned>(m);
+  }();
+  return mask;
+}
+
+}  // namespace
+
+TZipTempFile::TZipTempFile(const std::string& destination, bool destinationExists, unsigned mode)
+    : destination_(destination), mode_(mode & 07777) {
+  // Created with its final permissions (and never more open than those),
+  // so that only a umask that takes bits away costs a change afterwards.
+  const mode_t initial = static_cast<mode_t>(mode_ & 0777);
+  if (!destinationExists) {
+    int fd = ::open(destination.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, initial);
+    if (fd >= 0) {
+      path_ = destination;
+      stream_ = std::make_unique<FdStream>(fd);
+      return;
+    }
+    // Someone made it meanwhile, or it cannot be made: the temporary file
+    // below decides.
+  }
   std::string folder = base::ExtractFilePath(destination);
-  std::string templ = folder + ".krevo-" + base::ExtractFileName(destination) + ".XXXXXX";
+  std::string stem = ".krevo-" + base::ExtractFileName(destination);
   // Long names keep to the file system's limit of 255 bytes per name.
-  if (base::ExtractFileName(templ).size() > 255) templ = folder + ".krevo-extract.XXXXXX";
-  int fd = ::mkostemp(templ.data(), O_CLOEXEC);
+  if (stem.size() > 200) stem = ".krevo-extract";
+  static unsigned counter = 0;
+  int fd = -1;
+  for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+    static const std::string pid = std::to_string(::getpid());
+    path_ = folder + stem + "." + pid + "-" + std::to_string(++counter);
+    fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, initial);
+    if (fd < 0 && errno != EEXIST) break;
+  }
   if (fd < 0)
     throw base::EFCreateError("Cannot create file \"" + destination + "\". " +
                               std::strerror(errno));
-  path_ = templ;
   stream_ = std::make_unique<FdStream>(fd);
 }
 
@@ -66,9 +98,9 @@ TZipTempFile::~TZipTempFile() {
 
 base::TStream& TZipTempFile::Stream() { return *stream_; }
 
-void TZipTempFile::Finish(unsigned mode, std::uint32_t dos, bool flush) noexcept {
+void TZipTempFile::Finish(std::uint32_t dos, bool flush) noexcept {
   int fd = stream_->Fd();
-  ::fchmod(fd, mode & 07777);
+  if (mode_ & Umask()) ::fchmod(fd, mode_);
   std::tm t{};
   t.tm_year = static_cast<int>(dos >> 25) + 80;
   t.tm_mon = static_cast<int>((dos >> 21) & 15) - 1;
@@ -77,9 +109,14 @@ void TZipTempFile::Finish(unsigned mode, std::uint32_t dos, bool flush) noexcept
   t.tm_min = static_cast<int>((dos >> 5) & 63);
   t.tm_sec = static_cast<int>((dos & 31) * 2);
   t.tm_isdst = -1;
+  // Archives tend to hold many entries of one date-time; the local-time
+  // conversion is remembered for the last one.
+  static std::uint32_t lastDos = 0;
+  static std::time_t lastWhen = -1;
   if (t.tm_mon >= 0 && t.tm_mon < 12 && t.tm_mday >= 1 && t.tm_hour < 24 && t.tm_min < 60 &&
       t.tm_sec < 60) {
-    std::time_t when = std::mktime(&t);
+    if (dos != lastDos || lastWhen == -1) lastDos = dos, lastWhen = std::mktime(&t);
+    std::time_t when = lastWhen;
     if (when != static_cast<std::time_t>(-1)) {
       struct timespec times[2] = {{0, UTIME_NOW}, {when, 0}};
       ::futimens(fd, times);
@@ -90,7 +127,7 @@ void TZipTempFile::Finish(unsigned mode, std::uint32_t dos, bool flush) noexcept
 
 bool TZipTempFile::Commit() {
   stream_->Close();
-  if (::rename(path_.c_str(), destination_.c_str()) != 0) return false;
+  if (path_ != destination_ && ::rename(path_.c_str(), destination_.c_str()) != 0) return false;
   committed_ = true;
   return true;
 }

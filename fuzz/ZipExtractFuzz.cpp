@@ -1,6 +1,4 @@
 // Opens arbitrary bytes as an archive and decodes every item into memory.
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -8,31 +6,12 @@
 #include "archive/ZipArchiver.h"
 #include "archive/ZipDirManager.h"
 #include "base/Errors.h"
-#include "base/Streams.h"
-
-namespace {
-
-const std::string& ScratchFile() {
-  static const std::string path = [] {
-    std::string p = "/tmp/krevo-fuzz-extract." + std::to_string(::getpid()) + ".zip";
-    std::atexit([] {
-      ::unlink(("/tmp/krevo-fuzz-extract." + std::to_string(::getpid()) + ".zip").c_str());
-    });
-    return p;
-  }();
-  return path;
-}
-
-}  // namespace
+#include "fuzz/FuzzScratchFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace krevo;
-  {
-    base::TFileStream f(ScratchFile(), base::fmCreate);
-    f.WriteBuffer(data, static_cast<std::int64_t>(size));
-  }
   archive::TZipArchiver zip;
-  zip.FileName = ScratchFile();
+  zip.FileName = fuzz::WriteScratch(data, size);
   zip.Password = "secret";
   int asked = 0;
   zip.OnPassword = [&](archive::TZipBaseArchiver*, const std::string&, std::string& p, bool& skip) {

@@ -1,9 +1,9 @@
 #include "tools/UnzipListing.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <ostream>
-#include <set>
 
 #include "archive/ZipDirManager.h"
 
@@ -13,14 +13,31 @@ using archive::TDirItem;
 
 std::vector<int> SelectItems(archive::TZipBaseArchiver& zip,
                              const std::vector<std::string>& masks) {
-  std::set<int> chosen;
+  std::vector<int> chosen;
   for (const std::string& mask : masks) {
     archive::TZipArchiveItem item;
     for (bool f = zip.FindFirstEntry(mask, item, 10431); f; f = zip.FindNextEntry(item))
-      chosen.insert(item.SearchState.index);
+      chosen.push_back(item.SearchState.index);
   }
-  return {chosen.begin(), chosen.end()};
+  std::sort(chosen.begin(), chosen.end());
+  chosen.erase(std::unique(chosen.begin(), chosen.end()), chosen.end());
+  return chosen;
 }
+
+namespace {
+
+void AppendNumber(std::string& out, std::uint64_t v) {
+  char buf[24];
+  auto r = std::to_chars(buf, buf + sizeof buf, v);
+  out.append(buf, r.ptr);
+}
+
+void AppendHex8(std::string& out, std::uint32_t v) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  for (int shift = 28; shift >= 0; shift -= 4) out += kDigits[(v >> shift) & 15];
+}
+
+}  // namespace
 
 std::string FormatDosDateTime(std::uint32_t dos) {
   int year = 1980 + static_cast<int>(dos >> 25), month = (dos >> 21) & 15, day = (dos >> 16) & 31;
@@ -31,9 +48,12 @@ std::string FormatDosDateTime(std::uint32_t dos) {
                day <= kDays[month - 1] + (month == 2 && leap) && hour < 24 && minute < 60 &&
                second < 60;
   if (!valid) return "0000-00-00 00:00:00";
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", year, month, day, hour, minute,
-                second);
+  char buf[20] = "0000-00-00 00:00:00";
+  auto put = [&](int at, int width, int v) {
+    for (int i = width - 1; i >= 0; --i, v /= 10) buf[at + i] = static_cast<char>('0' + v % 10);
+  };
+  put(0, 4, year), put(5, 2, month), put(8, 2, day), put(11, 2, hour), put(14, 2, minute),
+      put(17, 2, second);
   return buf;
 }
 
@@ -46,25 +66,41 @@ void WriteListing(archive::TZipBaseArchiver& zip, const std::vector<int>& indexe
         << "---------- ---------- ----- ---------- -------- -------- -------- - ----\n";
   }
   std::uint64_t totalSize = 0, totalPacked = 0;
+  std::string tsvBuffer;
   for (int i : indexes) {
     const TDirItem& d = items.ItemPtr(i);
     std::uint64_t size = d.UncompressedSize(), packed = d.CompressedSize();
     std::string when = FormatDosDateTime(d.DosDateTime());
     char mark = (d.header.flags & 1) ? 'E' : '-';
     if (tsv) {
-      std::snprintf(line, sizeof line, "%llu\t%llu\t%s\t%08x\t%08x\t%c\t",
-                    static_cast<unsigned long long>(size), static_cast<unsigned long long>(packed),
-                    when.c_str(), d.header.crc, d.header.externalAttributes, mark);
+      // Large listings are written without printf: this is their hot loop.
+      std::string& b = tsvBuffer;
+      AppendNumber(b, size);
+      b += '\t';
+      AppendNumber(b, packed);
+      b += '\t';
+      b += when;
+      b += '\t';
+      AppendHex8(b, d.header.crc);
+      b += '\t';
+      AppendHex8(b, d.header.externalAttributes);
+      b += '\t';
+      b += mark;
+      b += '\t';
+      b += d.name;
+      b += '\n';
+      if (b.size() > 65536) out << b, b.clear();
     } else {
       double ratio = size == 0 ? 0 : std::max(0.0, (1.0 - double(packed) / double(size)) * 100);
       std::snprintf(line, sizeof line, "%10llu %10llu %4.0f%% %s %08x %08x %c ",
                     static_cast<unsigned long long>(size), static_cast<unsigned long long>(packed),
                     ratio, when.c_str(), d.header.crc, d.header.externalAttributes, mark);
+      out << line << d.name << '\n';
     }
-    out << line << d.name << '\n';
     totalSize += size;
     totalPacked += packed;
   }
+  out << tsvBuffer;
   if (!tsv) {
     double ratio = totalSize == 0 ? 0 : std::max(0.0, (1.0 - double(totalPacked) / totalSize) * 100);
     std::snprintf(line, sizeof line,

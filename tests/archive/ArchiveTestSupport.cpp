@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -76,6 +77,12 @@ void Damage(const std::string& path, std::int64_t offset, const std::string& byt
 
 void Cut(const std::string& path, std::int64_t size) {
   std::filesystem::resize_file(path, static_cast<std::uintmax_t>(size));
+}
+
+std::string LabelName::Sanitize(std::string label) {
+  for (char& c : label)
+    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+  return label;
 }
 
 bool PasswordPassesCheck(const std::string& archive, int index, const std::string& password) {

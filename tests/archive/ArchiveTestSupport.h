@@ -46,6 +46,16 @@ bool PasswordPassesCheck(const std::string& archive, int index, const std::strin
 std::string WrongPassword(const std::string& archive, const std::vector<int>& items,
                           bool passing = false);
 
+// A parameterised test's name from its case's label: letters and digits
+// kept, everything else '_'.
+struct LabelName {
+  template <class Info>
+  std::string operator()(const Info& info) const {
+    return Sanitize(info.param.label);
+  }
+  static std::string Sanitize(std::string label);
+};
+
 // Answers dialogs from a script (mrCancel / InputQuery false when it runs
 // out) and records every question as "caption|text" lines.
 class ScriptedDialogs final : public base::TDialogService {

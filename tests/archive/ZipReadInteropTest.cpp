@@ -69,13 +69,7 @@ TEST_P(ReadInterop, ListsWhatPythonLists) {
   EXPECT_EQ(OurListing(dir / "out.zip"), expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Tools, ReadInterop, ::testing::ValuesIn(kArchives),
-                         [](const auto& info) {
-                           std::string n = info.param.label;
-                           for (char& c : n)
-                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-                           return n;
-                         });
+INSTANTIATE_TEST_SUITE_P(Tools, ReadInterop, ::testing::ValuesIn(kArchives), test::LabelName());
 
 }  // namespace
 }  // namespace krevo::archive

@@ -65,7 +65,12 @@ TEST(Volumes, SplitArchiveOfZipIsReadAcrossItsVolumes) {
   std::ostringstream out;
   tools::WriteListing(zip, tools::SelectItems(zip, {"*.*"}), true, out);
   EXPECT_EQ(out.str(), expected);
-  EXPECT_EQ(requests, 0);
+  // Entries that run over volume ends are read on from the next volume.
+  zip.BaseDir = dir / "ours";
+  zip.OnRequestMiddleVolume = [&](TZipBaseArchiver*, int, std::string&, bool&) { ++requests; };
+  zip.ExtractMatching("*.*", 10431);
+  Shell(dir.Path(), "unzip -q joined.zip -d theirs && diff -r ours theirs");
+  EXPECT_GT(requests, 0);
 }
 
 TEST(Volumes, MissingVolumeCancelsTheOpen) {
@@ -90,6 +95,20 @@ TEST(Volumes, MissingVolumeCancelsTheOpen) {
   }
   ASSERT_FALSE(asked.empty());
   EXPECT_EQ(asked[0], dir / "split.Z01");
+}
+
+TEST(Volumes, MissingFileOnRemovableMediaAsksForTheLastDisk) {
+  TZipArchiver zip;
+  zip.FileName = "/media/krevo-no-such-disk/pack.zip";
+  test::ScriptedDialogs dialogs;
+  try {
+    zip.OpenArchiveFile(0);
+    FAIL();
+  } catch (const EZipException& e) {
+    EXPECT_EQ(e.NativeError, 45);
+  }
+  EXPECT_EQ(dialogs.asked, (std::vector<std::string>{"|Please insert the last disk"}));
+  EXPECT_FALSE(zip.Active());
 }
 
 }  // namespace

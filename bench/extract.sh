@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# Extraction throughput of krevo-unzip against unzip, 7z and bsdtar, runs
+# interleaved tool by tool (the order reversed every other round, since a run
+# pays for the file system's clean-up after the one before), each into a
+# fresh folder on the same file system.
+# Prints the median wall time per tool and archive, the ratios, and the peak
+# memory of krevo-unzip. Usage: bench/extract.sh [RUNS] [WORKDIR]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. scripts/deps.sh
+ensure_packages time zip unzip p7zip-full libarchive-tools
+runs=${1:-3}
+work=${2:-$(mktemp -d "${TMPDIR:-/tmp}/krevo-bench-extract.XXXXXX")}
+krevo=$PWD/build/release/tools/krevo-unzip
+[ -x "$krevo" ] || { cmake --preset release >/dev/null && cmake --build --preset release --target krevo-unzip; }
+mkdir -p "$work"
+if [ ! -f "$work/plain.zip" ]; then
+  /usr/bin/python3 bench/make-corpus.py "$work"
+  (cd "$work" && zip -qr plain.zip corpus && zip -qr -P secret enc.zip corpus)
+fi
+cd "$work"
+
+run() {  # tool archive target
+  local pw=() p7=()
+  [ "$2" = enc.zip ] && pw=(-P secret) && p7=(-psecret)
+  case $1 in
+    krevo) "$krevo" -q "${pw[@]}" -d "$3" "$2" ;;
+    unzip) unzip -o -q "${pw[@]}" "$2" -d "$3" ;;
+    7z) 7z x -y -bd "${p7[@]}" -o"$3" "$2" >/dev/null ;;
+    bsdtar) mkdir -p "$3" && bsdtar -xf "$2" -C "$3" ;;
+  esac
+}
+median() { tr ' ' '\n' | grep -v '^$' | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+
+bench() {  # archive over(0|1) tools...
+  local archive=$1 over=$2; shift 2
+  declare -A t
+  local order=("$@") reversed=() i
+  for ((i = ${#order[@]} - 1; i >= 0; i--)); do reversed+=("${order[i]}"); done
+  for ((r = 0; r < runs; r++)); do
+    local this=("${order[@]}")
+    ((r % 2)) && this=("${reversed[@]}")
+    for tool in "${this[@]}"; do
+      rm -rf out && mkdir out
+      [ "$over" = 1 ] && run krevo "$archive" out
+      sync && sleep 1
+      s=$(date +%s.%N); run "$tool" "$archive" out; e=$(date +%s.%N)
+      t[$tool]+="$(awk -v s="$s" -v e="$e" 'BEGIN {print e - s}') "
+    done
+  done
+  local k; k=$(echo "${t[krevo]}" | median)
+  for tool in "$@"; do
+    m=$(echo "${t[$tool]}" | median)
+    printf '%-9s %-7s over=%s median %6.2f s   %s/krevo = %.2f\n' "$archive" "$tool" "$over" "$m" \
+      "$tool" "$(awk -v m="$m" -v k="$k" 'BEGIN {print m / k}')"
+  done
+  rm -rf out
+}
+
+bench enc.zip 0 krevo unzip 7z
+bench plain.zip 0 krevo unzip 7z bsdtar
+bench tiny.zip 0 krevo unzip
+bench tiny.zip 1 krevo unzip
+for a in enc.zip plain.zip tiny.zip; do
+  rm -rf out && mkdir out
+  pw=(); [ $a = enc.zip ] && pw=(-P secret)
+  /usr/bin/time -f "$a krevo-unzip peak memory %M KB" "$krevo" -q "${pw[@]}" -d out "$a"
+done
+rm -rf out

@@ -1,0 +1,66 @@
+// The krevo-unzip command as a user runs it: exit status, what it names and
+// what it leaves on disk, with standard input not a terminal.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include "tests/archive/ArchiveTestSupport.h"
+
+namespace krevo::archive {
+namespace {
+
+using test::ReadFile;
+using test::Shell;
+using test::TempFolder;
+
+struct Command {
+  const char* label;
+  const char* args;  // after the program name; run in the test folder
+  int status;
+  const char* stdoutText;   // expected standard output (exact), or null
+  const char* afterwards;   // `find out -type f | sort` afterwards
+};
+
+const Command kCommands[] = {
+    {"usage", "-x", 64, "", ""},
+    {"tsv without list", "--tsv pkg.zip", 64, "", ""},
+    {"missing archive", "-l nothing.zip", 2, "", ""},
+    {"not an archive", "-l junk.zip", 2, "", ""},
+    {"list by masks", "-l --tsv pkg.zip '*.cfg' 'sub/*'", 0,
+     "3\t3\t2020-02-03 04:05:06\td8583aa1\t81a40000\t-\tsub/b.txt\n", nullptr},
+    {"extract all", "-d out pkg.zip", 0, "a.txt\nsub/\nsub/b.txt\n", "out/a.txt\nout/sub/b.txt\n"},
+    {"extract quietly by mask", "-q -d out pkg.zip '*.txt' -o never", 0, "",
+     "out/a.txt\nout/sub/b.txt\n"},
+    {"test", "-t -q enc.zip -P pw", 0, "", ""},
+    {"no password without a terminal", "-q -d out enc.zip", 1, "", ""},
+    {"never replaces", "-q -d pre -o never pkg.zip", 1, "", nullptr},
+    {"prompt answers no without a terminal", "-q -d pre -o prompt pkg.zip", 1, "", nullptr},
+};
+
+class Unzip : public ::testing::TestWithParam<Command> {};
+
+TEST_P(Unzip, RunsAsAUserExpects) {
+  TempFolder dir;
+  Shell(dir.Path(), "mkdir -p src/sub pre && printf 'top\\n' > src/a.txt && printf 'b!\\n' > src/sub/b.txt"
+                    " && touch -d '2020-02-03 04:05:06' src/a.txt src/sub/b.txt"
+                    " && cd src && zip -qr ../pkg.zip a.txt sub && zip -qr -P pw ../enc.zip a.txt"
+                    " && cd .. && printf junk > junk.zip && printf mine > pre/a.txt");
+  const Command& c = GetParam();
+  std::string cmd = std::string("'") + KREVO_UNZIP + "' " + c.args + " </dev/null 2>err.txt >out.txt";
+  int status = std::system(("cd '" + dir.Path() + "' && " + cmd).c_str());
+  EXPECT_EQ(WEXITSTATUS(status), c.status) << ReadFile(dir / "err.txt");
+  if (c.stdoutText) {
+    EXPECT_EQ(ReadFile(dir / "out.txt"), c.stdoutText);
+  }
+  if (c.afterwards) {
+    EXPECT_EQ(Shell(dir.Path(), "find out -type f 2>/dev/null | sort; true"), c.afterwards);
+  }
+  if (c.status == 2) {
+    EXPECT_NE(ReadFile(dir / "err.txt").find("Native error"), std::string::npos);
+  }
+  EXPECT_EQ(ReadFile(dir / "pre/a.txt"), "mine");
+}
+
+INSTANTIATE_TEST_SUITE_P(Commands, Unzip, ::testing::ValuesIn(kCommands), test::LabelName());
+
+}  // namespace
+}  // namespace krevo::archive
