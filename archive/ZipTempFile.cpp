@@ -58,21 +58,11 @@ unsigned Umask() {
 
 }  // namespace
 
-TZipTempFile::TZipTempFile(const std::string& destination, bool destinationExists, unsigned mode)
+TZipTempFile::TZipTempFile(const std::string& destination, unsigned mode)
     : destination_(destination), mode_(mode & 07777) {
   // Created with its final permissions (and never more open than those),
   // so that only a umask that takes bits away costs a change afterwards.
   const mode_t initial = static_cast<mode_t>(mode_ & 0777);
-  if (!destinationExists) {
-    int fd = ::open(destination.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, initial);
-    if (fd >= 0) {
-      path_ = destination;
-      stream_ = std::make_unique<FdStream>(fd);
-      return;
-    }
-    // Someone made it meanwhile, or it cannot be made: the temporary file
-    // below decides.
-  }
   std::string folder = base::ExtractFilePath(destination);
   std::string stem = ".krevo-" + base::ExtractFileName(destination);
   // Long names keep to the file system's limit of 255 bytes per name.
@@ -127,7 +117,7 @@ void TZipTempFile::Finish(std::uint32_t dos, bool flush) noexcept {
 
 bool TZipTempFile::Commit() {
   stream_->Close();
-  if (path_ != destination_ && ::rename(path_.c_str(), destination_.c_str()) != 0) return false;
+  if (::rename(path_.c_str(), destination_.c_str()) != 0) return false;
   committed_ = true;
   return true;
 }

@@ -1,9 +1,10 @@
 #pragma once
 // A new file beside a destination that takes an entry's data and replaces
 // the destination only when committed; otherwise it is removed when the
-// object goes, and the destination stays as it was. Where no destination
-// exists yet the file is created under the destination's own name (it
-// cannot then replace anything), which saves the rename.
+// object goes, and the destination stays as it was. A new destination goes
+// through a temporary file too: a process killed half way must not leave a
+// partial file under the destination's name, which a later run would take
+// for an installed one.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -15,9 +16,9 @@ namespace krevo::archive {
 class TZipTempFile final {
  public:
   // Creates the file in `destination`'s folder with the permission bits
-  // `mode` (less the umask); `destinationExists` says whether something is
-  // there already. Throws base::EFCreateError when it cannot be created.
-  TZipTempFile(const std::string& destination, bool destinationExists, unsigned mode);
+  // `mode` (less the umask). Throws base::EFCreateError when it cannot be
+  // created.
+  TZipTempFile(const std::string& destination, unsigned mode);
   ~TZipTempFile();
   TZipTempFile(const TZipTempFile&) = delete;
   TZipTempFile& operator=(const TZipTempFile&) = delete;

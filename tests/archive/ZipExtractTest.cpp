@@ -186,6 +186,23 @@ TEST_F(Extract, CancelStopsTheBatchAndKeepsFiles) {
   EXPECT_EQ(Leftovers(), "");
 }
 
+TEST_F(Extract, ANewFileAppearsUnderItsNameOnlyWhenComplete) {
+  // A process killed while an entry is written must not leave a partial file
+  // under the destination's name: a later run would take it for installed.
+  zip.OpenArchiveFile(0);
+  bool seenWhileWriting = false, progressSeen = false;
+  zip.OnFileProgress = [&](TZipBaseArchiver*, const std::string& name, double,
+                           TZipProcessOperation, TZipProgressPhase phase, bool&) {
+    if (name != "sub/b.txt" || phase != ppProcess) return;
+    progressSeen = true;
+    seenWhileWriting = seenWhileWriting || base::FileExists(Root("sub/b.txt"));
+  };
+  zip.ExtractMatching("*.*", 10431);
+  EXPECT_TRUE(progressSeen);
+  EXPECT_FALSE(seenWhileWriting);
+  EXPECT_EQ(ReadFile(Root("sub/b.txt")), ReadFile(dir / "src/sub/b.txt"));
+}
+
 TEST_F(Extract, StoredNamesCannotLeaveTheFolder) {
   ZipTool(dir.Path(), "make traversal evil.zip");
   zip.FileName = dir / "evil.zip";
