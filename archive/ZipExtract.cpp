@@ -225,7 +225,8 @@ void TZipBaseArchiver::ExtractItem(int index, const std::string& name,
   // cancel leaves an existing file exactly as it was.
   std::unique_ptr<TZipTempFile> temp;
   try {
-    temp = std::make_unique<TZipTempFile>(dest, ModeFor(item, attributes, Options.SetAttributes));
+    temp = std::make_unique<TZipTempFile>(dest, exists,
+                                          ModeFor(item, attributes, Options.SetAttributes));
   } catch (const base::EStreamError&) {
     throw EZipException::Fmt(19, this, {dest});
   }

@@ -58,20 +58,39 @@ unsigned Umask() {
 
 }  // namespace
 
-TZipTempFile::TZipTempFile(const std::string& destination, unsigned mode)
+namespace {
+
+// A unique name beside `destination` for a file being written.
+std::string TemporaryName(const std::string& destination) {
+  std::string stem = ".krevo-" + base::ExtractFileName(destination);
+  // Long names keep to the file system's limit of 255 bytes per name.
+  if (stem.size() > 200) stem = ".krevo-extract";
+  static unsigned counter = 0;
+  static const std::string pid = std::to_string(::getpid());
+  return base::ExtractFilePath(destination) + stem + "." + pid + "-" + std::to_string(++counter);
+}
+
+}  // namespace
+
+TZipTempFile::TZipTempFile(const std::string& destination, bool destinationExists, unsigned mode)
     : destination_(destination), mode_(mode & 07777) {
   // Created with its final permissions (and never more open than those),
   // so that only a umask that takes bits away costs a change afterwards.
   const mode_t initial = static_cast<mode_t>(mode_ & 0777);
   std::string folder = base::ExtractFilePath(destination);
-  std::string stem = ".krevo-" + base::ExtractFileName(destination);
-  // Long names keep to the file system's limit of 255 bytes per name.
-  if (stem.size() > 200) stem = ".krevo-extract";
-  static unsigned counter = 0;
+  if (!destinationExists) {
+    // A file without a name, so that nothing appears at the destination
+    // before Commit; this costs no more than creating the file there.
+    int fd = ::open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, initial);
+    if (fd >= 0) {
+      stream_ = std::make_unique<FdStream>(fd);
+      return;
+    }
+    // A file system without nameless files: a named temporary file instead.
+  }
   int fd = -1;
   for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-    static const std::string pid = std::to_string(::getpid());
-    path_ = folder + stem + "." + pid + "-" + std::to_string(++counter);
+    path_ = TemporaryName(destination);
     fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, initial);
     if (fd < 0 && errno != EEXIST) break;
   }
@@ -83,7 +102,7 @@ TZipTempFile::TZipTempFile(const std::string& destination, unsigned mode)
 
 TZipTempFile::~TZipTempFile() {
   stream_.reset();
-  if (!committed_) ::unlink(path_.c_str());
+  if (!committed_ && !path_.empty()) ::unlink(path_.c_str());
 }
 
 base::TStream& TZipTempFile::Stream() { return *stream_; }
@@ -116,6 +135,25 @@ void TZipTempFile::Finish(std::uint32_t dos, bool flush) noexcept {
 }
 
 bool TZipTempFile::Commit() {
+  if (path_.empty()) {
+    const std::string self = "/proc/self/fd/" + std::to_string(stream_->Fd());
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, destination_.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      stream_->Close();
+      committed_ = true;
+      return true;
+    }
+    // Something appeared at the destination meanwhile: name the file beside
+    // it and replace it as an existing destination is replaced.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      std::string name = TemporaryName(destination_);
+      if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+        path_ = name;
+        break;
+      }
+      if (errno != EEXIST) return false;
+    }
+    if (path_.empty()) return false;
+  }
   stream_->Close();
   if (::rename(path_.c_str(), destination_.c_str()) != 0) return false;
   committed_ = true;
