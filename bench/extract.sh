@@ -12,7 +12,7 @@ ensure_packages time zip unzip p7zip-full libarchive-tools
 runs=${1:-3}
 work=${2:-$(mktemp -d "${TMPDIR:-/tmp}/krevo-bench-extract.XXXXXX")}
 krevo=$PWD/build/release/tools/krevo-unzip
-[ -x "$krevo" ] || { cmake --preset release >/dev/null && cmake --build --preset release --target krevo-unzip; }
+cmake --preset release >/dev/null && cmake --build --preset release --target krevo-unzip >/dev/null
 mkdir -p "$work"
 if [ ! -f "$work/plain.zip" ]; then
   /usr/bin/python3 bench/make-corpus.py "$work"

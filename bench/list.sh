@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # Lists an archive of 100,000 entries with krevo-unzip, unzip and 7z, runs
 # interleaved, and prints each tool's median wall time and the ratios.
-# Usage: bench/list.sh [RUNS]   (needs the release build: cmake --preset release)
+# Usage: bench/list.sh [RUNS]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
 ensure_packages zip unzip p7zip-full
 runs=${1:-7}
 krevo=build/release/tools/krevo-unzip
-[ -x "$krevo" ] || { cmake --preset release >/dev/null && cmake --build --preset release --target krevo-unzip; }
+cmake --preset release >/dev/null && cmake --build --preset release --target krevo-unzip >/dev/null
 work=$(mktemp -d "${TMPDIR:-/tmp}/krevo-bench-list.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 /usr/bin/python3 - "$work/many.zip" <<'PY'
