@@ -59,7 +59,7 @@ TEST(NetFTPFaults, EachFaultEndsInTheDesignedError) {
     std::string message;
   } cases[] = {
       // Accepts the connection and never sends the greeting.
-      {"silent", 500, "open", typeid(ENetReadTimeout), "Read Timeout"},
+      {"silent", 1500, "open", typeid(ENetReadTimeout), "Read Timeout"},
       // The control connection closed between two commands: in order, or reset.
       {"hangup-after-cwd", 20000, "CWD updates", typeid(ENetConnClosedGracefully), closed},
       {"reset-after-cwd", 20000, "CWD updates", typeid(ENetSocketError), reset},
@@ -68,9 +68,9 @@ TEST(NetFTPFaults, EachFaultEndsInTheDesignedError) {
       // The data connection reset after 1000 bytes.
       {"reset-data", 20000, "RETR", typeid(ENetSocketError), reset},
       // All the data, then no end reply.
-      {"no-end-reply", 500, "RETR", typeid(ENetReadTimeout), "Read Timeout"},
+      {"no-end-reply", 1500, "RETR", typeid(ENetReadTimeout), "Read Timeout"},
       // 1000 bytes, then the data connection stays open and quiet.
-      {"stall-data", 500, "RETR", typeid(ENetReadTimeout), "Read Timeout"},
+      {"stall-data", 1500, "RETR", typeid(ENetReadTimeout), "Read Timeout"},
   };
   TTempFolder folder;
   for (const auto& tc : cases) {
