@@ -1,17 +1,23 @@
 #!/usr/bin/env bash
 # Runs every fuzz target for SECONDS seconds each (default 20) on its corpus in
-# build/fuzz/corpus/NAME; exits non-zero on a crash, a leak or a time-out.
+# build/fuzz/corpus/NAME, which first receives the seeds fuzz/make-seeds.sh
+# makes for it (and any kept in fuzz/seeds/NAME); exits non-zero on a crash, a
+# leak or a time-out.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-20}
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
+seeds=build/fuzz/seeds
+fuzz/make-seeds.sh "$seeds"
 status=0
 for target in $(find build/fuzz/fuzz -type f -perm -u+x -name '*fuzz*' | sort); do
   name=$(basename "$target")
   corpus=build/fuzz/corpus/$name
   mkdir -p "$corpus"
-  [ -d "fuzz/seeds/$name" ] && cp -n fuzz/seeds/"$name"/* "$corpus"/ 2>/dev/null || true
+  for dir in "$seeds/$name" "fuzz/seeds/$name"; do
+    [ -d "$dir" ] && cp -n "$dir"/* "$corpus"/ 2>/dev/null || true
+  done
   echo "== $name for ${seconds}s"
   if ! "$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
       -artifact_prefix="build/fuzz/$name-" "$corpus" 2>"build/fuzz/$name.log"; then

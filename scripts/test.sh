@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds with AddressSanitizer and UndefinedBehaviorSanitizer
-# and runs the whole test suite. Exits non-zero on any failure.
+# and runs the whole test suite, then, when clang with its libFuzzer runtime is
+# there, every fuzz target for a short smoke (KREVO_FUZZ_SECONDS each, default
+# 20; 0 skips it). Exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
@@ -9,3 +11,12 @@ ensure_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
 cmake --preset ci
 cmake --build --preset ci
 ctest --preset ci -j "$(nproc)"
+
+seconds=${KREVO_FUZZ_SECONDS:-20}
+probe='extern "C" int LLVMFuzzerTestOneInput(const unsigned char*, unsigned long) { return 0; }'
+if [ "$seconds" -gt 0 ] && command -v clang++ >/dev/null &&
+    printf '%s\n' "$probe" | clang++ -x c++ -fsanitize=fuzzer -o /dev/null - 2>/dev/null; then
+  fuzz/run.sh "$seconds"
+else
+  echo "Fuzz smoke skipped (no clang with libFuzzer, or KREVO_FUZZ_SECONDS=0)" >&2
+fi

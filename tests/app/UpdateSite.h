@@ -8,6 +8,7 @@
 
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -78,10 +79,13 @@ class UpdateSite {
     return package;
   }
 
-  // Runs the updater in console mode, standard input from /dev/null.
-  RunResult Run() const {
+  // Runs the updater in console mode, standard input from /dev/null. With
+  // `killWhen`, SIGKILL ends it the first time `killWhen` holds (polled every 10 ms).
+  RunResult Run(std::function<bool()> killWhen = nullptr) const {
     RunOptions options;
     options.extraEnv = {"DISPLAY=", "WAYLAND_DISPLAY=", "LC_ALL=C", "TMPDIR=" + tmp.Folder()};
+    options.signalWhen = std::move(killWhen);
+    options.signal = SIGKILL;
     return RunProcess({install / "krevo-updater"}, install.Folder(), options);
   }
   std::string Log() const { return ReadFile(install / "updates.log"); }

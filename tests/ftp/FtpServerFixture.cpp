@@ -48,17 +48,17 @@ TFtpServerProcess::TFtpServerProcess(const std::string& script, const std::vecto
   while (out.find('\n') == std::string::npos && ::poll(&p, 1, 20000) == 1 && ::read(readEnd.get(), &c, 1) == 1)
     out += c;
   if (out.rfind("PORT ", 0) != 0) {
-    Stop();
+    Kill(SIGTERM);
     throw std::runtime_error("FTP server did not start: " + script + " said \"" + out + "\"");
   }
   port_ = std::stoi(out.substr(5));
 }
 
-TFtpServerProcess::~TFtpServerProcess() { Stop(); }
+TFtpServerProcess::~TFtpServerProcess() { Kill(SIGTERM); }
 
-void TFtpServerProcess::Stop() {
+void TFtpServerProcess::Kill(int signal) {
   if (pid_ <= 0) return;
-  ::kill(pid_, SIGTERM);
+  ::kill(pid_, signal);
   int status;
   ::waitpid(pid_, &status, 0);
   pid_ = -1;

@@ -21,9 +21,11 @@ class TFtpServerProcess {
   TFtpServerProcess& operator=(const TFtpServerProcess&) = delete;
 
   int Port() const { return port_; }
+  // Ends the server at once with `signal` (SIGKILL: no clean-up of its own, as
+  // when the machine's server process dies) and reaps it. Safe to repeat.
+  void Kill(int signal);
 
  private:
-  void Stop();
   pid_t pid_ = -1;
   int port_ = 0;
 };

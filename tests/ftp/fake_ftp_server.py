@@ -27,6 +27,14 @@ SCENARIOS = {
     "reset-data": {"transfer": "reset-data"},
     "rest-refused": {"REST": "502 REST not implemented."},
     "retr-refused": {"RETR": "550 No such file."},
+    # Faults: no greeting at all; the control connection closed after the reply
+    # to the first CWD, in order (FIN) or abortively (RST); the end reply of a
+    # transfer never sent; the data connection kept open without data.
+    "silent": {"silent": True},
+    "hangup-after-cwd": {"hangup-after": "CWD"},
+    "reset-after-cwd": {"reset-after": "CWD"},
+    "no-end-reply": {"transfer": "no-end-reply"},
+    "stall-data": {"transfer": "stall-data"},
 }
 
 
@@ -73,6 +81,14 @@ class Session:
             data.sendall(payload[1000:])
             data.close()
             return False
+        elif mode == "no-end-reply":
+            data.sendall(payload)
+            data.close()
+        elif mode == "stall-data":
+            data.sendall(payload[:1000])
+            self.drain()
+            data.close()
+            return False
         elif mode == "reset-data":
             data.sendall(payload[:1000])
             data.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
@@ -80,7 +96,15 @@ class Session:
             self.send("426 Connection reset.\r\n226 Closing data connection.\r\n")
         return True
 
+    def drain(self):
+        """Reads until the client closes the control connection."""
+        while self.file.readline():
+            pass
+
     def run(self):
+        if self.sc.get("silent"):
+            self.drain()
+            return
         self.send(self.sc.get("greeting", "220 Fake server ready."))
         while True:
             line = self.file.readline()
@@ -115,6 +139,15 @@ class Session:
                 return
             else:
                 self.send("502 Command not implemented.")
+            if verb == self.sc.get("hangup-after"):
+                self.conn.shutdown(socket.SHUT_WR)
+                self.drain()
+                return
+            if verb == self.sc.get("reset-after"):
+                self.conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+                self.file.close()
+                self.conn.close()
+                return
 
 
 def main():

@@ -1,7 +1,7 @@
-// Replays fuzz inputs (the regression files kept in fuzz/ftp/regressions)
-// through a fuzz target's entry point, so every compiler and the sanitizer
-// build run them.
-//   ftp_fuzz_replay FILE...
+// Replays fuzz inputs (regression files, made seeds) through a fuzz target's
+// entry point, linked in beside this file, so every compiler and the
+// sanitizer build run them.
+//   REPLAY FILE...
 #include <cstdint>
 #include <cstdio>
 #include <fstream>

@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# Makes the seed corpora of the FTP and INI fuzz targets from the texts below:
+# reply transcripts, PASV replies, listing lines and INI files, each written
+# with printf, so every seed's origin is this script.
+#   fuzz/make-seeds.sh [OUT]     (default build/fuzz/seeds)
+# OUT/NAME/ receives the seeds of the target NAME; OUT is made afresh.
+set -euo pipefail
+out=$(realpath -m "${1:-$(dirname "$0")/../build/fuzz/seeds}")
+rm -rf "$out"
+mkdir -p "$out"/ftp_reply_fuzzer "$out"/ftp_passive_listing_fuzzer "$out"/fuzz_ini
+
+# seed TARGET NAME TEXT: TEXT with printf's backslash escapes (\r, \n, \0NNN).
+seed() { printf '%b' "$3" >"$out/$1/$2"; }
+
+# --- ftp_reply_fuzzer: one byte of chunk size (minus one), one byte of reader
+# and settings, then what the server sends. Readers (the top two bits): 00 the
+# reply reader, 01 one line, 10 a stream (bit 3: until closed, else a 4-byte
+# count first), 11 the first non-empty line. Bit 0: lines of at most 64 bytes;
+# bit 1: split long lines instead of failing; bit 2: CR LF as the line end.
+replies=(
+  greeting    '220 Krevo update server ready.\r\n'
+  greeting-ml '220-Welcome\r\n220-to the\r\n220 update server.\r\n'
+  features    '211-Features:\r\n MDTM\r\n REST STREAM\r\n SIZE\r\n211 End\r\n'
+  login       '331 Password required for krevoftp.\r\n230 User krevoftp logged in.\r\n'
+  syst        '215 UNIX Type: L8\r\n'
+  syst-500    '500 Unknown command.\r\n'
+  cwd         '250 CWD command successful.\r\n'
+  cwd-550     '550 No such file or directory.\r\n'
+  pasv        '227 Entering Passive Mode (127,0,0,1,19,137).\r\n'
+  transfer    '150 Opening BINARY mode data connection.\r\n226 Transfer complete.\r\n'
+  aborted     '426 Connection closed; transfer aborted.\r\n226 Closing data connection.\r\n'
+  lf-only     '220 ready\n230 in\n'
+  bad-code    '2x0 not a code\r\n99 short\r\n1234 long\r\n'
+  unended-ml  '220-first\r\n220-second\r\n'
+  long-line   '220 This greeting runs on well past sixty-four characters, so a short limit cuts it.\r\n'
+  blank-lines '\r\n\r\n  \r\n220 after blank lines\r\n'
+  control     '220 tab\there, nul\0000 there\r\n'
+)
+# Chunk byte and reader byte, as escapes: the reply reader with each limit
+# and action, line reads with LF and with CR LF, the stream reads, the
+# non-empty line reader; chunks of 1, 8 and 256 bytes.
+modes=('\0377\0040' '\0000\0041' '\0007\0043' '\0377\0100' '\0007\0104' '\0000\0105'
+       '\0377\0210' '\0007\0300')
+for ((i = 0; i < ${#replies[@]}; i += 2)); do
+  for ((m = 0; m < ${#modes[@]}; ++m)); do
+    seed ftp_reply_fuzzer "${replies[i]}-$m" "${modes[m]}${replies[i + 1]}"
+  done
+done
+# A stream read with a count sent first: 16 bytes announced and sent, 16
+# announced and 4 sent, and a count with the sign bit set.
+seed ftp_reply_fuzzer count-whole '\0377\0200\0000\0000\0000\0020sixteen bytes!!\n'
+seed ftp_reply_fuzzer count-short '\0007\0200\0000\0000\0000\0020four'
+seed ftp_reply_fuzzer count-negative '\0377\0200\0377\0377\0377\0360data'
+
+# --- ftp_passive_listing_fuzzer: one text, read as the text of a 227 reply
+# and as listing data.
+seed ftp_passive_listing_fuzzer pasv 'Entering Passive Mode (192,168,1,5,19,137).'
+seed ftp_passive_listing_fuzzer pasv-no-parens 'Entering Passive Mode 127,0,0,1,4,1'
+seed ftp_passive_listing_fuzzer pasv-out-of-range 'Entering Passive Mode (127,0,0,300,1,2)'
+seed ftp_passive_listing_fuzzer pasv-five 'Entering Passive Mode (127,0,0,1,2)'
+seed ftp_passive_listing_fuzzer pasv-spaces 'Entering Passive Mode ( 10, 0, 0, 2, 255, 255 )'
+seed ftp_passive_listing_fuzzer pasv-reversed 'Entering Passive Mode )127,0,0,1,1,1('
+# The update server's listing: date, time, size or <DIR>, the name from column 40.
+seed ftp_passive_listing_fuzzer listing-dos \
+'03-07-08  10:00AM                 1234 up080307.zip\r\n01-01-09  09:30PM              1048576 up090101.zip\r\n02-14-10  12:00AM       <DIR>          old\r\n'
+seed ftp_passive_listing_fuzzer listing-unix \
+'-rw-r--r--   1 ftp      ftp          1234 Mar 07  2008 up080307.zip\ndrwxr-xr-x   2 ftp      ftp          4096 Feb 14 12:00 old\n'
+seed ftp_passive_listing_fuzzer listing-mixed-ends 'up080307.zip\rup090101.zip\nup100101.zip\r\n\r\nlast without end'
+seed ftp_passive_listing_fuzzer listing-nul '03-07-08  10:00AM                 1234 up080307.zip\r\n\0000after the nul\r\n'
+seed ftp_passive_listing_fuzzer listing-empty ''
+
+# --- fuzz_ini: config.ini as the installation has it, and its odd forms.
+seed fuzz_ini config '[Documents]\r\nRootFolder=/opt/krevo/\r\n[Reports]\r\nRootFolder=/opt/krevo/\r\n'
+seed fuzz_ini config-server \
+'[Documents]\r\nRootFolder=/opt/krevo/\r\n[Reports]\r\nRootFolder=/opt/krevo/\r\n; the update server\r\n[Updater]\r\nHost=updates.example.net\r\nPort=21\r\n'
+seed fuzz_ini lf-only-no-end '[documents]\nrootfolder = /srv/krevo/\n[reports]\nROOTFOLDER=/srv/krevo'
+seed fuzz_ini quoted '[Documents]\r\nRootFolder="/opt/krevo suite/"\r\n[Reports]\r\nRootFolder='"'"'/opt/krevo/'"'"'\r\n'
+seed fuzz_ini bom-and-blanks '\0357\0273\0277\r\n  [ Documents ]  \r\n\t RootFolder\t=\t/opt/krevo/ \r\n'
+seed fuzz_ini repeated '[Documents]\r\nOther=1\r\n[Reports]\r\n[Documents]\r\nRootFolder=/second/\r\n'
+seed fuzz_ini unclosed '[Documents\r\nRootFolder=/opt/krevo/\r\n[Reports]RootFolder=/x/\r\n=no key\r\nno value\r\n'
+seed fuzz_ini long-value "[Documents]\r\nRootFolder=/$(printf 'k%.0s' {1..2100})/\r\n"
+echo "seeds in $out: $(find "$out" -type f | wc -l) files"
