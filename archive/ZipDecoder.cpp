@@ -144,6 +144,7 @@ bool TZipDecoder::Progress() {
 }
 
 bool TZipDecoder::Run() {
+  if (item_.unverifiable) return false;
   try {
     base::TStream& s = zip_.ArchiveStream();
     const std::int64_t headerPos = static_cast<std::int64_t>(item_.LocalOffset());

@@ -29,9 +29,11 @@ class TZipDecoder final {
   TZipDecoder& operator=(const TZipDecoder&) = delete;
 
   // True when the data decoded and verified. False for damaged or missing
-  // data, a short write, output beyond the declared size, an unsupported
-  // method, or a password request answered with skip. Throws EZipException
-  // 55 for Deflate64 and 45 when a volume request is cancelled.
+  // data, an item with no CRC and sizes to check against (rebuilt without
+  // its data descriptor), a short write, output beyond the declared size,
+  // an unsupported method, or a password request answered with skip.
+  // Throws EZipException 55 for Deflate64 and 45 when a volume request is
+  // cancelled.
   bool Run();
 
   // The largest input chunk; 1 MB unless a test sets another (0 restores).

@@ -139,6 +139,10 @@ void TZipDirManager::Rebuild() {
         c.crc = LoadU32(b + 4);
         c.compressedSize = LoadU32(b + 8);
         c.uncompressedSize = LoadU32(b + 12);
+      } else {
+        // Cut off before its descriptor: the local header's zeros would pass
+        // the entry as an empty file in place of an installed one.
+        item.unverifiable = true;
       }
     }
     int i = items_.UsedCount();

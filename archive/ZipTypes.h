@@ -77,6 +77,9 @@ struct TDirItem {
   std::uint64_t zip64LocalOffset = 0;
   std::uint32_t zip64DiskStart = 0;
   bool marked = false;  // selected by the current batch
+  // Rebuilt from a local header that defers its CRC and sizes to a data
+  // descriptor that is not there: nothing to verify the data against.
+  bool unverifiable = false;
   TZipProcessOperation operation = poExtract;
 
   // The 64-bit values: the Zip64 field where the 32-bit field holds its marker.

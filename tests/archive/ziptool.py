@@ -3,8 +3,14 @@
 list ARCHIVE        one line per item: size, packed size, date-time, CRC-32,
                     external attributes, E or -, name (tab-separated)
 make KIND OUT       writes an archive of one of the kinds below
+lie FIELD DELTA METHOD OUT [nocentral]
+                    one streamed entry a.txt (METHOD stored or deflated) whose
+                    data descriptor, and the central header copied from it,
+                    carry FIELD (crc, csize or usize) off by DELTA; with
+                    nocentral the archive ends after the descriptor
 """
 import io
+import struct
 import sys
 import zipfile
 
@@ -77,6 +83,22 @@ def make(kind, out):
         raise SystemExit("unknown kind " + kind)
 
 
+def lie(field, delta, method, out, central=True):
+    text = b"".join(b"line %d of the sample text\n" % i for i in range(2000))
+    buf = io.BytesIO()
+    with zipfile.ZipFile(Unseekable(buf), "w") as z:
+        info, data = item("a.txt", text, zipfile.ZIP_STORED if method == "stored" else zipfile.ZIP_DEFLATED)
+        z.writestr(info, data)
+    b = bytearray(buf.getvalue())
+    cd = b.index(b"PK\x01\x02")
+    dd = b.rindex(b"PK\x07\x08", 0, cd)
+    at = {"crc": (4, 16), "csize": (8, 20), "usize": (12, 24)}[field]
+    value = (struct.unpack_from("<L", b, dd + at[0])[0] + delta) & 0xFFFFFFFF
+    struct.pack_into("<L", b, dd + at[0], value)
+    struct.pack_into("<L", b, cd + at[1], value)
+    open(out, "wb").write(b if central else b[:dd + 16])
+
+
 def listing(path):
     with zipfile.ZipFile(path) as z:
         for i in z.infolist():
@@ -89,5 +111,7 @@ def listing(path):
 if __name__ == "__main__":
     if sys.argv[1] == "list":
         listing(sys.argv[2])
+    elif sys.argv[1] == "lie":
+        lie(sys.argv[2], int(sys.argv[3]), sys.argv[4], sys.argv[5], sys.argv[6:7] != ["nocentral"])
     else:
         make(sys.argv[2], sys.argv[3])
