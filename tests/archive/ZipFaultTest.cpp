@@ -106,6 +106,9 @@ std::uint64_t FreeBytes(const std::string& dir) {
   return ::statvfs(dir.c_str(), &v) == 0 ? std::uint64_t{v.f_bavail} * v.f_frsize : 0;
 }
 
+const std::string kDamaged =
+    "Invalid size or check sum of file or unsupported compression format - Native error: 00008";
+
 class Faults : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -126,6 +129,25 @@ class Faults : public ::testing::Test {
     zip.BaseDir = base;
     zip.OpenArchiveFile(0);
     zip.ExtractMatching("*.*", 10431);
+  }
+  // The failures reported, as "name native", and the first one's message.
+  void ExpectFailures(const std::vector<std::string>& expected, const std::string& firstMessage) {
+    EXPECT_EQ(failures, expected);
+    ASSERT_FALSE(messages.empty());
+    EXPECT_EQ(messages[0], firstMessage);
+  }
+  // `root` holds what `before` held, each as it was, and besides only the
+  // files `added` (path, content); nothing is left beside a destination.
+  static void ExpectInstalled(const std::string& root, const Tree& before,
+                              const std::map<std::string, std::string>& added = {}) {
+    Tree after = Snapshot(root);
+    for (auto& [path, content] : added) {
+      ASSERT_EQ(after.count(path), 1u) << path;
+      EXPECT_EQ(after[path].content, content) << path;
+      after.erase(path);
+    }
+    EXPECT_EQ(after, before);
+    EXPECT_EQ(Leftovers(after), std::vector<std::string>{});
   }
 
   TempFolder dir;
@@ -157,13 +179,8 @@ TEST_P(DiskFull, AnEntryThatDoesNotFitLeavesTheInstalledFiles) {
   const Tree before = Snapshot(dir / "root");
 
   ExtractAll(dir / "pkg.zip", dir / "root");
-  EXPECT_EQ(failures, std::vector<std::string>{"big.bin 8"});
-  Tree after = Snapshot(dir / "root");
-  ASSERT_EQ(after.count("small.bin"), 1u);
-  EXPECT_EQ(after["small.bin"].content, ReadFile(dir / "src/small.bin"));
-  after.erase("small.bin");
-  EXPECT_EQ(after, before);
-  EXPECT_EQ(Leftovers(after), std::vector<std::string>{});
+  ExpectFailures({"big.bin 8"}, kDamaged);
+  ExpectInstalled(dir / "root", before, {{"small.bin", ReadFile(dir / "src/small.bin")}});
 
   // With the file system full to the last block, replacing even the small
   // file fails and keeps it; the space the attempt took comes back.
@@ -173,7 +190,7 @@ TEST_P(DiskFull, AnEntryThatDoesNotFitLeavesTheInstalledFiles) {
   const std::uint64_t left = FreeBytes(dir / "root");
   ExtractAll(dir / "pkg.zip", dir / "root");
   EXPECT_EQ(failures, (std::vector<std::string>{"big.bin 8", "small.bin 8"}));
-  EXPECT_EQ(Snapshot(dir / "root"), full);
+  ExpectInstalled(dir / "root", full);
   EXPECT_EQ(FreeBytes(dir / "root"), left);
 }
 
@@ -198,13 +215,12 @@ TEST_F(Faults, ReadOnlyFolderKeepsEveryFile) {
   const Tree before = Snapshot(dir / "root");
 
   ExtractAll(dir / "pkg.zip", dir / "root");
-  EXPECT_EQ(failures, (std::vector<std::string>{"a.txt 19", "sub/b.txt 19", "new.txt 19",
-                                                "newdir/c.txt 20"}));
+  ExpectFailures({"a.txt 19", "sub/b.txt 19", "new.txt 19", "newdir/c.txt 20"},
+                 "Cannot create file \"" + dir / "root/a.txt" + "\" - Native error: 00019");
   ASSERT_EQ(messages.size(), 4u);
-  EXPECT_EQ(messages[0], "Cannot create file \"" + dir / "root/a.txt" + "\" - Native error: 00019");
   EXPECT_EQ(messages[3],
             "Cannot create directory \"" + dir / "root/newdir/" + "\" - Native error: 00020");
-  EXPECT_EQ(Snapshot(dir / "root"), before);
+  ExpectInstalled(dir / "root", before);
 }
 
 // ---- A destination occupied by a folder, or a folder's place by a file ----
@@ -218,16 +234,9 @@ TEST_F(Faults, OccupiedDestinationsStayAsTheyAre) {
   const Tree before = Snapshot(dir / "root");
 
   ExtractAll(dir / "pkg.zip", dir / "root");
-  EXPECT_EQ(failures, (std::vector<std::string>{"a.txt 19", "empty.txt 19", "c.txt/x.txt 20",
-                                                "d/ 20"}));
-  ASSERT_EQ(messages.size(), 4u);
-  EXPECT_EQ(messages[0], "Cannot create file \"" + dir / "root/a.txt" + "\" - Native error: 00019");
-  Tree after = Snapshot(dir / "root");
-  ASSERT_EQ(after.count("ok.txt"), 1u);
-  EXPECT_EQ(after["ok.txt"].content, "new\n");
-  after.erase("ok.txt");
-  EXPECT_EQ(after, before);
-  EXPECT_EQ(Leftovers(after), std::vector<std::string>{});
+  ExpectFailures({"a.txt 19", "empty.txt 19", "c.txt/x.txt 20", "d/ 20"},
+                 "Cannot create file \"" + dir / "root/a.txt" + "\" - Native error: 00019");
+  ExpectInstalled(dir / "root", before, {{"ok.txt", "new\n"}});
 }
 
 // ---- Truncated packages ----
@@ -321,12 +330,8 @@ TEST_P(LyingDescriptor, EntryFailsVerificationAndTheInstalledFileStays) {
                     " && touch -d 2001-01-01 root/a.txt");
   const Tree before = Snapshot(dir / "root");
   ExtractAll(dir / "pkg.zip", dir / "root");
-  EXPECT_EQ(failures, std::vector<std::string>{"a.txt 8"});
-  ASSERT_EQ(messages.size(), 1u);
-  EXPECT_EQ(messages[0],
-            "Invalid size or check sum of file or unsupported compression format - Native error: "
-            "00008");
-  EXPECT_EQ(Snapshot(dir / "root"), before);
+  ExpectFailures({"a.txt 8"}, kDamaged);
+  ExpectInstalled(dir / "root", before);
 }
 
 INSTANTIATE_TEST_SUITE_P(
