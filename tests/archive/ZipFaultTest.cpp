@@ -45,8 +45,10 @@ Tree Snapshot(const std::string& folder) {
     if (::lstat(e.path().c_str(), &st) != 0) continue;
     // A folder's date moves with every file made or removed in it.
     const bool isDir = S_ISDIR(st.st_mode);
-    FileState s{isDir ? 'd' : S_ISLNK(st.st_mode) ? 'l' : 'f', st.st_mode & 07777,
-                isDir ? 0 : static_cast<std::int64_t>(st.st_mtime), ""};
+    FileState s{isDir                 ? 'd'
+                : S_ISLNK(st.st_mode) ? 'l'
+                                      : 'f',
+                st.st_mode & 07777, isDir ? 0 : static_cast<std::int64_t>(st.st_mtime), ""};
     if (s.kind == 'f') s.content = ReadFile(e.path());
     tree[std::filesystem::relative(e.path(), folder).string()] = s;
   }
@@ -122,6 +124,9 @@ class Faults : public ::testing::Test {
       action = fxaIgnore;
     };
   }
+  // No case may end in a question to the user: a password that works is set
+  // and every failure goes to the handler.
+  void TearDown() override { EXPECT_EQ(dialogs.asked, std::vector<std::string>{}); }
   // Opens `archive` and extracts everything below `base`.
   void ExtractAll(const std::string& archive, const std::string& base) {
     zip.CloseArchiveFile();
@@ -152,6 +157,7 @@ class Faults : public ::testing::Test {
 
   TempFolder dir;
   TZipArchiver zip;
+  test::ScriptedDialogs dialogs;
   std::vector<std::string> failures, messages;
 };
 
@@ -160,6 +166,7 @@ class Faults : public ::testing::Test {
 struct FullCase {
   const char* label;
   const char* zipOptions;
+  friend void PrintTo(const FullCase& c, std::ostream* os) { *os << c.label; }
 };
 
 class DiskFull : public Faults, public ::testing::WithParamInterface<FullCase> {};
@@ -169,13 +176,14 @@ TEST_P(DiskFull, AnEntryThatDoesNotFitLeavesTheInstalledFiles) {
   // once the first entry's partial data is gone.
   Shell(dir.Path(), std::string("mkdir -p src root && cd src && seq 1 300000 > big.bin"
                                 " && head -c 300000 /dev/urandom > small.bin"
-                                " && zip -q ") + GetParam().zipOptions +
-                        " ../pkg.zip big.bin small.bin");
+                                " && zip -q ") +
+                        GetParam().zipOptions + " ../pkg.zip big.bin small.bin");
   Mount fs = Mount::Tmpfs(dir / "root", 1 << 20);
   if (!fs.Mounted()) GTEST_SKIP() << "needs root to mount a small tmpfs";
-  Shell(dir / "root", "mkdir sub && printf 'installed a' > a.txt && seq 1 20000 > big.bin"
-                      " && printf '#!/bin/sh\\n' > sub/run.sh && chmod 755 sub/run.sh"
-                      " && touch -d 2001-01-01 big.bin a.txt");
+  Shell(dir / "root",
+        "mkdir sub && printf 'installed a' > a.txt && seq 1 20000 > big.bin"
+        " && printf '#!/bin/sh\\n' > sub/run.sh && chmod 755 sub/run.sh"
+        " && touch -d 2001-01-01 big.bin a.txt");
   const Tree before = Snapshot(dir / "root");
 
   ExtractAll(dir / "pkg.zip", dir / "root");
@@ -203,11 +211,12 @@ INSTANTIATE_TEST_SUITE_P(Packages, DiskFull,
 // ---- A read-only destination folder ----
 
 TEST_F(Faults, ReadOnlyFolderKeepsEveryFile) {
-  Shell(dir.Path(), "mkdir -p src/sub src/newdir root/sub && cd src"
-                    " && for f in a.txt sub/b.txt new.txt newdir/c.txt; do echo new > $f; done"
-                    " && zip -q ../pkg.zip a.txt sub/b.txt new.txt newdir/c.txt && cd ../root"
-                    " && echo old > a.txt && echo old > sub/b.txt && chmod 640 sub/b.txt"
-                    " && touch -d 2001-01-01 a.txt sub/b.txt");
+  Shell(dir.Path(),
+        "mkdir -p src/sub src/newdir root/sub && cd src"
+        " && for f in a.txt sub/b.txt new.txt newdir/c.txt; do echo new > $f; done"
+        " && zip -q ../pkg.zip a.txt sub/b.txt new.txt newdir/c.txt && cd ../root"
+        " && echo old > a.txt && echo old > sub/b.txt && chmod 640 sub/b.txt"
+        " && touch -d 2001-01-01 a.txt sub/b.txt");
   // Root writes through permission bits: a read-only mount stands in for them.
   Mount ro = Mount::ReadOnly(dir / "root");
   if (::geteuid() == 0 && !ro.Mounted()) GTEST_SKIP() << "cannot mount the folder read-only";
@@ -226,11 +235,12 @@ TEST_F(Faults, ReadOnlyFolderKeepsEveryFile) {
 // ---- A destination occupied by a folder, or a folder's place by a file ----
 
 TEST_F(Faults, OccupiedDestinationsStayAsTheyAre) {
-  Shell(dir.Path(), "mkdir -p src/c.txt src/d root/a.txt/deep root/empty.txt && cd src"
-                    " && echo new > a.txt && echo new > empty.txt && echo new > c.txt/x.txt"
-                    " && echo new > ok.txt && zip -q ../pkg.zip a.txt empty.txt c.txt/x.txt d/ ok.txt"
-                    " && cd ../root && echo inner > a.txt/inner.txt && echo deep > a.txt/deep/f"
-                    " && echo file > c.txt && echo file > d");
+  Shell(dir.Path(),
+        "mkdir -p src/c.txt src/d root/a.txt/deep root/empty.txt && cd src"
+        " && echo new > a.txt && echo new > empty.txt && echo new > c.txt/x.txt"
+        " && echo new > ok.txt && zip -q ../pkg.zip a.txt empty.txt c.txt/x.txt d/ ok.txt"
+        " && cd ../root && echo inner > a.txt/inner.txt && echo deep > a.txt/deep/f"
+        " && echo file > c.txt && echo file > d");
   const Tree before = Snapshot(dir / "root");
 
   ExtractAll(dir / "pkg.zip", dir / "root");
@@ -245,14 +255,16 @@ struct CutCase {
   const char* label;
   const char* make;  // shell command in the test folder that makes pkg.zip from src/
   bool ziptool;      // `make` holds arguments of ziptool.py instead
+  friend void PrintTo(const CutCase& c, std::ostream* os) { *os << c.label; }
 };
 
 class Truncated : public Faults, public ::testing::WithParamInterface<CutCase> {};
 
 TEST_P(Truncated, EveryCutFailsWithoutDamage) {
-  Shell(dir.Path(), "mkdir -p src/sub && cd src && printf 'top\\n' > a.txt"
-                    " && seq 1 20000 > sub/b.txt && head -c 30000 /dev/urandom > c.bin"
-                    " && printf 'x' > d.txt && chmod 755 sub/b.txt");
+  Shell(dir.Path(),
+        "mkdir -p src/sub && cd src && printf 'top\\n' > a.txt"
+        " && seq 1 20000 > sub/b.txt && head -c 30000 /dev/urandom > c.bin"
+        " && printf 'x' > d.txt && chmod 755 sub/b.txt");
   if (GetParam().ziptool)
     ZipTool(dir.Path(), GetParam().make);
   else
@@ -291,8 +303,7 @@ TEST_P(Truncated, EveryCutFailsWithoutDamage) {
                       fresh->second.content == state.content;
       EXPECT_TRUE(same || complete) << path << " is neither the installed nor the packaged file";
     }
-    for (auto& [path, state] : before)
-      EXPECT_EQ(after.count(path), 1u) << path << " was lost";
+    for (auto& [path, state] : before) EXPECT_EQ(after.count(path), 1u) << path << " was lost";
     EXPECT_EQ(Leftovers(after), std::vector<std::string>{});
   }
 }
@@ -319,6 +330,7 @@ struct LieCase {
   const char* label;
   const char* args;  // FIELD DELTA METHOD for ziptool.py lie, [nocentral] after OUT
   bool central;
+  friend void PrintTo(const LieCase& c, std::ostream* os) { *os << c.label; }
 };
 
 class LyingDescriptor : public Faults, public ::testing::WithParamInterface<LieCase> {};
@@ -326,8 +338,9 @@ class LyingDescriptor : public Faults, public ::testing::WithParamInterface<LieC
 TEST_P(LyingDescriptor, EntryFailsVerificationAndTheInstalledFileStays) {
   const LieCase& c = GetParam();
   ZipTool(dir.Path(), std::string("lie ") + c.args + " pkg.zip" + (c.central ? "" : " nocentral"));
-  Shell(dir.Path(), "mkdir root && printf installed > root/a.txt && chmod 640 root/a.txt"
-                    " && touch -d 2001-01-01 root/a.txt");
+  Shell(dir.Path(),
+        "mkdir root && printf installed > root/a.txt && chmod 640 root/a.txt"
+        " && touch -d 2001-01-01 root/a.txt");
   const Tree before = Snapshot(dir / "root");
   ExtractAll(dir / "pkg.zip", dir / "root");
   ExpectFailures({"a.txt 8"}, kDamaged);
