@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Makes the seed corpora of the FTP and INI fuzz targets from the texts below:
-# reply transcripts, PASV replies, listing lines and INI files, each written
-# with printf, so every seed's origin is this script.
+# Makes the seed corpora of the fuzz targets: reply transcripts, PASV replies,
+# listing lines and INI files written with printf, and small archives made
+# here by Info-ZIP zip, 7-Zip and Python's zipfile, so every seed's origin is
+# this script.
 #   fuzz/make-seeds.sh [OUT]     (default build/fuzz/seeds)
 # OUT/NAME/ receives the seeds of the target NAME; OUT is made afresh.
 set -euo pipefail
@@ -79,4 +80,44 @@ seed fuzz_ini bom-and-blanks '\0357\0273\0277\r\n  [ Documents ]  \r\n\t RootFol
 seed fuzz_ini repeated '[Documents]\r\nOther=1\r\n[Reports]\r\n[Documents]\r\nRootFolder=/second/\r\n'
 seed fuzz_ini unclosed '[Documents\r\nRootFolder=/opt/krevo/\r\n[Reports]RootFolder=/x/\r\n=no key\r\nno value\r\n'
 seed fuzz_ini long-value "[Documents]\r\nRootFolder=/$(printf 'k%.0s' {1..2100})/\r\n"
+# --- fuzz_zip_open and fuzz_zip_extract: small archives made here by Info-ZIP
+# zip, 7-Zip (where installed) and Python's zipfile, with the targets'
+# password "secret": deflated, stored, encrypted, piped, Zip64, streamed with
+# data descriptors, and behind a prefix.
+mkdir -p "$out"/fuzz_zip_open "$out"/fuzz_zip_extract
+src=$(mktemp -d)
+trap 'rm -rf "$src"' EXIT
+mkdir -p "$src/pkg/bin"
+printf 'hello\n' >"$src/pkg/a.txt"
+seq 1 300 >"$src/pkg/bin/b.txt"
+: >"$src/pkg/empty"
+z="$out/fuzz_zip_open"
+(cd "$src/pkg" && zip -q -r "$z/zip-deflate.zip" . && zip -q -r -0 "$z/zip-stored.zip" . &&
+  zip -q -r -P secret "$z/zip-crypt.zip" . && seq 1 200 | zip -q "$z/zip-piped.zip" -)
+if command -v 7z >/dev/null; then
+  (cd "$src/pkg" && 7z a -tzip -psecret -mem=ZipCrypto "$z/7z-crypt.zip" . >/dev/null)
+fi
+/usr/bin/python3 - "$z" <<'PY'
+import io, sys, zipfile
+out = sys.argv[1]
+with zipfile.ZipFile(out + "/py-zip64.zip", "w", zipfile.ZIP_DEFLATED, allowZip64=True) as z:
+    with z.open("big.txt", "w", force_zip64=True) as f:
+        f.write(b"zip64 " * 50)
+class Unseekable(io.RawIOBase):
+    def __init__(self, f):
+        self.f = f
+    def writable(self):
+        return True
+    def write(self, b):
+        return self.f.write(b)
+with open(out + "/py-streamed.zip", "wb") as raw:
+    with zipfile.ZipFile(Unseekable(raw), "w", zipfile.ZIP_DEFLATED) as z:
+        z.writestr("streamed.txt", "data descriptor " * 20)
+with open(out + "/py-prefix.zip", "wb") as f:
+    f.write(b"#!/bin/sh\nexit 0\n")
+    with zipfile.ZipFile(f, "a") as z:
+        z.writestr("after-prefix.txt", "x")
+PY
+cp "$z"/* "$out/fuzz_zip_extract/"
+
 echo "seeds in $out: $(find "$out" -type f | wc -l) files"
