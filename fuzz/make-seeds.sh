@@ -83,7 +83,7 @@ seed fuzz_ini long-value "[Documents]\r\nRootFolder=/$(printf 'k%.0s' {1..2100})
 # --- fuzz_zip_open and fuzz_zip_extract: small archives made here by Info-ZIP
 # zip, 7-Zip (where installed) and Python's zipfile, with the targets'
 # password "secret": deflated, stored, encrypted, piped, Zip64, streamed with
-# data descriptors, and behind a prefix.
+# data descriptors, UTF-8 and OEM names, and behind a prefix.
 mkdir -p "$out"/fuzz_zip_open "$out"/fuzz_zip_extract
 src=$(mktemp -d)
 trap 'rm -rf "$src"' EXIT
@@ -97,27 +97,12 @@ z="$out/fuzz_zip_open"
 if command -v 7z >/dev/null; then
   (cd "$src/pkg" && 7z a -tzip -psecret -mem=ZipCrypto "$z/7z-crypt.zip" . >/dev/null)
 fi
-/usr/bin/python3 - "$z" <<'PY'
-import io, sys, zipfile
-out = sys.argv[1]
-with zipfile.ZipFile(out + "/py-zip64.zip", "w", zipfile.ZIP_DEFLATED, allowZip64=True) as z:
-    with z.open("big.txt", "w", force_zip64=True) as f:
-        f.write(b"zip64 " * 50)
-class Unseekable(io.RawIOBase):
-    def __init__(self, f):
-        self.f = f
-    def writable(self):
-        return True
-    def write(self, b):
-        return self.f.write(b)
-with open(out + "/py-streamed.zip", "wb") as raw:
-    with zipfile.ZipFile(Unseekable(raw), "w", zipfile.ZIP_DEFLATED) as z:
-        z.writestr("streamed.txt", "data descriptor " * 20)
-with open(out + "/py-prefix.zip", "wb") as f:
-    f.write(b"#!/bin/sh\nexit 0\n")
-    with zipfile.ZipFile(f, "a") as z:
-        z.writestr("after-prefix.txt", "x")
-PY
+ziptool="$(dirname "$0")/../tests/archive/ziptool.py"
+for kind in zip64 descriptor utf8 oem; do
+  /usr/bin/python3 "$ziptool" make "$kind" "$z/py-$kind.zip"
+done
+# A stub before an archive whose offsets do not know of it.
+{ printf '#!/bin/sh\nexit 0\n'; cat "$z/zip-deflate.zip"; } >"$z/prefixed.zip"
 cp "$z"/* "$out/fuzz_zip_extract/"
 
 echo "seeds in $out: $(find "$out" -type f | wc -l) files"
