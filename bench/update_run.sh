@@ -16,10 +16,10 @@ cmake --preset release >/dev/null
 cmake --build --preset release --target krevo-updater >/dev/null
 
 work=$(mktemp -d "${TMPDIR:-/var/tmp}/krevo-run-bench.XXXXXX")
-server_pid=
+. scripts/ftp-server.sh
 cleanup() {
-  [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
-  rm -rf "$work"
+  stop_ftp_server
+  [ -n "${KEEP:-}" ] || rm -rf "$work"
 }
 trap cleanup EXIT
 updates="$work/server/krevo/updates"
@@ -35,14 +35,14 @@ for date in 240115 240301 240520; do
     head -c "$((mib * 1024 * 1024 / 40))" /dev/urandom | base64 -w 76 | head -c "$((mib * 1024 * 1024 / 10))" \
       >"$staging/data/table$n.txt"
   done
+  # Each package's files dated on its day, so that a later package's copy is
+  # newer and replaces the earlier one, as unzip -o replaces it.
+  find "$staging" -type f -exec touch -d "20${date:0:2}-${date:2:2}-${date:4:2} 08:00" {} +
   scripts/make-package.sh "$date" "$staging" "$updates" >/dev/null
 done
 echo "packages: $(du -ch "$updates"/*.zip | tail -1 | cut -f1)"
 
-/usr/bin/python3 tests/ftp/ftp_server.py --root "$work/server" >"$work/port" 2>"$work/server.log" &
-server_pid=$!
-for _ in $(seq 100); do grep -q PORT "$work/port" 2>/dev/null && break; sleep 0.1; done
-port=$(awk '/PORT/ {print $2}' "$work/port")
+start_ftp_server "$work/server" "$work"
 
 now() { date +%s.%N; }
 

@@ -1,12 +1,12 @@
 # Sourced by demo.sh and screenshot.sh: lays out a sample installation in
 # $demo/installation (the release build of krevo-updater, krevo.exe, an older
 # library and a newer help file) and starts a local update server offering
-# three packages, named in config.ini. Sets demo, install and server_pid;
+# three packages, named in config.ini. Sets demo, install and port;
 # the EXIT trap stops the server and removes everything.
 demo=$(mktemp -d "${TMPDIR:-/tmp}/krevo-demo.XXXXXX")
-server_pid=
+. scripts/ftp-server.sh
 cleanup() {
-  [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
+  stop_ftp_server
   rm -rf "$demo"
 }
 trap cleanup EXIT
@@ -39,11 +39,7 @@ package 240301 '2024-03-01 08:00' 'bin/krevo.dll=library 2024-03' 'help.txt=help
 package 240520 '2024-05-20 08:00' 'reports/yearly.rpt=yearly report'
 
 # The update server on a free local port.
-/usr/bin/python3 tests/ftp/ftp_server.py --root "$demo/server" >"$demo/server.out" 2>"$demo/server.err" &
-server_pid=$!
-for _ in $(seq 100); do grep -q '^PORT ' "$demo/server.out" && break; sleep 0.1; done
-port=$(awk '/^PORT /{print $2}' "$demo/server.out")
-[ -n "$port" ] || { echo "the update server did not start:" >&2; cat "$demo/server.err" >&2; exit 1; }
+start_ftp_server "$demo/server" "$demo"
 printf '[Documents]\r\nRootFolder=%s/\r\n[Reports]\r\nRootFolder=%s/\r\n[Updater]\r\nHost=127.0.0.1\r\nPort=%s\r\n' \
   "$install" "$install" "$port" >"$install/config.ini"
 
