@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -55,13 +56,18 @@ class Inflater {
   bool ok_ = false;
 };
 
+// The worker publishes its progress through a chunk after a first piece of
+// kFirstSlice bytes, then after pieces that double up to kSlice: the
+// inflating thread starts early, and a waiting one is woken rarely.
 constexpr std::size_t kSlice = 64 << 10;
+constexpr std::size_t kFirstSlice = 4 << 10;
 
 // Holds the worker for one entry, when it is free and wanted.
 class WorkerLease {
  public:
-  explicit WorkerLease(bool wanted)
-      : worker_(wanted && TZipWorker::Instance().TryAcquire() ? &TZipWorker::Instance() : nullptr) {}
+  WorkerLease(TZipWorker::TRole role, bool wanted)
+      : worker_(wanted && TZipWorker::Instance(role).TryAcquire() ? &TZipWorker::Instance(role)
+                                                                  : nullptr) {}
   ~WorkerLease() {
     if (worker_) {
       worker_->Wait();
@@ -79,7 +85,9 @@ class WorkerLease {
 
 }  // namespace
 
-void TZipDecoder::SetChunkLimit(std::size_t bytes) { gChunkLimit = bytes ? bytes : kDefaultChunk; }
+void TZipDecoder::SetChunkLimit(std::size_t bytes) {
+  gChunkLimit = bytes ? bytes : kDefaultChunk;
+}
 
 std::size_t TZipDecoder::ChunkSize(std::uint64_t left, std::uint64_t uncompressed,
                                    std::uint64_t compressed, std::uint64_t availableMemory) {
@@ -166,8 +174,9 @@ bool TZipDecoder::Run() {
     } else {
       // Seek returns the new position, which the password check and the
       // central directory bound both need.
-      dataPos_ = s.Seek(static_cast<std::int64_t>(skip) - static_cast<std::int64_t>(preLen_ - preOff_),
-                        base::TSeekOrigin::soCurrent);
+      dataPos_ =
+          s.Seek(static_cast<std::int64_t>(skip) - static_cast<std::int64_t>(preLen_ - preOff_),
+                 base::TSeekOrigin::soCurrent);
       preOff_ = preLen_ = 0;
     }
     toRead_ = item_.CompressedSize();
@@ -227,28 +236,34 @@ bool TZipDecoder::Pipeline() {
   // Buffers are not cleared: every byte is written before it is read. The
   // output never needs more than the declared size (and a little to see
   // that the data goes on).
-  const std::size_t inSize = static_cast<std::size_t>(std::min<std::uint64_t>(gChunkLimit, toRead_));
+  const std::size_t inSize =
+      static_cast<std::size_t>(std::min<std::uint64_t>(gChunkLimit, toRead_));
   const std::size_t outSize = deflated ? static_cast<std::size_t>(std::min<std::uint64_t>(
                                              kOutputStep, item_.UncompressedSize() + 64))
                                        : 0;
   auto in = std::make_unique_for_overwrite<std::uint8_t[]>(inSize + 2);
   bool ended = false;
   bool sinkOk = true;
-  // Declared before the worker lease, whose end waits for the last job.
+  // Declared before the worker leases, whose ends wait for the last jobs.
   std::unique_ptr<std::uint8_t[]> outs[2];
-  // The worker decrypts the next slice of an encrypted entry, or checksums
-  // and writes one output block of a plain one while the next is inflated.
-  WorkerLease worker(toRead_ > kSlice && (encrypted_ || deflated));
-  const bool asyncOut = worker && deflated && !encrypted_;
+  std::atomic<std::uint32_t> decrypted{0};  // bytes of the chunk decrypted so far
+  std::atomic<bool> halt{false};            // the chunk's decryption is no longer wanted
+  // One worker decrypts an encrypted chunk front to back while this thread
+  // inflates behind it; the other checksums and writes one output block
+  // while the next is inflated. Three stages on two cores: the scheduler
+  // gives the cores to whichever stage the entry's content makes the slowest.
+  WorkerLease ahead(TZipWorker::wrAhead, toRead_ > kFirstSlice && encrypted_);
+  WorkerLease writer(TZipWorker::wrOutput, toRead_ > kSlice && deflated && !encrypted_);
+  const bool asyncOut = static_cast<bool>(writer);
   outs[0] = std::make_unique_for_overwrite<std::uint8_t[]>(outSize);
   if (asyncOut) outs[1] = std::make_unique_for_overwrite<std::uint8_t[]>(outSize);
   int cur = 0;
   auto emit = [&](std::uint8_t* p, std::size_t n) {
     if (!Account(n)) return false;
     if (!asyncOut) return Sink(p, n);
-    worker->Wait();
+    writer->Wait();
     if (!sinkOk) return false;
-    worker->Start([this, p, n, &sinkOk] { sinkOk = Sink(p, n); });
+    writer->Start([this, p, n, &sinkOk] { sinkOk = Sink(p, n); });
     cur = 1 - cur;
     return true;
   };
@@ -278,30 +293,42 @@ bool TZipDecoder::Pipeline() {
   };
   while (consumed_ < toRead_) {
     if (zip_.progress_ && !Progress()) break;
-    std::size_t n = ChunkSize(toRead_ - consumed_, item_.UncompressedSize(),
-                              item_.CompressedSize(), memory_);
+    std::size_t n =
+        ChunkSize(toRead_ - consumed_, item_.UncompressedSize(), item_.CompressedSize(), memory_);
     if (!ReadFull(in.get(), n)) return false;
     consumed_ += n;
-    if (!encrypted_ || !worker) {
+    if (!encrypted_ || !ahead) {
       if (encrypted_) keys_.Decrypt(in.get(), n);
       if (!consume(in.get(), n)) return false;
       continue;
     }
-    // Slice k+1 is decrypted on the worker while slice k is inflated here.
-    std::size_t first = std::min(kSlice, n);
-    keys_.Decrypt(in.get(), first);
-    for (std::size_t off = 0, len = first; off < n;) {
-      std::size_t next = off + len, nextLen = std::min(kSlice, n - next);
-      std::uint8_t* slice = in.get() + next;
-      if (nextLen) worker->Start([this, slice, nextLen] { keys_.Decrypt(slice, nextLen); });
-      bool ok = consume(in.get() + off, len);
-      worker->Wait();
-      if (!ok) return false;
-      off = next;
-      len = nextLen;
+    std::uint8_t* chunk = in.get();
+    decrypted.store(0, std::memory_order_relaxed);
+    ahead->Start([this, chunk, n, &decrypted, &halt] {
+      for (std::size_t pos = 0, piece = kFirstSlice;
+           pos < n && !halt.load(std::memory_order_relaxed); piece = std::min(2 * piece, kSlice)) {
+        const std::size_t len = std::min(piece, n - pos);
+        keys_.Decrypt(chunk + pos, len);
+        pos += len;
+        decrypted.store(static_cast<std::uint32_t>(pos), std::memory_order_release);
+        decrypted.notify_one();
+      }
+    });
+    for (std::size_t off = 0; off < n;) {
+      const std::size_t upto = decrypted.load(std::memory_order_acquire);
+      if (upto == off) {
+        decrypted.wait(static_cast<std::uint32_t>(off), std::memory_order_acquire);
+        continue;
+      }
+      if (!consume(chunk + off, upto - off)) {
+        halt = true;
+        return false;
+      }
+      off = upto;
     }
+    ahead->Wait();
   }
-  if (worker) worker->Wait();
+  if (writer) writer->Wait();
   if (!sinkOk) return false;
   zip_.itemDone_ = static_cast<std::int64_t>(consumed_);
   return consumed_ == toRead_;

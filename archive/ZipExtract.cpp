@@ -13,6 +13,7 @@
 #include "archive/ZipDirManager.h"
 #include "archive/ZipException.h"
 #include "archive/ZipHost.h"
+#include "archive/ZipRemover.h"
 #include "archive/ZipTempFile.h"
 #include "base/Errors.h"
 #include "base/FileSystem.h"
@@ -168,6 +169,9 @@ void TZipBaseArchiver::ProcessMarkedItems(TZipProcessOperation op) {
     if (action == fxaAbort || cancel_) break;
     ++i;
   }
+  // The files that replaced ones are in place; the old ones go before the
+  // batch is reported over.
+  TZipRemover::Instance().Drain();
   if (reports) {
     bool c = cancel_;
     NotifyOverallProgress(op, ppEnd, c, 100.0);
@@ -254,8 +258,8 @@ void TZipBaseArchiver::ExtractItemToStream(int index, base::TStream& output) {
   itemDone_ = 0;
   bool ok = false;
   try {
-    ArchiveStream().SetPosition(static_cast<std::int64_t>(
-        std::min<std::uint64_t>(item.LocalOffset(), INT64_MAX)));
+    ArchiveStream().SetPosition(
+        static_cast<std::int64_t>(std::min<std::uint64_t>(item.LocalOffset(), INT64_MAX)));
     ok = DecodeEntry(index, output);
   } catch (const base::EStreamError&) {
     ok = false;

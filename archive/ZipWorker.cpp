@@ -2,9 +2,10 @@
 
 namespace krevo::archive {
 
-TZipWorker& TZipWorker::Instance() {
-  static TZipWorker worker;
-  return worker;
+TZipWorker& TZipWorker::Instance(TRole role) {
+  static TZipWorker ahead;
+  static TZipWorker output;
+  return role == wrAhead ? ahead : output;
 }
 
 TZipWorker::TZipWorker() : thread_([this] { Loop(); }) {}

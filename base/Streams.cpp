@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -92,27 +93,54 @@ TFileStream::TFileStream(const std::string& path, unsigned mode) : path_(path) {
 
 std::int64_t TFileStream::Read(void* buffer, std::int64_t count) {
   while (true) {
-    ssize_t n = ::read(fd_.get(), buffer, static_cast<std::size_t>(count));
-    if (n >= 0) return n;
+    ssize_t n = sequential_ ? ::read(fd_.get(), buffer, static_cast<std::size_t>(count))
+                            : ::pread(fd_.get(), buffer, static_cast<std::size_t>(count), pos_);
+    if (n >= 0) {
+      pos_ += n;
+      return n;
+    }
+    if (errno == ESPIPE && !sequential_) {
+      sequential_ = true;
+      continue;
+    }
     if (errno != EINTR) throw EReadError();
   }
 }
 
 std::int64_t TFileStream::Write(const void* buffer, std::int64_t count) {
   while (true) {
-    ssize_t n = ::write(fd_.get(), buffer, static_cast<std::size_t>(count));
-    if (n >= 0) return n;
+    ssize_t n = sequential_ ? ::write(fd_.get(), buffer, static_cast<std::size_t>(count))
+                            : ::pwrite(fd_.get(), buffer, static_cast<std::size_t>(count), pos_);
+    if (n >= 0) {
+      pos_ += n;
+      return n;
+    }
+    if (errno == ESPIPE && !sequential_) {
+      sequential_ = true;
+      continue;
+    }
     if (errno != EINTR) throw EWriteError();
   }
 }
 
 std::int64_t TFileStream::Seek(std::int64_t offset, TSeekOrigin origin) {
-  int whence = origin == TSeekOrigin::soBeginning ? SEEK_SET
-               : origin == TSeekOrigin::soCurrent ? SEEK_CUR
-                                                  : SEEK_END;
-  off_t pos = ::lseek(fd_.get(), offset, whence);
-  if (pos < 0) throw EStreamError("Invalid stream position");
-  return pos;
+  if (sequential_) {
+    // A pipe knows no position; asking for it answers what went through.
+    if (offset == 0 && origin == TSeekOrigin::soCurrent) return pos_;
+    throw EStreamError("Invalid stream position");
+  }
+  std::int64_t base = pos_;
+  if (origin == TSeekOrigin::soBeginning) {
+    base = 0;
+  } else if (origin == TSeekOrigin::soEnd) {
+    struct stat st;
+    if (::fstat(fd_.get(), &st) != 0) throw EStreamError("Invalid stream position");
+    base = st.st_size;
+  }
+  if ((offset > 0 && base > INT64_MAX - offset) || base + offset < 0)
+    throw EStreamError("Invalid stream position");
+  pos_ = base + offset;
+  return pos_;
 }
 
 void TFileStream::SetSize(std::int64_t size) {

@@ -48,7 +48,10 @@ enum TFileMode : unsigned {
   fmCreate = 0xFFFF,  // create, or empty an existing file; read and write
 };
 
-// A stream over an open file, which it owns and closes.
+// A stream over an open file, which it owns and closes. It keeps its own
+// position and reads and writes at it (pread, pwrite), so that a seek costs
+// no system call; a file that cannot seek (a pipe) is read and written in
+// order instead.
 class TFileStream final : public TStream {
  public:
   // Throws EFCreateError "Cannot create file \"<path>\". <reason>" for fmCreate,
@@ -61,11 +64,12 @@ class TFileStream final : public TStream {
   // Writes the file's data through to the disk (fsync). Throws EWriteError.
   void Flush();
   const std::string& FileName() const { return path_; }
-  int Handle() const { return fd_.get(); }
 
  private:
   std::string path_;
   UniqueFd fd_;
+  std::int64_t pos_ = 0;
+  bool sequential_ = false;  // the descriptor cannot seek
 };
 
 // A stream over a growable block of memory that it owns.

@@ -5,6 +5,9 @@
 # fresh folder on the same file system.
 # Prints the median wall time per tool and archive, the ratios, and the peak
 # memory of krevo-unzip. Usage: bench/extract.sh [RUNS] [WORKDIR]
+# With KREVO_BENCH_FRESH_FS=1 (root only) every run writes into a newly made
+# ext4 file system in a loop file: on a busy disk the clean-up of the runs
+# before otherwise weighs more than the difference between the tools.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
@@ -19,6 +22,24 @@ if [ ! -f "$work/plain.zip" ]; then
   (cd "$work" && zip -qr plain.zip corpus && zip -qr -P secret enc.zip corpus)
 fi
 cd "$work"
+fresh=${KREVO_BENCH_FRESH_FS:-}
+cleanup() { if [ -n "$fresh" ] && mountpoint -q fs; then umount fs; fi; rm -rf out fs fs.img; }
+trap cleanup EXIT
+
+# Empties the output folder (a new file system with KREVO_BENCH_FRESH_FS)
+# and sets $out to it.
+fresh_out() {
+  if [ -n "$fresh" ]; then
+    mountpoint -q fs && umount fs
+    [ -f fs.img ] || truncate -s 4G fs.img
+    mkfs.ext4 -q -F fs.img && mkdir -p fs && mount -o loop fs.img fs
+    out=fs/out
+  else
+    rm -rf out
+    out=out
+  fi
+  mkdir -p "$out"
+}
 
 run() {  # tool archive target
   local pw=() p7=()
@@ -41,10 +62,10 @@ bench() {  # archive over(0|1) tools...
     local this=("${order[@]}")
     ((r % 2)) && this=("${reversed[@]}")
     for tool in "${this[@]}"; do
-      rm -rf out && mkdir out
-      [ "$over" = 1 ] && run krevo "$archive" out
+      fresh_out
+      [ "$over" = 1 ] && run krevo "$archive" "$out"
       sync && sleep 1
-      s=$(date +%s.%N); run "$tool" "$archive" out; e=$(date +%s.%N)
+      s=$(date +%s.%N); run "$tool" "$archive" "$out"; e=$(date +%s.%N)
       t[$tool]+="$(awk -v s="$s" -v e="$e" 'BEGIN {print e - s}') "
     done
   done
@@ -54,7 +75,6 @@ bench() {  # archive over(0|1) tools...
     printf '%-9s %-7s over=%s median %6.2f s   %s/krevo = %.2f\n' "$archive" "$tool" "$over" "$m" \
       "$tool" "$(awk -v m="$m" -v k="$k" 'BEGIN {print m / k}')"
   done
-  rm -rf out
 }
 
 bench enc.zip 0 krevo unzip 7z
@@ -62,8 +82,7 @@ bench plain.zip 0 krevo unzip 7z bsdtar
 bench tiny.zip 0 krevo unzip
 bench tiny.zip 1 krevo unzip
 for a in enc.zip plain.zip tiny.zip; do
-  rm -rf out && mkdir out
+  fresh_out
   pw=(); [ $a = enc.zip ] && pw=(-P secret)
-  /usr/bin/time -f "$a krevo-unzip peak memory %M KB" "$krevo" -q "${pw[@]}" -d out "$a"
+  /usr/bin/time -f "$a krevo-unzip peak memory %M KB" "$krevo" -q "${pw[@]}" -d "$out" "$a"
 done
-rm -rf out

@@ -24,10 +24,11 @@ using test::ZipTool;
 class Extract : public ::testing::Test {
  protected:
   void SetUp() override {
-    Shell(dir.Path(), "mkdir -p src/sub root && printf 'top\\n' > src/a.txt"
-                      " && seq 1 5000 > src/sub/b.txt && chmod 755 src/sub/b.txt"
-                      " && touch -d '2020-02-03 04:05:06' src/a.txt src/sub/b.txt"
-                      " && cd src && zip -qr ../pkg.zip a.txt sub");
+    Shell(dir.Path(),
+          "mkdir -p src/sub root && printf 'top\\n' > src/a.txt"
+          " && seq 1 5000 > src/sub/b.txt && chmod 755 src/sub/b.txt"
+          " && touch -d '2020-02-03 04:05:06' src/a.txt src/sub/b.txt"
+          " && cd src && zip -qr ../pkg.zip a.txt sub");
     zip.FileName = dir / "pkg.zip";
     zip.BaseDir = dir / "root";
     zip.OnExtractFile = [this](TZipBaseArchiver*, std::string& name, std::uint32_t&,
@@ -51,7 +52,8 @@ class Extract : public ::testing::Test {
 TEST_F(Extract, FoldersAndFilesWithTheirEvents) {
   zip.OpenArchiveFile(0);
   zip.ExtractMatching("*.*", 10431);
-  EXPECT_EQ(events, (std::vector<std::string>{"extract a.txt", "extract sub/", "extract sub/b.txt"}));
+  EXPECT_EQ(events,
+            (std::vector<std::string>{"extract a.txt", "extract sub/", "extract sub/b.txt"}));
   EXPECT_EQ(zip.ProcessedCount(), 3);
   EXPECT_EQ(ReadFile(Root("sub/b.txt")), ReadFile(dir / "src/sub/b.txt"));
   EXPECT_TRUE(base::DirectoryExists(Root("sub")));
@@ -68,9 +70,9 @@ TEST_F(Extract, OverwriteModes) {
     const char* existingDate;  // of the file already there
     bool replaced;
   } cases[] = {
-      {omAlways, "2021-01-01", true},   {omNever, "2001-01-01", false},
-      {omIfNewer, "2001-01-01", true},  {omIfNewer, "2020-02-03 04:05:06", false},
-      {omIfOlder, "2021-01-01", true},  {omIfOlder, "2020-02-03 04:05:06", false},
+      {omAlways, "2021-01-01", true},  {omNever, "2001-01-01", false},
+      {omIfNewer, "2001-01-01", true}, {omIfNewer, "2020-02-03 04:05:06", false},
+      {omIfOlder, "2021-01-01", true}, {omIfOlder, "2020-02-03 04:05:06", false},
   };
   zip.OpenArchiveFile(0);
   for (const Case& c : cases) {
@@ -127,8 +129,9 @@ TEST_F(Extract, HandlerNamesAndFolderOptions) {
   WriteFile(Root("sub/b.txt.bak"), "");
   zip.OnExtractFile = nullptr;
   zip.Options.ReplaceReadOnly = false;
-  Shell(dir.Path(), "printf mine > root/sub/b.txt.new && chmod 444 root/sub/b.txt.new"
-                    " && mv -f root/sub/b.txt.new root/sub/b.txt");
+  Shell(dir.Path(),
+        "printf mine > root/sub/b.txt.new && chmod 444 root/sub/b.txt.new"
+        " && mv -f root/sub/b.txt.new root/sub/b.txt");
   zip.ExtractMatching("sub/b.txt", 10431);
   EXPECT_EQ(ReadFile(Root("sub/b.txt")), "mine");
   zip.Options.ReplaceReadOnly = true;
@@ -174,8 +177,8 @@ TEST_F(Extract, CancelStopsTheBatchAndKeepsFiles) {
   int ends = 0;
   zip.OnOverallProgress = [&](TZipBaseArchiver*, double, TZipProcessOperation,
                               TZipProgressPhase phase, bool&) { ends += phase == ppEnd; };
-  zip.OnFileProgress = [&](TZipBaseArchiver*, const std::string& name, double,
-                           TZipProcessOperation, TZipProgressPhase phase, bool& cancel) {
+  zip.OnFileProgress = [&](TZipBaseArchiver*, const std::string& name, double, TZipProcessOperation,
+                           TZipProgressPhase phase, bool& cancel) {
     if (name == "a.txt" && phase == ppProcess) cancel = true;
   };
   zip.ExtractMatching("*.*", 10431);
@@ -191,8 +194,8 @@ TEST_F(Extract, ANewFileAppearsUnderItsNameOnlyWhenComplete) {
   // under the destination's name: a later run would take it for installed.
   zip.OpenArchiveFile(0);
   bool seenWhileWriting = false, progressSeen = false;
-  zip.OnFileProgress = [&](TZipBaseArchiver*, const std::string& name, double,
-                           TZipProcessOperation, TZipProgressPhase phase, bool&) {
+  zip.OnFileProgress = [&](TZipBaseArchiver*, const std::string& name, double, TZipProcessOperation,
+                           TZipProgressPhase phase, bool&) {
     if (name != "sub/b.txt" || phase != ppProcess) return;
     progressSeen = true;
     seenWhileWriting = seenWhileWriting || base::FileExists(Root("sub/b.txt"));
@@ -201,6 +204,23 @@ TEST_F(Extract, ANewFileAppearsUnderItsNameOnlyWhenComplete) {
   EXPECT_TRUE(progressSeen);
   EXPECT_FALSE(seenWhileWriting);
   EXPECT_EQ(ReadFile(Root("sub/b.txt")), ReadFile(dir / "src/sub/b.txt"));
+}
+
+TEST_F(Extract, AnInstalledFileIsReplacedInOneStepAndItsOldCopyGoes) {
+  // A second name for the installed file shows that its data is never
+  // written over: the new data arrives as another file.
+  Shell(dir.Path(), "printf installed > root/a.txt && ln root/a.txt root/second-name");
+  zip.OpenArchiveFile(0);
+  std::string duringNext;
+  zip.OnFileProgress = [&](TZipBaseArchiver*, const std::string& name, double, TZipProcessOperation,
+                           TZipProgressPhase phase, bool&) {
+    if (name == "sub/b.txt" && phase == ppStart) duringNext = ReadFile(Root("a.txt"));
+  };
+  zip.ExtractMatching("*.*", 10431);
+  EXPECT_EQ(duringNext, "top\n");
+  EXPECT_EQ(ReadFile(Root("a.txt")), "top\n");
+  EXPECT_EQ(ReadFile(Root("second-name")), "installed");
+  EXPECT_EQ(Leftovers(), "");
 }
 
 TEST_F(Extract, StoredNamesCannotLeaveTheFolder) {
@@ -212,17 +232,18 @@ TEST_F(Extract, StoredNamesCannotLeaveTheFolder) {
   std::vector<std::string> failures;
   for (const std::string& e : events)
     if (e.rfind("failure", 0) == 0) failures.push_back(e);
-  EXPECT_EQ(failures, (std::vector<std::string>{
-                          "failure ../evil1.txt 19", "failure /tmp/evil2.txt 19",
-                          "failure a/../../evil3.txt 19", "failure ..\\evil4.txt 19",
-                          "failure C:evil5.txt 19"}));
+  EXPECT_EQ(failures,
+            (std::vector<std::string>{"failure ../evil1.txt 19", "failure /tmp/evil2.txt 19",
+                                      "failure a/../../evil3.txt 19", "failure ..\\evil4.txt 19",
+                                      "failure C:evil5.txt 19"}));
   EXPECT_EQ(Shell(dir.Path(), "find root -type f"), "root/in/ok.txt\n");
   EXPECT_FALSE(base::FileExists("/tmp/evil2.txt") && ReadFile("/tmp/evil2.txt") == "evil\n");
 }
 
 TEST_F(Extract, PasswordCancelKeepsTheInstalledFile) {
-  Shell(dir.Path(), "cd src && zip -q -P right ../enc.zip a.txt sub/b.txt && cd .."
-                    " && printf installed > root/a.txt");
+  Shell(dir.Path(),
+        "cd src && zip -q -P right ../enc.zip a.txt sub/b.txt && cd .."
+        " && printf installed > root/a.txt");
   zip.FileName = dir / "enc.zip";
   const std::string wrong = test::WrongPassword(dir / "enc.zip", {0, 1});
   zip.Password = wrong;

@@ -1,7 +1,9 @@
 // CRC-32, code pages, streams and the dialog helpers.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstring>
+#include <thread>
 
 #include "base/CodePage.h"
 #include "base/Crc32.h"
@@ -65,6 +67,34 @@ TEST(Streams, MemoryFileAndNullStreamsAgree) {
   EXPECT_THROW(TFileStream(dir / "missing", fmOpenRead), EFOpenError);
   EXPECT_THROW(TFileStream(dir / "no/such", fmCreate), EFCreateError);
   EXPECT_THROW(TFileStream(dir.Folder(), fmOpenRead), EFOpenError);
+
+  {
+    // The file stream keeps its own position: seeks, reads and writes at
+    // it, past the end included, agree with what lands in the file.
+    TFileStream file(dir / "f.bin", fmOpenReadWrite);
+    EXPECT_EQ(file.Seek(-2, TSeekOrigin::soEnd), 3);
+    EXPECT_EQ(file.Read(buf, 16), 2);
+    EXPECT_EQ(file.Position(), 5);
+    file.SetPosition(8);
+    file.WriteBuffer("!", 1);
+    EXPECT_EQ(file.Size(), 9);
+    EXPECT_EQ(file.Seek(-9, TSeekOrigin::soCurrent), 0);
+    EXPECT_THROW(file.Seek(-1, TSeekOrigin::soCurrent), EStreamError);
+    EXPECT_EQ(file.Position(), 0);
+  }
+  loaded.LoadFromFile(dir / "f.bin");
+  EXPECT_EQ(loaded.AsString(), std::string("hello\0\0\0!", 9));
+  {
+    // A pipe is read in order; it cannot seek.
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    std::thread writer([&] { TFileStream(dir / "fifo", fmOpenWrite).WriteBuffer("piped", 5); });
+    TFileStream pipe(dir / "fifo", fmOpenRead);
+    pipe.ReadBuffer(buf, 5);
+    writer.join();
+    EXPECT_EQ(std::string(buf, 5), "piped");
+    EXPECT_EQ(pipe.Position(), 5);
+    EXPECT_THROW(pipe.SetPosition(0), EStreamError);
+  }
 
   TNullStream null;
   null.WriteBuffer("abc", 3);
