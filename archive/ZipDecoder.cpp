@@ -65,9 +65,8 @@ constexpr std::size_t kFirstSlice = 4 << 10;
 // Holds the worker for one entry, when it is free and wanted.
 class WorkerLease {
  public:
-  WorkerLease(TZipWorker::TRole role, bool wanted)
-      : worker_(wanted && TZipWorker::Instance(role).TryAcquire() ? &TZipWorker::Instance(role)
-                                                                  : nullptr) {}
+  explicit WorkerLease(bool wanted)
+      : worker_(wanted && TZipWorker::Instance().TryAcquire() ? &TZipWorker::Instance() : nullptr) {}
   ~WorkerLease() {
     if (worker_) {
       worker_->Wait();
@@ -248,12 +247,13 @@ bool TZipDecoder::Pipeline() {
   std::unique_ptr<std::uint8_t[]> outs[2];
   std::atomic<std::uint32_t> decrypted{0};  // bytes of the chunk decrypted so far
   std::atomic<bool> halt{false};            // the chunk's decryption is no longer wanted
-  // One worker decrypts an encrypted chunk front to back while this thread
-  // inflates behind it; the other checksums and writes one output block
-  // while the next is inflated. Three stages on two cores: the scheduler
-  // gives the cores to whichever stage the entry's content makes the slowest.
-  WorkerLease ahead(TZipWorker::wrAhead, toRead_ > kFirstSlice && encrypted_);
-  WorkerLease writer(TZipWorker::wrOutput, toRead_ > kSlice && deflated && !encrypted_);
+  // The worker decrypts an encrypted chunk front to back while this thread
+  // inflates (and checksums and writes) behind it: decryption is the slower
+  // half, and handing the output to a third thread measured slower on two
+  // cores. For a plain entry the worker checksums and writes one output
+  // block while the next is inflated.
+  WorkerLease ahead(toRead_ > kFirstSlice && encrypted_);
+  WorkerLease writer(toRead_ > kSlice && deflated && !encrypted_);
   const bool asyncOut = static_cast<bool>(writer);
   outs[0] = std::make_unique_for_overwrite<std::uint8_t[]>(outSize);
   if (asyncOut) outs[1] = std::make_unique_for_overwrite<std::uint8_t[]>(outSize);

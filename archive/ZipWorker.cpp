@@ -2,10 +2,9 @@
 
 namespace krevo::archive {
 
-TZipWorker& TZipWorker::Instance(TRole role) {
-  static TZipWorker ahead;
-  static TZipWorker output;
-  return role == wrAhead ? ahead : output;
+TZipWorker& TZipWorker::Instance() {
+  static TZipWorker worker;
+  return worker;
 }
 
 TZipWorker::TZipWorker() : thread_([this] { Loop(); }) {}

@@ -1,8 +1,8 @@
 #pragma once
-// Helper threads for the decoder: one decrypts the next slice of an entry,
-// the other checksums and writes the last block of output, while the caller
-// inflates. They run no events and touch only what their jobs name, and
-// every job is waited for before the decoder returns.
+// A helper thread for the decoder: it decrypts a chunk of an entry ahead,
+// or checksums and writes the last block of output, while the caller
+// inflates. It runs no events and touches only what its job names, and every
+// job is waited for before the decoder returns.
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -12,9 +12,8 @@ namespace krevo::archive {
 
 class TZipWorker final {
  public:
-  enum TRole { wrAhead, wrOutput };
-  // The process's worker for `role`, started on first use and joined at exit.
-  static TZipWorker& Instance(TRole role);
+  // The process's worker, started on first use and joined at exit.
+  static TZipWorker& Instance();
   ~TZipWorker();
   TZipWorker(const TZipWorker&) = delete;
   TZipWorker& operator=(const TZipWorker&) = delete;
