@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 #include "archive/ZipBaseArchiver.h"
 #include "archive/ZipDirManager.h"
@@ -62,11 +63,54 @@ class Inflater {
 constexpr std::size_t kSlice = 64 << 10;
 constexpr std::size_t kFirstSlice = 4 << 10;
 
+// A buffer that the thread keeps between entries: allocating (and having the
+// kernel clear) a megabyte or two for each of thousands of entries cost more
+// than writing them out. A decoder run from another's event, on the same
+// thread, gets a buffer of its own.
+class CachedBuffer {
+ public:
+  enum TSlot { bsInput, bsOutput, bsSecondOutput, bsCount };
+  CachedBuffer(TSlot slot, std::size_t size) {
+    thread_local Slot slots[bsCount];
+    Slot& s = slots[slot];
+    if (s.busy) {
+      own_ = std::make_unique_for_overwrite<std::uint8_t[]>(size);
+      data_ = own_.get();
+      return;
+    }
+    if (s.size < size) {
+      s.data.reset();  // the old one goes before the new one comes
+      s.data = std::make_unique_for_overwrite<std::uint8_t[]>(size);
+      s.size = size;
+    }
+    s.busy = true;
+    busy_ = &s.busy;
+    data_ = s.data.get();
+  }
+  ~CachedBuffer() {
+    if (busy_) *busy_ = false;
+  }
+  CachedBuffer(const CachedBuffer&) = delete;
+  CachedBuffer& operator=(const CachedBuffer&) = delete;
+  std::uint8_t* get() const { return data_; }
+
+ private:
+  struct Slot {
+    std::unique_ptr<std::uint8_t[]> data;
+    std::size_t size = 0;
+    bool busy = false;
+  };
+  std::unique_ptr<std::uint8_t[]> own_;
+  std::uint8_t* data_ = nullptr;
+  bool* busy_ = nullptr;
+};
+
 // Holds the worker for one entry, when it is free and wanted.
 class WorkerLease {
  public:
   explicit WorkerLease(bool wanted)
-      : worker_(wanted && TZipWorker::Instance().TryAcquire() ? &TZipWorker::Instance() : nullptr) {}
+      : worker_(wanted && TZipWorker::Instance().TryAcquire() ? &TZipWorker::Instance() : nullptr) {
+  }
   ~WorkerLease() {
     if (worker_) {
       worker_->Wait();
@@ -237,14 +281,11 @@ bool TZipDecoder::Pipeline() {
   // that the data goes on).
   const std::size_t inSize =
       static_cast<std::size_t>(std::min<std::uint64_t>(gChunkLimit, toRead_));
-  const std::size_t outSize = deflated ? static_cast<std::size_t>(std::min<std::uint64_t>(
-                                             kOutputStep, item_.UncompressedSize() + 64))
-                                       : 0;
-  auto in = std::make_unique_for_overwrite<std::uint8_t[]>(inSize + 2);
+  CachedBuffer in(CachedBuffer::bsInput, inSize + 2);
   bool ended = false;
   bool sinkOk = true;
   // Declared before the worker leases, whose ends wait for the last jobs.
-  std::unique_ptr<std::uint8_t[]> outs[2];
+  std::optional<CachedBuffer> outs[2];
   std::atomic<std::uint32_t> decrypted{0};  // bytes of the chunk decrypted so far
   std::atomic<bool> halt{false};            // the chunk's decryption is no longer wanted
   // The worker decrypts an encrypted chunk front to back while this thread
@@ -255,8 +296,11 @@ bool TZipDecoder::Pipeline() {
   WorkerLease ahead(toRead_ > kFirstSlice && encrypted_);
   WorkerLease writer(toRead_ > kSlice && deflated && !encrypted_);
   const bool asyncOut = static_cast<bool>(writer);
-  outs[0] = std::make_unique_for_overwrite<std::uint8_t[]>(outSize);
-  if (asyncOut) outs[1] = std::make_unique_for_overwrite<std::uint8_t[]>(outSize);
+  const std::size_t outSize = deflated ? static_cast<std::size_t>(std::min<std::uint64_t>(
+                                             kOutputStep, item_.UncompressedSize() + 64))
+                                       : 0;
+  outs[0].emplace(CachedBuffer::bsOutput, outSize);
+  if (asyncOut) outs[1].emplace(CachedBuffer::bsSecondOutput, outSize);
   int cur = 0;
   auto emit = [&](std::uint8_t* p, std::size_t n) {
     if (!Account(n)) return false;
@@ -274,7 +318,7 @@ bool TZipDecoder::Pipeline() {
     z->next_in = p;
     z->avail_in = static_cast<uInt>(n);
     do {
-      std::uint8_t* out = outs[cur].get();
+      std::uint8_t* out = outs[cur]->get();
       z->next_out = out;
       z->avail_out = static_cast<uInt>(outSize);
       int r = inflate(z.get(), Z_NO_FLUSH);

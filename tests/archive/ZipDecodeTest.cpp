@@ -43,28 +43,30 @@ const Made kMade[] = {
 
 // Files with size, date and permission bits, one per line.
 std::string Tree(const std::string& folder) {
-  return Shell(folder, "find . -type f -printf '%p %s %TY-%Tm-%Td %TH:%TM:%TS %m\\n' | sort"
-                       " && find . -type f -exec md5sum {} + | sort");
+  return Shell(folder,
+               "find . -type f -printf '%p %s %TY-%Tm-%Td %TH:%TM:%TS %m\\n' | sort"
+               " && find . -type f -exec md5sum {} + | sort");
 }
 
 class DecodeInterop : public ::testing::TestWithParam<Made> {};
 
 TEST_P(DecodeInterop, ExtractsWhatUnzipExtracts) {
   TempFolder dir;
-  Shell(dir.Path(), "mkdir -p src/docs/deep && seq 1 100000 > src/docs/big.txt"
-                    " && head -c 70000 /dev/urandom > src/random.bin && : > src/empty"
-                    " && printf '#!/bin/sh\\n' > src/run.sh && chmod 750 src/run.sh"
-                    " && printf 'x' > src/docs/deep/one && chmod 444 src/docs/deep/one"
-                    " && find src -exec touch -d '2019-05-06 07:08:10' {} +"
-                    " && touch -d '2018-07-09 10:11:12' src/docs/big.txt");
+  Shell(dir.Path(),
+        "mkdir -p src/docs/deep && seq 1 100000 > src/docs/big.txt"
+        " && head -c 70000 /dev/urandom > src/random.bin && : > src/empty"
+        " && printf '#!/bin/sh\\n' > src/run.sh && chmod 750 src/run.sh"
+        " && printf 'x' > src/docs/deep/one && chmod 444 src/docs/deep/one"
+        " && find src -exec touch -d '2019-05-06 07:08:10' {} +"
+        " && touch -d '2018-07-09 10:11:12' src/docs/big.txt");
   std::string command = GetParam().command;
   if (command[0] == '@')
     ZipTool(dir.Path(), "make " + command.substr(1) + " out.zip");
   else
     Shell(dir.Path(), command);
   std::string pw = GetParam().password;
-  Shell(dir.Path(), "mkdir theirs ours && unzip -qo " + (pw.empty() ? "" : "-P " + pw) +
-                        " out.zip -d theirs");
+  Shell(dir.Path(),
+        "mkdir theirs ours && unzip -qo " + (pw.empty() ? "" : "-P " + pw) + " out.zip -d theirs");
   TZipArchiver zip;
   zip.FileName = dir / "out.zip";
   zip.BaseDir = dir / "ours";
@@ -84,8 +86,9 @@ INSTANTIATE_TEST_SUITE_P(Tools, DecodeInterop, ::testing::ValuesIn(kMade), test:
 class Decode : public ::testing::Test {
  protected:
   void SetUp() override {
-    Shell(dir.Path(), "seq 1 200000 > big.txt && printf 'stored' > s.txt"
-                      " && zip -q -9 pkg.zip big.txt && zip -q -0 pkg.zip s.txt");
+    Shell(dir.Path(),
+          "seq 1 200000 > big.txt && printf 'stored' > s.txt"
+          " && zip -q -9 pkg.zip big.txt && zip -q -0 pkg.zip s.txt");
     zip.FileName = dir / "pkg.zip";
     zip.OpenArchiveFile(0);
   }
@@ -100,8 +103,8 @@ class Decode : public ::testing::Test {
 
 TEST_F(Decode, ChunkSizesGiveTheSameOutput) {
   std::string expected = ReadFile(dir / "big.txt");
-  for (std::size_t chunk : {std::size_t{1} << 20, std::size_t{512}, std::size_t{777},
-                            std::size_t{4099}}) {
+  for (std::size_t chunk :
+       {std::size_t{1} << 20, std::size_t{512}, std::size_t{777}, std::size_t{4099}}) {
     TZipDecoder::SetChunkLimit(chunk);
     EXPECT_EQ(Decoded(0), expected) << chunk;
   }
@@ -112,6 +115,37 @@ TEST_F(Decode, ChunkSizesGiveTheSameOutput) {
   EXPECT_EQ(TZipDecoder::ChunkSize(5u << 20, 100, 10, 40u << 20), std::size_t{1} << 16);
   EXPECT_EQ(TZipDecoder::ChunkSize(5u << 20, 100, 10, 1), 256u);
   EXPECT_EQ(TZipDecoder::ChunkSize(300, 100, 10, 1), 300u);
+}
+
+TEST_F(Decode, ADecoderRunFromAnEventKeepsItsBuffersApart) {
+  // The outer entry hands its output to the worker block by block; a second
+  // archiver decodes in its progress events, on the same thread.
+  const std::string expected = ReadFile(dir / "big.txt");
+  TZipArchiver other;
+  other.FileName = dir / "pkg.zip";
+  other.OpenArchiveFile(0);
+  int nested = 0;
+  zip.OnFileProgress = [&](TZipBaseArchiver*, const std::string&, double, TZipProcessOperation,
+                           TZipProgressPhase phase, bool&) {
+    if (phase != ppProcess || nested >= 8) return;
+    ++nested;
+    base::TMemoryStream out;
+    other.ExtractItemToStream(0, out);
+    EXPECT_EQ(out.AsString(), expected);
+  };
+  std::vector<int> failures;
+  zip.OnProcessFileFailure = [&](TZipBaseArchiver*, const std::string&, TZipProcessOperation,
+                                 int native, int, const std::string&, TZipAction& action) {
+    failures.push_back(native);
+    action = fxaIgnore;
+  };
+  TZipDecoder::SetChunkLimit(4099);
+  zip.MarkMatching("big.txt", 10431, "");
+  zip.ProcessMarkedItems(poTest);
+  TZipDecoder::SetChunkLimit(0);
+  EXPECT_EQ(nested, 8);
+  EXPECT_EQ(failures, std::vector<int>{});
+  EXPECT_EQ(zip.ProcessedCount(), 1);
 }
 
 TEST_F(Decode, BadChecksumFailsAfterTheOutputIsWritten) {
@@ -205,10 +239,9 @@ TEST(FuzzRegressions, OpenAndDecodeEveryItem) {
     zip.OnPassword = [](TZipBaseArchiver*, const std::string&, std::string&, bool& skip) {
       skip = true;
     };
-    zip.OnProcessFileFailure = [](TZipBaseArchiver*, const std::string&, TZipProcessOperation,
-                                  int, int, const std::string&, TZipAction& action) {
-      action = fxaIgnore;
-    };
+    zip.OnProcessFileFailure = [](TZipBaseArchiver*, const std::string&, TZipProcessOperation, int,
+                                  int, const std::string&,
+                                  TZipAction& action) { action = fxaIgnore; };
     try {
       zip.OpenArchiveFile(0);
       zip.MarkMatching("*.*", 10431, "");
