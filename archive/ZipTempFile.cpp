@@ -81,7 +81,9 @@ TZipTempFile::TZipTempFile(const std::string& destination, bool destinationExist
   std::string folder = base::ExtractFilePath(destination);
   if (!destinationExists) {
     // A file without a name, so that nothing appears at the destination
-    // before Commit; this costs no more than creating the file there.
+    // before Commit. On ext4 this costs some microseconds a file more than
+    // creating it under its name (the file sits on the orphan list until it
+    // is linked): the price of never leaving a partial file behind.
     int fd =
         ::open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, initial);
     if (fd >= 0) {
