@@ -19,8 +19,8 @@ ensure_packages() {
   fi
 }
 
-# What building needs.
-BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config zlib1g-dev libfltk1.3-dev)
-# What the test suite needs besides: GoogleTest, a real FTP server, archivers
+# What building needs. The presets build the tests too, so GoogleTest is here.
+BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config zlib1g-dev libfltk1.3-dev libgtest-dev)
+# What the test suite needs besides: a real FTP server, archivers
 # that make test archives, and a virtual display for the window test.
-TEST_PACKAGES=(libgtest-dev python3 python3-pyftpdlib zip unzip p7zip-full libarchive-tools xvfb xauth x11-utils)
+TEST_PACKAGES=(python3 python3-pyftpdlib zip unzip p7zip-full libarchive-tools xvfb xauth x11-utils)
