@@ -152,6 +152,10 @@ void TZipBaseArchiver::CloseArchiveFile() noexcept {
   manager_.reset();
 }
 
+bool TZipBaseArchiver::DirectoryRebuilt() const {
+  return open_ && manager_ && manager_->Rebuilt();
+}
+
 int TZipBaseArchiver::EntryCount() {
   if (!open_) throw EZipException(13, this);
   bool saved = Options.Recurse;

@@ -122,6 +122,10 @@ class TZipBaseArchiver {
   // Never throws; closing a closed archive does nothing.
   void CloseArchiveFile() noexcept;
   bool Active() const { return open_; }
+  // Whether the open archive's directory was missing or damaged, so that its
+  // items were rebuilt from local headers: what they hold may be only part of
+  // the archive (a download cut short). False when closed.
+  bool DirectoryRebuilt() const;
   // Items that are not folders. Throws EZipException 13 when closed.
   int EntryCount();
   // Finds the first item matching `mask` ('\' or '/' separators) whose

@@ -78,6 +78,7 @@ bool TZipDirManager::LocateEndRecord(std::int64_t& position) {
 void TZipDirManager::ReadCentralDir() {
   items_.ClearItems();
   isZip64_ = false;
+  rebuilt_ = false;
   prefixLength_ = 0;
   std::int64_t pos = -1;
   if (!LocateEndRecord(pos)) return Rebuild();

@@ -45,6 +45,9 @@ class TZipDirManager final {
   bool IsZip64() const { return isZip64_; }
   std::int64_t PrefixLength() const { return prefixLength_; }
   std::int64_t CentralDirStart() const { return centralDirStart_; }
+  // Whether ReadCentralDir rebuilt the items from local headers because the
+  // directory was missing or damaged.
+  bool Rebuilt() const { return rebuilt_; }
   const std::string& Comment() const { return comment_; }
   // The last volume's number: the end record's disk number (0xFFFF: the
   // locator's total disks - 1 when Zip64, else 0).
@@ -72,6 +75,7 @@ class TZipDirManager final {
   TZip64Locator locator_;
   TZip64EndRecord zip64End_;
   bool isZip64_ = false;
+  bool rebuilt_ = false;
   std::int64_t endPos_ = -1;
   std::int64_t prefixLength_ = 0;
   std::int64_t centralDirStart_ = 0;

@@ -92,6 +92,7 @@ void TZipDirManager::DetectPrefix(std::int64_t endPos) {
 }
 
 void TZipDirManager::Rebuild() {
+  rebuilt_ = true;
   items_.ClearItems();
   if (archiver_.SpanningMode() != smNone) throw EZipException(44);
   base::TStream& s = Stream();
