@@ -24,9 +24,10 @@ mkdir -p "$work"
 
 # The first Debian mirror that this machine's apt sources name, in either format.
 mirror=$(
-  { grep -hE '^URIs:' /etc/apt/sources.list.d/*.sources 2>/dev/null | awk '{print $2}'
-    grep -hE '^deb ' /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null | awk '{print $2}'
-  } | grep -v -- '-security' | head -n 1)
+  { { grep -hE '^URIs:' /etc/apt/sources.list.d/*.sources 2>/dev/null || true; } | awk '{print $2}'
+    { grep -hE '^deb ' /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null || true; } |
+      sed -E 's/^deb +(\[[^]]*\] +)?//' | awk '{print $1}'
+  } | grep -v -- '-security' | head -n 1 || true)
 [ -n "$mirror" ] || { echo "fresh-check.sh: no apt mirror found in /etc/apt" >&2; exit 2; }
 
 if [ ! -s "$work/minbase.tar" ]; then
