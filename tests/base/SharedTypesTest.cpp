@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "base/CodePage.h"
+#include "base/ControlEscape.h"
 #include "base/Crc32.h"
 #include "base/Dialogs.h"
 #include "base/Errors.h"
@@ -23,6 +24,32 @@ TEST(Crc32, MatchesTheZipCheckValueInOneGoAndInPieces) {
   running = UpdateCrc32(running, text + 4, 5);
   EXPECT_EQ(~running, 0xCBF43926u);
   EXPECT_EQ(Crc32("", 0), 0u);
+}
+
+TEST(ControlEscape, SpellsOutEveryControlCharacterAndKeepsTheRest) {
+  struct Case {
+    std::string in, out;
+  } cases[] = {
+      {"plain name.txt", "plain name.txt"},
+      {"a\r\nforged line", "a\\r\\nforged line"},
+      {"tab\there", "tab\\there"},
+      {"\x1b[2Jclear", "\\x1b[2Jclear"},
+      {std::string("nul\0byte", 8), "nul\\x00byte"},
+      {"del\x7f", "del\\x7f"},
+      {"csi\xc2\x9b"
+       "31m",
+       "csi\\xc2\\x9b31m"},  // U+009B in UTF-8
+      {"\xc3\xbc"
+       "ber \xc2\xa0",
+       "\xc3\xbc"
+       "ber \xc2\xa0"},  // ü and a no-break space stay
+      {"back\\slash", "back\\slash"},
+      {"cut\xc2", "cut\xc2"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(EscapeControlCharacters(c.in), c.out) << c.out;
+    EXPECT_EQ(HasControlCharacters(c.in), c.in != c.out) << c.out;
+  }
 }
 
 TEST(CodePage, ConvertsOemNamesToUtf8AndBack) {

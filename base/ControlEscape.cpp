@@ -1,0 +1,55 @@
+#include "base/ControlEscape.h"
+
+namespace krevo::base {
+namespace {
+
+bool IsC0(unsigned char c) {
+  return c < 0x20 || c == 0x7F;
+}
+
+// A C1 control in UTF-8: 0xC2 followed by 0x80-0x9F.
+bool IsC1At(std::string_view text, std::size_t i) {
+  return static_cast<unsigned char>(text[i]) == 0xC2 && i + 1 < text.size() &&
+         static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+         static_cast<unsigned char>(text[i + 1]) <= 0x9F;
+}
+
+void AppendHex(std::string& out, unsigned char c) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  out += "\\x";
+  out += kHex[c >> 4];
+  out += kHex[c & 15];
+}
+
+}  // namespace
+
+std::string EscapeControlCharacters(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (IsC0(c)) {
+      AppendHex(out, c);
+    } else if (IsC1At(text, i)) {
+      AppendHex(out, c);
+      AppendHex(out, static_cast<unsigned char>(text[++i]));
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+bool HasControlCharacters(std::string_view text) {
+  for (std::size_t i = 0; i < text.size(); ++i)
+    if (IsC0(static_cast<unsigned char>(text[i])) || IsC1At(text, i)) return true;
+  return false;
+}
+
+}  // namespace krevo::base

@@ -1,0 +1,20 @@
+#pragma once
+// Text from outside (entry names, server replies, listing lines) shown on a
+// terminal or written to the log: control characters are spelled out, so
+// that a name cannot start a forged log line or steer the terminal.
+#include <string>
+#include <string_view>
+
+namespace krevo::base {
+
+// `text` with every control character escaped: CR, LF and TAB as "\r", "\n"
+// and "\t", any other byte below 0x20 and DEL as "\xHH" (lower-case hex), and
+// the UTF-8 encodings of the C1 controls U+0080-U+009F (which some terminals
+// obey) as their two bytes "\xc2\xHH". Everything else, the backslash
+// included, is kept byte for byte. Never throws but std::bad_alloc.
+std::string EscapeControlCharacters(std::string_view text);
+
+// Whether `text` holds a byte that EscapeControlCharacters would change.
+bool HasControlCharacters(std::string_view text);
+
+}  // namespace krevo::base
