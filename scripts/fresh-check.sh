@@ -73,13 +73,16 @@ in_root() {
     LANG=C.UTF-8 TERM=dumb /bin/bash -c "$2"
 }
 
+# timed LABEL COMMAND...: runs the command and prints its exit status and time
+# on the script's own output, wherever the command's output goes.
+exec 3>&1
 timed() {
   local label=$1 start end status=0
   shift
   start=$(date +%s)
   "$@" || status=$?
   end=$(date +%s)
-  printf '== %s: exit %d, %d s\n' "$label" "$status" $((end - start))
+  printf '== %s: exit %d, %d s\n' "$label" "$status" $((end - start)) >&3
   return "$status"
 }
 
