@@ -118,9 +118,10 @@ TEST(UpdateRunStopped, SIGTERMClosesTheWindowDuringTheRun) {
   site.AddPackage("080307", {{"bin/big.bin", kBig, LocalTime(2008, 3, 7)}});
   WriteEarlierLog(site);
   // The script waits for the download to begin (xvfb-run keeps files of its
-  // own in $TMPDIR), sends SIGTERM and waits for the program to end.
+  // own in $TMPDIR), sends SIGTERM (timeout passes it on) and waits for the
+  // program to end, which SIGKILL forces after 20 s.
   const std::string script =
-      "./krevo-updater & pid=$!; "
+      "timeout -s KILL 20 ./krevo-updater & pid=$!; "
       "for i in $(seq 400); do [ -n \"$(find \"$TMPDIR\" -name 'up*.zip' -size +0c)\" ] && break; "
       "sleep 0.05; done; "
       "kill -TERM $pid; wait $pid; echo exit=$?";
@@ -135,6 +136,35 @@ TEST(UpdateRunStopped, SIGTERMClosesTheWindowDuringTheRun) {
   EXPECT_NE(r.out.find("exit=0"), std::string::npos) << r.out << r.err;
   EXPECT_FALSE(fs::exists(site.install / "bin/big.bin"));
   EXPECT_EQ(Modified(site.install / "updates.log"), kLastUpdate);
+  EXPECT_TRUE(site.Log().ends_with(kFooter)) << site.Log();
+}
+
+TEST(UpdateRunStopped, SIGTERMClosesADialogOfTheRun) {
+  if (::access("/usr/bin/xvfb-run", X_OK) != 0 || ::access("/usr/bin/xwininfo", X_OK) != 0)
+    GTEST_SKIP() << "xvfb-run or xwininfo is missing";
+  UpdateSite site;
+  // Nothing newer than the last update: the run asks whether to retry.
+  site.AddPackage("080307", {{"readme.txt", "readme 2", LocalTime(2008, 3, 7)}});
+  WriteEarlierLog(site);
+  SetModified(site.install / "updates.log", LocalTime(2009, 1, 1));
+  const std::string script =
+      "timeout -s KILL 20 ./krevo-updater & pid=$!; "
+      "for i in $(seq 400); do xwininfo -root -tree | grep -q '\"Confirm\"' && break; sleep 0.05; "
+      "done; "
+      "xwininfo -root -tree | grep -c '\"Confirm\"'; kill -TERM $pid; wait $pid; echo exit=$?";
+  RunOptions options;
+  // A dialog with more than one button leaks one of them when it closes,
+  // however it closes: the leak check would turn the exit status into 1.
+  options.extraEnv = {"LC_ALL=C", "TMPDIR=" + site.tmp.Folder(), "ASAN_OPTIONS=detect_leaks=0"};
+  const auto start = Clock::now();
+  RunResult r = RunProcess(
+      {"/usr/bin/xvfb-run", "-a", "-s", "-screen 0 1024x768x24", "/bin/sh", "-c", script},
+      site.install.Folder(), options);
+  EXPECT_LT(SecondsSince(start), 20.0);
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "1\nexit=0\n") << r.err;
+  // The dialog closed as its close does (No): nothing installed.
+  EXPECT_FALSE(fs::exists(site.install / "readme.txt"));
   EXPECT_TRUE(site.Log().ends_with(kFooter)) << site.Log();
 }
 
