@@ -301,9 +301,13 @@ int PollOne(TNetSocket s, short events, int ms, int abortFd) {
 
 }  // namespace
 
-bool TNetStack::PollReadable(TNetSocket s, int ms) { return PollOne(s, POLLIN, ms, -1) == 1; }
+bool TNetStack::PollReadable(TNetSocket s, int ms) {
+  return PollOne(s, POLLIN, ms, -1) == 1;
+}
 
-int TNetStack::PollWritable(TNetSocket s, int ms) { return PollOne(s, POLLOUT, ms, -1); }
+int TNetStack::PollWritable(TNetSocket s, int ms) {
+  return PollOne(s, POLLOUT, ms, -1);
+}
 
 int TNetStack::WaitForSocket(TNetSocket s, bool forWriting, int ms, int abortFd) {
   return PollOne(s, forWriting ? POLLOUT : POLLIN, ms, abortFd);

@@ -69,8 +69,8 @@ TEST(UpdaterConfig, ReadTimeoutIsAWholeNumberOfSecondsUpToADay) {
   const struct {
     const char* value;
     int seconds;
-  } cases[] = {{"2", 2},    {"0", 0},    {"86400", 86400}, {"86401", 60}, {"-1", 60},
-               {"1.5", 60}, {"2s", 60},  {"", 60},         {"99999999999", 60}};
+  } cases[] = {{"2", 2},    {"0", 0},   {"86400", 86400}, {"86401", 60},      {"-1", 60},
+               {"1.5", 60}, {"2s", 60}, {"", 60},         {"99999999999", 60}};
   for (const auto& tc : cases) {
     dir.Write("config.ini", std::string("[Updater]\r\nReadTimeout=") + tc.value + "\r\n");
     EXPECT_EQ(ReadUpdaterConfig(dir.Folder()).ReadTimeout, tc.seconds) << tc.value;

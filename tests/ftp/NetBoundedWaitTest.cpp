@@ -1,10 +1,9 @@
 // Waits that end: a connect that never completes gives up after its limit, on
 // the control and the passive data connection; an abort descriptor ends every
 // wait at once, a busy transfer included; both connections keep alive.
-#include <gtest/gtest.h>
-
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -65,18 +64,25 @@ void ServeUntilPasv(test::TPeerConnection& c, int dataPort) {
     const std::string line = c.ReadLine();
     if (line.empty()) return;
     const std::string verb = line.substr(0, 4);
-    if (verb == "USER") c.Send("331 password\r\n");
-    else if (verb == "PASS") c.Send("230 in\r\n");
-    else if (verb == "TYPE") c.Send("200 type\r\n");
-    else if (verb == "SYST") c.Send("215 UNIX\r\n");
-    else if (verb == "CWD ") c.Send("250 ok\r\n");
-    else if (verb == "REST") c.Send("350 ok\r\n");
+    if (verb == "USER")
+      c.Send("331 password\r\n");
+    else if (verb == "PASS")
+      c.Send("230 in\r\n");
+    else if (verb == "TYPE")
+      c.Send("200 type\r\n");
+    else if (verb == "SYST")
+      c.Send("215 UNIX\r\n");
+    else if (verb == "CWD ")
+      c.Send("250 ok\r\n");
+    else if (verb == "REST")
+      c.Send("350 ok\r\n");
     else if (verb == "PASV") {
       c.Send("227 Entering Passive Mode (127,0,0,1," + std::to_string(dataPort >> 8) + "," +
              std::to_string(dataPort & 255) + ")\r\n");
       c.ReadAll();
       return;
-    } else c.Send("502 no\r\n");
+    } else
+      c.Send("502 no\r\n");
   }
 }
 
@@ -115,7 +121,8 @@ TEST(NetBoundedWaits, AConnectThatNeverCompletesTimesOut) {
   }
   {
     SCOPED_TRACE("passive data connection");
-    test::TScriptedPeer server([&](test::TPeerConnection& c, int) { ServeUntilPasv(c, nowhere.Port()); });
+    test::TScriptedPeer server(
+        [&](test::TPeerConnection& c, int) { ServeUntilPasv(c, nowhere.Port()); });
     TNetFTP ftp;
     test::ConfigureAsUpdater(ftp, server.Port());
     ftp.ConnectTimeout = 500;
@@ -152,7 +159,8 @@ TEST(NetBoundedWaits, TheAbortDescriptorEndsEveryWaitWithoutALimitOfItsOwn) {
   TFullBacklog nowhere;
   test::TTempFolder home;
   home.WriteFile("krevo/updates/up080101.zip", "");
-  std::filesystem::resize_file(home.Path() + "/krevo/updates/up080101.zip", std::uintmax_t{256} << 20);
+  std::filesystem::resize_file(home.Path() + "/krevo/updates/up080101.zip",
+                               std::uintmax_t{256} << 20);
   test::TRealFtpServer real(home.Path());
   test::TScriptedPeer silent([](test::TPeerConnection& c, int) { c.ReadAll(); });
 
