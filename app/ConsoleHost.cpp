@@ -78,18 +78,20 @@ int TConsoleHost::Run(const std::string& title, const std::string& executableFol
   DialogScope scope(dialogs);
   TApplication application(title);
   TForm1 form(*this, application, executableFolder);
+  form.SetStopDescriptor(StopSignalFd());
   Attach(form);
 
   application.Guard([&form] { form.FormCreate(); });
   // The one-shot timer goes off after a second; a close command before then
-  // closes at once. During the run the close command is ignored, and once the
-  // run has ended nobody is left to close the window, so it closes.
+  // closes at once. During the run the close command stops the run, and once
+  // the run has ended nobody is left to close the window, so it closes.
   int closing = 0;
   for (int waited = 0; waited < 1000 && !(closing = TakeCloseSignal()); waited += 50)
     ::poll(nullptr, 0, 50);
   if (!closing) {
     form.OnTimer1();
     TakeCloseSignal();
+    if (form.Stopped()) closing = StopSignal();
   }
   if (!form.Closed()) form.Close();
   EndBarLine();

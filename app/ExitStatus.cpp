@@ -5,7 +5,7 @@ namespace krevo::app {
 int ConsoleExitStatus(TRunOutcome outcome, bool errorShown, int closingSignal) {
   switch (outcome) {
     case TRunOutcome::Failed:
-      return 1;
+      return closingSignal ? 128 + closingSignal : 1;
     case TRunOutcome::ExclusiveAccessFailed:
       return 2;
     case TRunOutcome::ConnectFailed:

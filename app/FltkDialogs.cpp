@@ -12,6 +12,8 @@
 #include <memory>
 #include <vector>
 
+#include "app/CloseSignals.h"
+
 namespace krevo::app {
 namespace {
 
@@ -78,12 +80,14 @@ Fl_Color IconColor(base::TMsgDlgType type) {
   }
 }
 
-// Runs a modal window until a button or the close sets `state.done`.
+// Runs a modal window until a button or the close sets `state.done`. A close
+// signal closes it too (its result is then the close's): a stopped run must
+// not wait for somebody to click.
 void RunModal(Fl_Window& window, DialogState& state) {
   window.position((Fl::w() - window.w()) / 2, (Fl::h() - window.h()) / 2);
   window.set_modal();
   window.show();
-  while (!state.done && window.shown()) Fl::wait();
+  while (!state.done && window.shown() && StopSignal() == 0) Fl::wait();
   window.hide();
 }
 

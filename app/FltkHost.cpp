@@ -46,6 +46,8 @@ void OnTimer1(void* data) {
   static_cast<TForm1*>(data)->OnTimer1();
 }
 
+// During a run the signal is left to the run, which watches the stop
+// descriptor and closes the window once it has stopped.
 void OnCloseSignal(int, void* data) {
   DrainCloseSignalFd();
   auto* form = static_cast<TForm1*>(data);
@@ -181,6 +183,7 @@ int TFltkHost::Run(const std::string& title, const std::string& executableFolder
   base::TDialogService* previous = base::SetDialogs(&dialogs);
   TApplication application(title);
   TForm1 form(*this, application, executableFolder);
+  form.SetStopDescriptor(StopSignalFd());
   Build(form);
 
   application.Guard([&form] { form.FormCreate(); });

@@ -39,6 +39,16 @@ TForm1::TForm1(TFormHost& host, TApplication& application, std::string executabl
                                         std::string& dest, bool& confirm) {
     Archiver1ConfirmOverwrite(s, source, dest, confirm);
   };
+  Archiver1.OnFileProgress = [this](archive::TZipBaseArchiver* s, const std::string& name,
+                                    double progress, archive::TZipProcessOperation op,
+                                    archive::TZipProgressPhase phase, bool& cancel) {
+    Archiver1FileProgress(s, name, progress, op, phase, cancel);
+  };
+  Archiver1.OnOverallProgress = [this](archive::TZipBaseArchiver* s, double progress,
+                                       archive::TZipProcessOperation op,
+                                       archive::TZipProgressPhase phase, bool& cancel) {
+    Archiver1OverallProgress(s, progress, op, phase, cancel);
+  };
 }
 
 void TForm1::FormCreate() {
@@ -47,6 +57,10 @@ void TForm1::FormCreate() {
   FConfig = ReadUpdaterConfig(executableFolder_);
   NetFTP1.SetHost(FConfig.Host);
   NetFTP1.SetPort(FConfig.Port);
+  // A silent server, or one that stalls half way, must not hold an unattended
+  // run for ever: the connects and every wait on both connections are bounded.
+  NetFTP1.ReadTimeout = FConfig.ReadTimeout * 1000;
+  NetFTP1.ConnectTimeout = FConfig.ReadTimeout * 1000;
   Label5 = "Version : " + base::OwnFileVersion();
   FRootFolder = DeriveRootFolder(FConfig.DocumentsRoot, FConfig.ReportsRoot);
   FLastUpdate = UpdateLog.Open(FRootFolder, Clock());
@@ -116,8 +130,20 @@ void TForm1::ShowSummary() {
 void TForm1::OnTimer1() {
   if (!Timer1Enabled || closed_) return;
   outcome_ = TRunOutcome::InProgress;
-  if (!application_.Guard([this] { Timer1Timer(); })) outcome_ = TRunOutcome::Failed;
+  const bool ran = application_.Guard([this] {
+    try {
+      Timer1Timer();
+    } catch (const std::exception&) {
+      // Whatever the stop broke off is no error to show: an error dialog
+      // would hold the window that was told to close.
+      if (!StopRequested()) throw;
+      stopped_ = true;
+    }
+  });
+  if (!ran || stopped_) outcome_ = TRunOutcome::Failed;
   if (outcome_ == TRunOutcome::InProgress) outcome_ = TRunOutcome::Completed;
+  // The close command that stopped the run is honoured now that it is over.
+  if (stopped_) Close();
 }
 
 void TForm1::Close() {

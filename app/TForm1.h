@@ -91,12 +91,31 @@ class TForm1 final {
                                  const std::string& SourceFileName, std::string& DestFileName,
                                  bool& Confirm);
 
+  // The stop of a run in progress: the extraction stops at the next entry or
+  // chunk (the entry being written is abandoned; the batch then raises
+  // base::EAbort), and nothing is counted as installed.
+  void Archiver1FileProgress(archive::TZipBaseArchiver* Sender, const std::string& FileName,
+                             double Progress, archive::TZipProcessOperation Operation,
+                             archive::TZipProgressPhase ProgressPhase, bool& Cancel);
+  void Archiver1OverallProgress(archive::TZipBaseArchiver* Sender, double Progress,
+                                archive::TZipProcessOperation Operation,
+                                archive::TZipProgressPhase ProgressPhase, bool& Cancel);
+
   // The timer has gone off: runs Timer1Timer under the default error display.
-  // An error ends the run (outcome Failed) and leaves the window open.
+  // An error ends the run (outcome Failed) and leaves the window open. A run
+  // that a stop ended is failed too, shows no error and closes the window.
   void OnTimer1();
   // Closes the window once: FormClose (an error it throws is shown, and the close
   // goes on), then the host's Terminate.
   void Close();
+
+  // `fd` (borrowed, -1: none) becomes readable, and stays so, once the run
+  // must stop (the host's close signals). NetFTP1's waits watch it too.
+  void SetStopDescriptor(int fd);
+  // Whether the stop descriptor is readable.
+  bool StopRequested() const;
+  // Whether the run ended because of a stop.
+  bool Stopped() const { return stopped_; }
 
   bool RunInProgress() const { return outcome_ == TRunOutcome::InProgress; }
   TRunOutcome Outcome() const { return outcome_; }
@@ -124,6 +143,8 @@ class TForm1 final {
   std::string executableFolder_;
   TRunOutcome outcome_ = TRunOutcome::NotStarted;
   bool closed_ = false;
+  int stopFd_ = -1;
+  bool stopped_ = false;
 };
 
 }  // namespace krevo::app

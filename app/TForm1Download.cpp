@@ -16,6 +16,7 @@ void TForm1::Button1Click(const TButton* Sender) {
     NetFTP1.OpenSession(true, -1);
   } catch (const std::exception&) {
     host_.SetWaitCursor(false);
+    if (StopRequested()) throw;  // a stop, not a server that cannot be reached
     base::Dialogs().MessageDlg("Failed to connect to FTP server " + NetFTP1.Host() + ".",
                                base::TMsgDlgType::mtError, base::MakeButtons({base::mbOK}));
     outcome_ = TRunOutcome::ConnectFailed;

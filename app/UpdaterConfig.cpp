@@ -13,6 +13,20 @@
 #endif
 
 namespace krevo::app {
+namespace {
+
+// The key's value when it is a whole number from `low` to `high`, else
+// `fallback`.
+int ReadNumber(const std::string& ini, const char* key, int low, int high, int fallback) {
+  const std::string text = base::ReadProfileString(ini, "Updater", key, "");
+  int value = 0;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec == std::errc() && end == text.data() + text.size() && value >= low && value <= high)
+    return value;
+  return fallback;
+}
+
+}  // namespace
 
 std::string DefaultFtpHost() {
   return KREVO_FTP_HOST;
@@ -28,12 +42,8 @@ TUpdaterConfig ReadUpdaterConfig(const std::string& executableFolder) {
   config.ReportsRoot = base::ReadProfileString(ini, "Reports", "RootFolder", executableFolder);
   config.Host = base::ReadProfileString(ini, "Updater", "Host", DefaultFtpHost());
   if (config.Host.empty()) config.Host = DefaultFtpHost();
-  config.Port = DefaultFtpPort();
-  const std::string port = base::ReadProfileString(ini, "Updater", "Port", "");
-  int value = 0;
-  auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), value);
-  if (ec == std::errc() && end == port.data() + port.size() && value >= 1 && value <= 65535)
-    config.Port = value;
+  config.Port = ReadNumber(ini, "Port", 1, 65535, DefaultFtpPort());
+  config.ReadTimeout = ReadNumber(ini, "ReadTimeout", 0, 86400, config.ReadTimeout);
   return config;
 }
 

@@ -14,6 +14,9 @@ struct TUpdaterConfig {
   std::string ReportsRoot;    // [Reports] RootFolder
   std::string Host;           // [Updater] Host, else the compiled-in host
   int Port = 21;              // [Updater] Port, else the compiled-in port
+  // [Updater] ReadTimeout: seconds of silence on a connection, or of a connect
+  // that does not complete, that end the run; 0: no limit.
+  int ReadTimeout = 60;
 };
 
 // The compiled-in update server.
@@ -22,8 +25,9 @@ int DefaultFtpPort();
 
 // Reads `executableFolder` + "config.ini". Both root folders default to
 // `executableFolder`; the server to the compiled-in one (a Port that is not a
-// number from 1 to 65535 keeps the default). Never throws for a missing or
-// malformed file.
+// number from 1 to 65535 keeps the default); the read time-out to 60 (a value
+// that is not a whole number from 0 to 86400 keeps it). Never throws for a
+// missing or malformed file.
 TUpdaterConfig ReadUpdaterConfig(const std::string& executableFolder);
 
 // The installation root folder: the characters that the two values hold at the

@@ -22,6 +22,10 @@ constexpr const char* kUsage =
     "  --help      show this text\n"
     "  --version   show the version\n"
     "\n"
+    "ReadTimeout=SECONDS in the [Updater] section of config.ini ends a run whose\n"
+    "server stays silent that long (default 60; 0: no limit). SIGTERM or SIGINT\n"
+    "stops a run; console mode then exits with 128 + the signal.\n"
+    "\n"
     "Without a display the program runs in console mode. Exit status in console\n"
     "mode: 0 the run reached its end, 1 an error ended it, 2 krevo.exe is in use\n"
     "or missing, 3 the update server could not be reached.\n";

@@ -7,7 +7,7 @@ namespace krevo::ftp {
 namespace {
 
 // One row per TNetMessage, in its order.
-constexpr std::array<std::pair<TNetMessage, const char*>, 24> kMessages{{
+constexpr std::array<std::pair<TNetMessage, const char*>, 25> kMessages{{
     {TNetMessage::ConnClosedGracefully, "Connection Closed Gracefully."},
     {TNetMessage::AlreadyConnected, "Already connected."},
     {TNetMessage::ClosedSocket, "Disconnected."},
@@ -32,6 +32,7 @@ constexpr std::array<std::pair<TNetMessage, const char*>, 24> kMessages{{
     {TNetMessage::CommandNotSupported, "Command not supported."},
     {TNetMessage::InvalidPassiveReply, "Invalid passive mode reply: %s"},
     {TNetMessage::InvalidCommandArgument, "Invalid character in FTP command argument"},
+    {TNetMessage::OperationAborted, "Operation aborted."},
 }};
 
 }  // namespace

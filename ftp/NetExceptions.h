@@ -34,6 +34,7 @@ enum class TNetMessage {
   CommandNotSupported,    // "Command not supported."
   InvalidPassiveReply,    // "Invalid passive mode reply: %s"
   InvalidCommandArgument,  // "Invalid character in FTP command argument"
+  OperationAborted,       // "Operation aborted."
 };
 
 // The format text of a row ("%s" and "%d" mark the arguments).
@@ -84,6 +85,9 @@ KREVO_NET_SIMPLE_ERROR(ENetConnectTimeout, ENetException, ConnectTimeout)
 KREVO_NET_SIMPLE_ERROR(ENetInvalidSocket, ENetException, InvalidSocket)
 KREVO_NET_SIMPLE_ERROR(ENetInvalidFTPListingFormat, ENetException, InvalidFTPListingFormat)
 KREVO_NET_SIMPLE_ERROR(ENetFTPFileAlreadyExists, ENetException, FTPFileAlreadyExists)
+// A wait of a connection ended because its abort descriptor became readable
+// (the owner was told to stop).
+KREVO_NET_SIMPLE_ERROR(ENetOperationAborted, ENetException, OperationAborted)
 
 // A timed connect that failed: the message is the failed connect's own.
 class ENetConnectException final : public ENetException {

@@ -128,7 +128,8 @@ class TNetFTP final : public TNetTCPClient {
   virtual void AbortTransfer();
   // Drops the data channel's socket, when there is one.
   virtual void CloseDataChannel();
-  // Hands the data channel the buffer sizes, the work events and ReadTimeout.
+  // Hands the data channel the buffer sizes, the work events, ReadTimeout and
+  // AbortDescriptor (a passive channel also gets ConnectTimeout).
   void PrepareDataChannel(TNetTCPConnection& channel);
 
  private:

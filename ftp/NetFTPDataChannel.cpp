@@ -57,8 +57,9 @@ void TNetFTP::PrepareDataChannel(TNetTCPConnection& channel) {
   channel.OnWorkBegin = OnWorkBegin;
   channel.OnWorkEnd = OnWorkEnd;
   // A transfer that stalls is bounded like the control connection (no limit
-  // with the default ReadTimeout of 0).
+  // with the default ReadTimeout of 0), and stopped like it.
   channel.ReadTimeout = ReadTimeout;
+  channel.AbortDescriptor = AbortDescriptor;
 }
 
 void TNetFTP::QueryPassiveEndpoint(std::string& host, int& port) {
@@ -91,6 +92,7 @@ void TNetFTP::RunDataTransfer(const std::string& command, base::TStream& stream,
       TNetTCPClient& client = *link;
       transferLink_ = std::move(link);
       PrepareDataChannel(client);
+      client.ConnectTimeout = ConnectTimeout;
       client.SetHost(host);
       client.SetPort(port);
       client.OpenLink(-1);
@@ -106,7 +108,7 @@ void TNetFTP::RunDataTransfer(const std::string& command, base::TStream& stream,
       AnnouncePort(server.ListenBinding());
       if (resume) SendCommand(rest, 350);
       SendCommand(command, {125, 150, 154});
-      if (!server.WaitForConnection(*this)) {
+      if (!server.WaitForConnection(*this, ConnectTimeout)) {
         // The server answered instead of connecting (or the transfer was
         // aborted): what it said is the error.
         ReadReply();

@@ -35,6 +35,7 @@ void TNetIOHandlerSocket::ConnectClient(const std::string& host, int port,
   binding_->ClientPortMin = boundPortMin;
   binding_->ClientPortMax = boundPortMax;
   binding_->Bind();
+  binding_->EnableKeepAlive();
 
   if (!TNetStack::IsDottedAddress(target)) DoStatus(hsResolving, target);
   binding_->SetPeer(stack.LookUpHostAddress(target), targetPort);
@@ -44,16 +45,19 @@ void TNetIOHandlerSocket::ConnectClient(const std::string& host, int port,
         stack.SetSocketOption(binding_->Handle(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one));
   }
   DoStatus(hsConnecting, binding_->PeerIP());
-  if (timeout == -1 || timeout == 0)
+  const bool unlimited = timeout == -1 || timeout == 0;
+  // A plain connect cannot be woken: with an abort descriptor the connect is
+  // a watched one, without a limit of its own.
+  if (unlimited && AbortDescriptor < 0)
     stack.CheckSocketResult(binding_->Connect());
   else
-    binding_->ConnectWithTimeout(timeout);
+    binding_->ConnectWithTimeout(unlimited ? kInfiniteWait : timeout, AbortDescriptor);
   if (socks) throw ENetException(TNetMessage::CommandNotSupported);
 }
 
 bool TNetIOHandlerSocket::Readable(int ms) {
   if (!binding_) throw ENetConnClosedGracefully();
-  return binding_->PollReadable(ms);
+  return binding_->PollReadable(ms, AbortDescriptor);
 }
 
 std::int64_t TNetIOHandlerSocket::Recv(void* buffer, std::int64_t length) {

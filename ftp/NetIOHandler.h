@@ -41,16 +41,23 @@ struct TNetSocksInfo {
 
 class TNetIOHandler : public TNetComponent {
  public:
+  // A descriptor (borrowed, -1: none) watched by every wait of the handler,
+  // the connect included: once it is readable the wait raises
+  // ENetOperationAborted. It is never read. The connection sets it when it
+  // opens.
+  int AbortDescriptor = -1;
+
   // Creates the socket handle, or resets the existing one.
   virtual void Open() = 0;
   // Closes the socket.
   virtual void Close() = 0;
   virtual bool Connected() const = 0;
-  // Binds, resolves, connects. `timeout` -1 or 0: a
-  // plain blocking connect.
+  // Binds, resolves, connects, with keep-alive on. `timeout` -1 or 0: no
+  // limit (a plain blocking connect unless an abort descriptor is watched).
   virtual void ConnectClient(const std::string& host, int port, const std::string& boundIP,
                              int boundPort, int boundPortMin, int boundPortMax, int timeout) = 0;
-  // True when a receive will not block within `ms` (kInfiniteWait: no limit).
+  // True when a receive will not block within `ms` (kInfiniteWait: no limit);
+  // ENetOperationAborted once the abort descriptor is readable.
   virtual bool Readable(int ms) = 0;
   // Raw results (-1: failure); a handler without socket raises
   // ENetClosedSocket "Disconnected.".

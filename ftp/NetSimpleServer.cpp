@@ -1,6 +1,9 @@
 #include "ftp/NetSimpleServer.h"
 
+#include <chrono>
+
 #include "ftp/NetComponent.h"
+#include "ftp/NetExceptions.h"
 
 namespace krevo::ftp {
 
@@ -16,10 +19,12 @@ void TNetSimpleServer::BeginListen(const std::string& ip) {
   Stack().CheckSocketResult(listener_.Listen(15));
 }
 
-bool TNetSimpleServer::WaitForConnection(TNetTCPConnection& control) {
+bool TNetSimpleServer::WaitForConnection(TNetTCPConnection& control, int timeout) {
   TNetStack& stack = Stack();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout);
   while (!abortRequested_) {
-    if (listener_.PollReadable(AcceptPollInterval)) {
+    if (timeout > 0 && std::chrono::steady_clock::now() >= deadline) throw ENetConnectTimeout();
+    if (listener_.PollReadable(AcceptPollInterval, AbortDescriptor)) {
       std::string peerIP;
       int peerPort = 0;
       TNetSocket s = stack.Accept(listener_.Handle(), peerIP, peerPort);

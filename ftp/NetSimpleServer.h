@@ -24,7 +24,9 @@ class TNetSimpleServer final : public TNetTCPConnection {
   // borrowed control connection) has a reply to read first. Returns true with
   // the connection accepted as this object's socket and the listener closed;
   // false on abort or when `control` spoke first (its reply is left unread).
-  bool WaitForConnection(TNetTCPConnection& control);
+  // No connection within `timeout` ms (0: no limit) raises
+  // ENetConnectTimeout; a readable AbortDescriptor raises ENetOperationAborted.
+  bool WaitForConnection(TNetTCPConnection& control, int timeout = 0);
   // Ends a running WaitForConnection; safe to call from an event handler.
   void Abort() { abortRequested_ = true; }
 

@@ -1,6 +1,8 @@
 #include "ftp/NetSocketHandle.h"
 
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 
 #include "ftp/NetComponent.h"
@@ -35,7 +37,21 @@ void TNetSocketHandle::AdoptSocket(TNetSocket s, const std::string& peerIP, int 
   allocated_ = true;
   peerIP_ = peerIP;
   peerPort_ = peerPort;
+  EnableKeepAlive();
   UpdateBindingLocal();
+}
+
+void TNetSocketHandle::EnableKeepAlive() {
+  // A peer that vanished without a word (a middlebox dropped the connection,
+  // the host lost power) is noticed within minutes instead of never, even
+  // without a read time-out. Best effort: a socket without the options still
+  // works as before.
+  TNetStack& stack = TNetComponent::Stack();
+  const int on = 1, idle = 120, interval = 30, probes = 4;
+  stack.SetSocketOption(handle_, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+  stack.SetSocketOption(handle_, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+  stack.SetSocketOption(handle_, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+  stack.SetSocketOption(handle_, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
 }
 
 void TNetSocketHandle::Bind() {
@@ -70,7 +86,7 @@ int TNetSocketHandle::Connect() {
   return rc;
 }
 
-void TNetSocketHandle::ConnectWithTimeout(int ms) {
+void TNetSocketHandle::ConnectWithTimeout(int ms, int abortFd) {
   // A non-blocking connect and poll stand in for a connect thread;
   // the outcomes are the same.
   TNetStack& stack = TNetComponent::Stack();
@@ -79,9 +95,10 @@ void TNetSocketHandle::ConnectWithTimeout(int ms) {
   int rc = stack.Connect(handle_, peerIP_, peerPort_);
   int err = rc == 0 ? 0 : stack.LastError();
   if (rc != 0 && (err == WSAEINPROGRESS || err == WSAEWOULDBLOCK)) {
-    int ready = stack.PollWritable(handle_, ms);
-    if (ready == 0) {
+    int ready = stack.WaitForSocket(handle_, true, ms, abortFd);
+    if (ready == 0 || ready == kWaitAborted) {
       CloseSocket();
+      if (ready == kWaitAborted) throw ENetOperationAborted();
       throw ENetConnectTimeout();
     }
     err = ready < 0 ? stack.LastError() : 0;
@@ -102,9 +119,11 @@ void TNetSocketHandle::ConnectWithTimeout(int ms) {
   UpdateBindingPeer();
 }
 
-bool TNetSocketHandle::PollReadable(int ms) {
+bool TNetSocketHandle::PollReadable(int ms, int abortFd) {
   if (!allocated_) throw ENetConnClosedGracefully();
-  return TNetComponent::Stack().PollReadable(handle_, ms);
+  const int ready = TNetComponent::Stack().WaitForSocket(handle_, false, ms, abortFd);
+  if (ready == kWaitAborted) throw ENetOperationAborted();
+  return ready == 1;
 }
 
 int TNetSocketHandle::Listen(int backlog) { return TNetComponent::Stack().Listen(handle_, backlog); }

@@ -36,7 +36,8 @@ class TNetSocketHandle final {
   // When allocated: clears the flag, shuts down sending, closes; results
   // ignored.
   void CloseSocket();
-  // Takes over an accepted socket (the listener's side of active mode).
+  // Takes over an accepted socket (the listener's side of active mode), with
+  // keep-alive on.
   void AdoptSocket(TNetSocket s, const std::string& peerIP, int peerPort);
   // Binds to IP:Port, or to a port of ClientPortMin..ClientPortMax when Port is
   // 0 and both ends are non-zero; reads the
@@ -48,12 +49,19 @@ class TNetSocketHandle final {
   int Connect();
   // A connect limited to `ms` (kInfiniteWait: no limit). A time-out closes the
   // socket and raises ENetConnectTimeout; a failure raises ENetConnectException
-  // with the failed connect's message.
-  void ConnectWithTimeout(int ms);
+  // with the failed connect's message. `abortFd` (borrowed, -1: none) is
+  // watched meanwhile: once it is readable the socket is closed and
+  // ENetOperationAborted raised.
+  void ConnectWithTimeout(int ms, int abortFd = -1);
   // True when data (or the peer's close) can be read within `ms`
   // (kInfiniteWait: no limit); a time-out and a failed wait both give false.
-  // A socket that is not allocated raises ENetConnClosedGracefully.
-  bool PollReadable(int ms);
+  // A socket that is not allocated raises ENetConnClosedGracefully; an
+  // `abortFd` (borrowed, -1: none) that is or becomes readable raises
+  // ENetOperationAborted.
+  bool PollReadable(int ms, int abortFd = -1);
+  // TCP keep-alive with probes after two minutes of silence, every 30
+  // seconds, four times. Failures are ignored.
+  void EnableKeepAlive();
   int Listen(int backlog);
   // Raw send and receive on this socket; -1 on failure.
   std::int64_t Send(const void* buffer, std::int64_t length);

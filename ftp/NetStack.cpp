@@ -276,28 +276,42 @@ int TNetStack::Select(std::vector<TNetSocket>& readSet, std::vector<TNetSocket>*
 
 namespace {
 
-// poll on one descriptor with a deadline that survives EINTR.
-int PollOne(TNetSocket s, short events, int ms) {
+// poll on one descriptor, and on `abortFd` unless it is -1, with a deadline
+// that survives EINTR.
+int PollOne(TNetSocket s, short events, int ms, int abortFd) {
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::milliseconds(ms < 0 ? 0 : ms);
-  pollfd fd{s, events, 0};
+  pollfd fds[2] = {{s, events, 0}, {abortFd, POLLIN, 0}};
+  const nfds_t count = abortFd >= 0 ? 2 : 1;
   while (true) {
     int timeout = -1;
     if (ms != kInfiniteWait) {
       auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
       timeout = left.count() < 0 ? 0 : static_cast<int>(left.count());
     }
-    int n = ::poll(&fd, 1, timeout);
-    if (n >= 0) return n;
+    int n = ::poll(fds, count, timeout);
+    if (n >= 0) {
+      // A stop must not wait behind a socket that always has data.
+      if (count == 2 && fds[1].revents != 0) return kWaitAborted;
+      return fds[0].revents != 0 ? 1 : 0;
+    }
     if (errno != EINTR) return Fail();
   }
 }
 
 }  // namespace
 
-bool TNetStack::PollReadable(TNetSocket s, int ms) { return PollOne(s, POLLIN, ms) == 1; }
+bool TNetStack::PollReadable(TNetSocket s, int ms) {
+  return PollOne(s, POLLIN, ms, -1) == 1;
+}
 
-int TNetStack::PollWritable(TNetSocket s, int ms) { return PollOne(s, POLLOUT, ms); }
+int TNetStack::PollWritable(TNetSocket s, int ms) {
+  return PollOne(s, POLLOUT, ms, -1);
+}
+
+int TNetStack::WaitForSocket(TNetSocket s, bool forWriting, int ms, int abortFd) {
+  return PollOne(s, forWriting ? POLLOUT : POLLIN, ms, abortFd);
+}
 
 bool TNetStack::CheckSocketResult(std::int64_t result, std::initializer_list<int> tolerated) {
   if (result != kSocketError) return false;

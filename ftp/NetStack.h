@@ -50,6 +50,9 @@ struct TNetWaitTime {
 };
 TNetWaitTime SplitWaitTime(int ms);
 
+// What WaitForSocket returns when its abort descriptor became readable.
+constexpr int kWaitAborted = -3;
+
 class TNetStack final {
  public:
   TNetStack();
@@ -93,6 +96,11 @@ class TNetStack final {
   // Waits up to `ms` for a socket to become writable (used by the timed
   // connect): 1 writable, 0 time-out, -1 failure.
   int PollWritable(TNetSocket s, int ms);
+  // Waits up to `ms` (kInfiniteWait: no limit) for `s` to become readable
+  // (or writable, with `forWriting`) while watching `abortFd` (-1: none) for
+  // input: 1 ready, 0 time-out, -1 failure, kWaitAborted when `abortFd`
+  // became readable, which wins over a ready socket. `abortFd` is never read.
+  int WaitForSocket(TNetSocket s, bool forWriting, int ms, int abortFd);
 
   // --- The base class's operations.
   // -1 with an error in `tolerated`: true. Any other -1: ENetSocketError. Any

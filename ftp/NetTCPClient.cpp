@@ -7,6 +7,7 @@ void TNetTCPClient::DoOnConnected() {
 }
 
 void TNetTCPClient::OpenLink(int timeout) {
+  if (timeout == -1) timeout = ConnectTimeout;
   PrepareIOHandler();
   try {
     IOHandler()->Open();

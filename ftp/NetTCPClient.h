@@ -12,6 +12,9 @@ class TNetTCPClient : public TNetTCPConnection {
   int BoundPort = 0;
   int BoundPortMin = 0;
   int BoundPortMax = 0;
+  // Milliseconds: the limit of a connect asked for with the timeout -1; 0:
+  // none.
+  int ConnectTimeout = 0;
   TNotifyEvent OnConnected;
 
   const std::string& Host() const { return host_; }
@@ -19,8 +22,9 @@ class TNetTCPClient : public TNetTCPConnection {
   virtual void SetHost(const std::string& host) { host_ = host; }
   virtual void SetPort(int port) { port_ = port; }
   virtual void DoOnConnected();
-  // Connects to Host:Port. `timeout` -1 or 0: a blocking connect without a
-  // limit of its own; any other value limits the connect (ENetConnectTimeout).
+  // Connects to Host:Port. `timeout` -1: ConnectTimeout; 0: a connect without
+  // a limit of its own; any other value limits the connect
+  // (ENetConnectTimeout).
   // Raises ENetAlreadyConnected when connected, the socket error on
   // failure (the socket is dropped first).
   virtual void OpenLink(int timeout = -1);

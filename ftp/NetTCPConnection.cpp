@@ -38,6 +38,7 @@ void TNetTCPConnection::PrepareIOHandler() {
   } else if (ioHandler_->Connected()) {
     throw ENetAlreadyConnected();
   }
+  ioHandler_->AbortDescriptor = AbortDescriptor;
 }
 
 void TNetTCPConnection::DoOnDisconnected() {
@@ -117,8 +118,10 @@ std::int64_t TNetTCPConnection::FillInputBuffer(bool raiseIfClosed, int timeout,
   }
   std::int64_t count;
   do {
-    // Without a time limit the receive itself is the wait: no poll call first.
-    if (timeout != kInfiniteWait && !ioHandler_->Readable(timeout)) {
+    // Without a time limit and nothing to watch, the receive itself is the
+    // wait: no poll call first.
+    const bool watched = timeout != kInfiniteWait || ioHandler_->AbortDescriptor >= 0;
+    if (watched && !ioHandler_->Readable(timeout)) {
       if (raiseOnTimeout) throw ENetReadTimeout();
       return -1;
     }

@@ -31,6 +31,12 @@ class TNetTCPConnection : public TNetComponent {
   int MaxLineLength = 16384;                     // 0: no limit
   TNetMaxLineAction MaxLineAction = maException;
   int ReadTimeout = 0;  // milliseconds; 0: wait without limit
+  // A descriptor (borrowed, -1: none) that, once readable, ends every wait of
+  // the connection (connect, receive, the active-mode accept) with
+  // ENetOperationAborted: the owner's way to stop a blocking transfer from a
+  // signal handler or another thread. Never read; handed to the I/O handler
+  // at each open.
+  int AbortDescriptor = -1;
   int RecvBufferSize = 32768;
   int SendBufferSize = 32768;
   TNotifyEvent OnDisconnected;
@@ -133,8 +139,8 @@ class TNetTCPConnection : public TNetComponent {
   std::int64_t MaxReplySize() const;
 
  protected:
-  // Creates an owned socket handler when none is set; raises
-  // ENetAlreadyConnected when the handler is connected.
+  // Creates an owned socket handler when none is set and gives the handler
+  // AbortDescriptor; raises ENetAlreadyConnected when the handler is connected.
   void PrepareIOHandler();
 
   bool ownsIOHandler_ = false;

@@ -63,6 +63,20 @@ TEST(UpdaterConfig, ReadsBothRootsAndTheOptionalServer) {
   }
 }
 
+TEST(UpdaterConfig, ReadTimeoutIsAWholeNumberOfSecondsUpToADay) {
+  TempDir dir;
+  EXPECT_EQ(ReadUpdaterConfig(dir.Folder()).ReadTimeout, 60);
+  const struct {
+    const char* value;
+    int seconds;
+  } cases[] = {{"2", 2},    {"0", 0},   {"86400", 86400}, {"86401", 60},      {"-1", 60},
+               {"1.5", 60}, {"2s", 60}, {"", 60},         {"99999999999", 60}};
+  for (const auto& tc : cases) {
+    dir.Write("config.ini", std::string("[Updater]\r\nReadTimeout=") + tc.value + "\r\n");
+    EXPECT_EQ(ReadUpdaterConfig(dir.Folder()).ReadTimeout, tc.seconds) << tc.value;
+  }
+}
+
 const base::TDateTime kStart = EncodeDate(2008, 3, 7) + EncodeTime(14, 5, 9);
 const base::TDateTime kEnd = EncodeDate(2008, 3, 7) + EncodeTime(14, 6, 0);
 

@@ -44,7 +44,10 @@ struct PackageFile {
 
 class UpdateSite {
  public:
-  UpdateSite() : server_(std::make_unique<ftp::test::TRealFtpServer>(serverRoot.Folder())) {
+  // `throttle` > 0: the server sends at most that many bytes a second.
+  explicit UpdateSite(int throttle = 0)
+      : server_(std::make_unique<ftp::test::TRealFtpServer>(serverRoot.Folder(), "dos", "krevoftp",
+                                                            "q7wz2kp", throttle)) {
     port_ = server_->Port();
     std::filesystem::create_directories(serverRoot / "krevo/updates");
     std::filesystem::copy_file(KREVO_UPDATER_PATH, install / "krevo-updater");
@@ -80,12 +83,13 @@ class UpdateSite {
   }
 
   // Runs the updater in console mode, standard input from /dev/null. With
-  // `killWhen`, SIGKILL ends it the first time `killWhen` holds (polled every 10 ms).
-  RunResult Run(std::function<bool()> killWhen = nullptr) const {
+  // `killWhen`, `signal` goes to it the first time `killWhen` holds (polled
+  // every 10 ms).
+  RunResult Run(std::function<bool()> killWhen = nullptr, int signal = SIGKILL) const {
     RunOptions options;
     options.extraEnv = {"DISPLAY=", "WAYLAND_DISPLAY=", "LC_ALL=C", "TMPDIR=" + tmp.Folder()};
     options.signalWhen = std::move(killWhen);
-    options.signal = SIGKILL;
+    options.signal = signal;
     return RunProcess({install / "krevo-updater"}, install.Folder(), options);
   }
   std::string Log() const { return ReadFile(install / "updates.log"); }

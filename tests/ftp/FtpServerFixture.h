@@ -31,12 +31,15 @@ class TFtpServerProcess {
 };
 
 // The real server serving `root` to user/password (the updater's account by
-// default); `listing` "dos" (the update server's style) or "unix".
+// default); `listing` "dos" (the update server's style) or "unix"; with
+// `throttle` > 0, data connections send at most that many bytes a second.
 struct TRealFtpServer : TFtpServerProcess {
   explicit TRealFtpServer(const std::string& root, const std::string& listing = "dos",
-                          const std::string& user = "krevoftp", const std::string& password = "q7wz2kp")
+                          const std::string& user = "krevoftp",
+                          const std::string& password = "q7wz2kp", int throttle = 0)
       : TFtpServerProcess("tests/ftp/ftp_server.py",
-                          {"--root", root, "--listing", listing, "--user", user, "--password", password}) {}
+                          {"--root", root, "--listing", listing, "--user", user, "--password",
+                           password, "--throttle", std::to_string(throttle)}) {}
 };
 
 // The scripted server running `scenario`; every command line it receives is

@@ -4,7 +4,8 @@
 Prints "PORT <n>" on standard output once it listens, then serves until killed.
 LIST answers in MS-DOS style by default (date, time, size or <DIR>, the name
 from column 40), as the update server does; --listing unix keeps pyftpdlib's
-own style. A wildcard in the last segment of a LIST or NLST argument
+own style. --throttle N sends at most N bytes a second on every data
+connection (a slow line). A wildcard in the last segment of a LIST or NLST argument
 ("up*.zip") is expanded against the folder, as the update server does; a
 pattern that matches nothing gives an empty listing.
 """
@@ -18,7 +19,7 @@ import time
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.filesystems import AbstractedFS
-from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler
 from pyftpdlib.servers import FTPServer
 
 
@@ -71,6 +72,7 @@ def main():
     parser.add_argument("--password", default="q7wz2kp")
     parser.add_argument("--anonymous", action="store_true", help="also allow anonymous (read-only)")
     parser.add_argument("--listing", choices=["dos", "unix"], default="dos")
+    parser.add_argument("--throttle", type=int, default=0, metavar="BYTES_PER_SECOND")
     args = parser.parse_args()
 
     logging.basicConfig(level=logging.ERROR, stream=sys.stderr)
@@ -82,6 +84,10 @@ def main():
     handler.authorizer = authorizer
     handler.abstracted_fs = DosFS if args.listing == "dos" else AbstractedFS
     handler.banner = "Krevo test server ready."
+    if args.throttle > 0:
+        class SlowDTPHandler(ThrottledDTPHandler):
+            write_limit = args.throttle
+        handler.dtp_handler = SlowDTPHandler
     server = FTPServer(("127.0.0.1", 0), handler)
     print("PORT %d" % server.socket.getsockname()[1], flush=True)
     server.serve_forever(handle_exit=True)

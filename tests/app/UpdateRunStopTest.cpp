@@ -1,0 +1,169 @@
+// An update run that ends when it must: a server that never answers ends it
+// after ReadTimeout; SIGTERM or SIGINT during a slow download or during an
+// extraction ends it within seconds, in console and window mode, as a failed
+// run: footer written, the log's date kept, nothing half installed.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+
+#include "tests/app/UpdateSite.h"
+#include "tests/ftp/ScriptedPeer.h"
+
+namespace krevo::test {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+const std::string kFooter = std::string(70, '=') + "\r\n";
+const std::time_t kLastUpdate = LocalTime(2005, 5, 5);
+
+std::string Noise(std::size_t size, unsigned seed) {
+  std::string s(size, '\0');
+  for (char& c : s) c = static_cast<char>((seed = seed * 1103515245u + 12345u) >> 24);
+  return s;
+}
+
+// The log of an earlier run, dated at the last update.
+void WriteEarlierLog(const UpdateSite& site) {
+  site.install.Write("updates.log", "earlier\r\n");
+  SetModified(site.install / "updates.log", kLastUpdate);
+}
+
+// Whether the download has begun: a package copy below the temporary folder
+// holds bytes.
+bool Downloading(const UpdateSite& site) {
+  std::error_code ec;
+  for (const auto& f : fs::recursive_directory_iterator(site.tmp.Folder(), ec))
+    if (f.path().filename().string().starts_with("up") && f.is_regular_file(ec) &&
+        f.file_size(ec) > 0)
+      return true;
+  return false;
+}
+
+double SecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+TEST(UpdateRunBounded, ASilentServerEndsTheRunAfterReadTimeout) {
+  UpdateSite site;
+  ftp::test::TScriptedPeer silent([](ftp::test::TPeerConnection& c, int) { c.ReadAll(); });
+  site.install.Write("config.ini", "[Updater]\r\nHost=127.0.0.1\r\nPort=" +
+                                       std::to_string(silent.Port()) + "\r\nReadTimeout=2\r\n");
+  WriteEarlierLog(site);
+  const auto start = Clock::now();
+  RunResult r = site.Run();
+  const double seconds = SecondsSince(start);
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+  EXPECT_EQ(r.err, "Krevo-updater: Read Timeout.\n");
+  EXPECT_GE(seconds, 2.0);
+  EXPECT_LT(seconds, 8.0);
+  EXPECT_EQ(Modified(site.install / "updates.log"), kLastUpdate);
+  EXPECT_TRUE(site.Log().ends_with(kFooter)) << site.Log();
+  EXPECT_EQ(silent.Join(), "");
+}
+
+// 1 MiB at 32 KiB a second: the download would take half a minute.
+constexpr int kThrottle = 32 * 1024;
+const std::string kBig = Noise(std::size_t{1} << 20, 7);
+// Large enough that writing it takes far longer than the 10 ms between two
+// looks at the installation.
+const std::string kHuge = Noise(std::size_t{16} << 20, 9);
+
+TEST(UpdateRunStopped, ASignalDuringTheRunEndsItAsAFailedRun) {
+  const struct {
+    const char* when;
+    int signal;
+  } cases[] = {
+      {"downloading", SIGTERM},
+      {"downloading", SIGINT},
+      {"extracting", SIGTERM},
+  };
+  for (const auto& tc : cases) {
+    const bool downloading = tc.when == std::string("downloading");
+    SCOPED_TRACE(std::string(tc.when) + ", signal " + std::to_string(tc.signal));
+    UpdateSite site(downloading ? kThrottle : 0);
+    site.AddPackage("080307", {{"bin/big.bin", downloading ? kBig : kHuge, LocalTime(2008, 3, 7)}});
+    WriteEarlierLog(site);
+    const auto start = Clock::now();
+    RunResult r = site.Run(
+        [&] {
+          return downloading ? Downloading(site)
+                             : site.Log().find("bin/big.bin > ") != std::string::npos;
+        },
+        tc.signal);
+    const double seconds = SecondsSince(start);
+    EXPECT_EQ(r.exitCode, 128 + tc.signal) << r.err;
+    EXPECT_EQ(r.err, "") << "a stop is no error to show";
+    EXPECT_LT(seconds, 12.0);
+    EXPECT_EQ(r.out.find(" ... complete"), std::string::npos) << r.out;
+    EXPECT_FALSE(fs::exists(site.install / "bin/big.bin"));
+    EXPECT_EQ(Modified(site.install / "updates.log"), kLastUpdate);
+    const std::string log = site.Log();
+    EXPECT_TRUE(log.starts_with("earlier\r\nScan started ")) << log;
+    EXPECT_TRUE(log.ends_with(kFooter)) << log;
+    // Nothing of the package is left in the installation, hidden or not.
+    if (fs::exists(site.install / "bin")) {
+      EXPECT_TRUE(fs::is_empty(site.install / "bin"));
+    }
+  }
+}
+
+// Runs the updater in its window on a virtual display: the shell waits until
+// `ready` (a shell condition) holds, sends SIGTERM (timeout passes it on) and
+// waits for the program, which SIGKILL ends after 20 s. The output ends with
+// "exit=" and the program's status.
+RunResult RunWindowAndTerminate(const UpdateSite& site, const std::string& ready) {
+  const std::string script =
+      "timeout -s KILL 20 ./krevo-updater & pid=$!; "
+      "for i in $(seq 400); do " + ready + " && break; sleep 0.05; done; "
+      "kill -TERM $pid; wait $pid; echo exit=$?";
+  RunOptions options;
+  // A dialog with more than one button leaks one of them when it closes,
+  // however it closes: the leak check would turn the exit status into 1.
+  options.extraEnv = {"LC_ALL=C", "TMPDIR=" + site.tmp.Folder(), "ASAN_OPTIONS=detect_leaks=0"};
+  return RunProcess(
+      {"/usr/bin/xvfb-run", "-a", "-s", "-screen 0 1024x768x24", "/bin/sh", "-c", script},
+      site.install.Folder(), options);
+}
+
+TEST(UpdateRunStopped, SIGTERMStopsTheRunInTheWindow) {
+  if (::access("/usr/bin/xvfb-run", X_OK) != 0 || ::access("/usr/bin/xwininfo", X_OK) != 0)
+    GTEST_SKIP() << "xvfb-run or xwininfo is missing";
+  const struct {
+    const char* when;
+    const char* ready;
+  } cases[] = {
+      // xvfb-run keeps files of its own in $TMPDIR.
+      {"downloading", "[ -n \"$(find \"$TMPDIR\" -name 'up*.zip' -size +0c)\" ]"},
+      // Nothing newer than the last update: the run asks whether to retry.
+      {"asking", "xwininfo -root -tree | grep -q '\"Confirm\"'"},
+  };
+  for (const auto& tc : cases) {
+    const bool downloading = tc.when == std::string("downloading");
+    SCOPED_TRACE(tc.when);
+    UpdateSite site(downloading ? kThrottle : 0);
+    site.AddPackage("080307", {{"bin/big.bin", kBig, LocalTime(2008, 3, 7)}});
+    WriteEarlierLog(site);
+    const std::time_t lastUpdate = downloading ? kLastUpdate : LocalTime(2009, 1, 1);
+    SetModified(site.install / "updates.log", lastUpdate);
+    const auto start = Clock::now();
+    RunResult r = RunWindowAndTerminate(site, tc.ready);
+    EXPECT_LT(SecondsSince(start), 20.0);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(r.out.ends_with("exit=0\n")) << r.out << r.err;
+    EXPECT_FALSE(fs::exists(site.install / "bin/big.bin"));
+    // A stopped download keeps the date; the question closed as its close
+    // does (No), and the run then reached its end.
+    if (downloading) {
+      EXPECT_EQ(Modified(site.install / "updates.log"), lastUpdate);
+    }
+    EXPECT_TRUE(site.Log().ends_with(kFooter)) << site.Log();
+  }
+}
+
+}  // namespace
+}  // namespace krevo::test
