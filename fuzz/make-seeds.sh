@@ -66,6 +66,10 @@ seed ftp_passive_listing_fuzzer listing-dos \
 '03-07-08  10:00AM                 1234 up080307.zip\r\n01-01-09  09:30PM              1048576 up090101.zip\r\n02-14-10  12:00AM       <DIR>          old\r\n'
 seed ftp_passive_listing_fuzzer listing-unix \
 '-rw-r--r--   1 ftp      ftp          1234 Mar 07  2008 up080307.zip\ndrwxr-xr-x   2 ftp      ftp          4096 Feb 14 12:00 old\n'
+# The same folder as four Unix-style servers list it: owner and group as names
+# and numbers, a year for an old file, a size past 32 bits, a name with spaces.
+seed ftp_passive_listing_fuzzer listing-unix-servers \
+'-rw-r--r--   1 root     root           92 Dec 25  2024 up260101.zip\r\n-rw-r--r--    1 0        0        3000000000 Dec 09 03:30 up260201.zip\r\n-rw-r--r--   1 4242     4343      1234567 Dec  9 03:30 up260115.zip\r\n-rw-r--r--    1 0          0                  10 Dec  9 03:30 up260301 with spaces.zip\r\n-rw-r--r--   1 ftp        92 Dec  9 00:47 up260101.zip\r\n'
 seed ftp_passive_listing_fuzzer listing-mixed-ends 'up080307.zip\rup090101.zip\nup100101.zip\r\n\r\nlast without end'
 seed ftp_passive_listing_fuzzer listing-nul '03-07-08  10:00AM                 1234 up080307.zip\r\n\0000after the nul\r\n'
 seed ftp_passive_listing_fuzzer listing-empty ''

@@ -1,9 +1,11 @@
-// The PASV reply parser and the listing splitter over arbitrary text.
+// The PASV reply parser, the listing splitter and the Unix-style listing line
+// reader over arbitrary text.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "ftp/NetFTP.h"
+#include "ftp/NetListingLine.h"
 
 using namespace krevo::ftp;
 
@@ -19,6 +21,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const auto& line : lines.Lines()) {
     if (line.find_first_of(std::string("\r\n\0", 3)) != std::string::npos) __builtin_trap();
     total += line.size();
+    // A name is a non-empty tail of its line.
+    if (const auto entry = ParseUnixListingLine(line)) {
+      if (entry->Name.empty() || entry->Name.size() >= line.size() ||
+          line.compare(line.size() - entry->Name.size(), std::string::npos, entry->Name) != 0)
+        __builtin_trap();
+    }
   }
   if (total > size) __builtin_trap();
   return 0;

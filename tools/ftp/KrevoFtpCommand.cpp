@@ -1,10 +1,11 @@
 #include "tools/ftp/KrevoFtpCommand.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cstring>
-
 #include <optional>
 
 #include "base/Errors.h"
@@ -34,7 +35,8 @@ constexpr const char* kUsage =
     "Options:\n"
     "  --active       the server connects for the data (PORT) instead of PASV\n"
     "  --ascii        transfer in ASCII type (TYPE A) instead of binary\n"
-    "  --resume       continue LOCAL where it ends (REST)\n"
+    "  --resume       continue LOCAL where it ends (REST); a LOCAL as long as the\n"
+    "                 remote file (SIZE) is left as it is, a longer one fails (3)\n"
     "  --timeout MS   give up when the server is silent for MS milliseconds\n"
     "  -v             show status, and every command and reply line, on standard error\n"
     "  --help         show this help\n"
@@ -58,12 +60,14 @@ std::string OneLine(std::string text) {
   return text;
 }
 
-std::optional<TOptions> ParseArgs(const std::vector<std::string>& args, std::FILE* err, int& status) {
+std::optional<TOptions> ParseArgs(const std::vector<std::string>& args, std::FILE* err,
+                                  int& status) {
   TOptions o;
   std::vector<std::string> positional;
   bool optionsEnded = false;
   auto usageError = [&](const std::string& message) {
-    std::fprintf(err, "krevo-ftp: %s\nTry 'krevo-ftp --help' for more information.\n", message.c_str());
+    std::fprintf(err, "krevo-ftp: %s\nTry 'krevo-ftp --help' for more information.\n",
+                 message.c_str());
     status = kExitUsage;
     return std::nullopt;
   };
@@ -83,7 +87,8 @@ std::optional<TOptions> ParseArgs(const std::vector<std::string>& args, std::FIL
       o.verbose = true;
     } else if (a == "--timeout" || a.rfind("--timeout=", 0) == 0) {
       std::string value = a == "--timeout" ? (i + 1 < args.size() ? args[++i] : "") : a.substr(10);
-      if (value.empty() || value.size() > 9 || value.find_first_not_of("0123456789") != std::string::npos)
+      if (value.empty() || value.size() > 9 ||
+          value.find_first_not_of("0123456789") != std::string::npos)
         return usageError("--timeout needs a number of milliseconds");
       o.timeout = std::stoi(value);
     } else {
@@ -110,6 +115,22 @@ std::optional<TOptions> ParseArgs(const std::vector<std::string>& args, std::FIL
   return o;
 }
 
+// The remote file's size by SIZE, or -1 when the server does not tell it.
+std::int64_t RemoteSize(ftp::TNetFTP& client, const std::string& name) {
+  try {
+    client.SendCommand("SIZE " + name, 213);
+  } catch (const ftp::ENetProtocolReplyError&) {
+    return -1;
+  }
+  const base::TStringList& lines = client.LastReply().Text;
+  const std::string text = lines.Count() > 0 ? lines[0] : std::string();
+  std::int64_t size = -1;
+  const char* first = text.data();
+  while (first != text.data() + text.size() && *first == ' ') ++first;
+  auto [end, ec] = std::from_chars(first, text.data() + text.size(), size);
+  return ec == std::errc() && size >= 0 ? size : -1;
+}
+
 int Run(const TOptions& o, std::FILE* out, std::FILE* err) {
   ftp::TNetFTP client;
   client.SetHost(o.url.host);
@@ -128,8 +149,12 @@ int Run(const TOptions& o, std::FILE* out, std::FILE* err) {
   }
   TTransferProgress progress(err);
   if (o.command == "get" && ::isatty(::fileno(err))) {
-    client.OnWorkBegin = [&](ftp::TNetComponent*, ftp::TWorkMode, std::int64_t) { progress.Begin(); };
-    client.OnWork = [&](ftp::TNetComponent*, ftp::TWorkMode, std::int64_t n) { progress.Update(n); };
+    client.OnWorkBegin = [&](ftp::TNetComponent*, ftp::TWorkMode, std::int64_t) {
+      progress.Begin();
+    };
+    client.OnWork = [&](ftp::TNetComponent*, ftp::TWorkMode, std::int64_t n) {
+      progress.Update(n);
+    };
     client.OnWorkEnd = [&](ftp::TNetComponent*, ftp::TWorkMode) { progress.End(); };
   }
   try {
@@ -138,9 +163,24 @@ int Run(const TOptions& o, std::FILE* out, std::FILE* err) {
     if (o.command == "get") {
       if (o.resume && base::FileExists(o.local)) {
         if (!client.ServerAcceptsRestart()) {
-          std::fprintf(err, "krevo-ftp: the server does not accept REST: cannot resume %s\n", o.local.c_str());
+          std::fprintf(err, "krevo-ftp: the server does not accept REST: cannot resume %s\n",
+                       o.local.c_str());
           client.CloseSession();
           return kExitServerRefused;
+        }
+        // A local file as long as the remote one is complete; a longer one
+        // is not the server's file, and resuming would leave it so.
+        struct stat st {};
+        const std::int64_t remote = RemoteSize(client, o.url.last);
+        if (remote >= 0 && ::stat(o.local.c_str(), &st) == 0 && st.st_size >= remote) {
+          client.CloseSession();
+          if (st.st_size == remote) return kExitOk;
+          std::fprintf(err,
+                       "krevo-ftp: %s is longer (%lld bytes) than the remote file (%lld bytes): "
+                       "cannot resume\n",
+                       o.local.c_str(), static_cast<long long>(st.st_size),
+                       static_cast<long long>(remote));
+          return kExitLocalFile;
         }
         client.RetrieveFile(o.url.last, o.local, false, true);
       } else {
@@ -169,7 +209,8 @@ int Run(const TOptions& o, std::FILE* out, std::FILE* err) {
     return kExitOk;
   } catch (const ftp::ENetProtocolReplyError& e) {
     progress.End();
-    std::fprintf(err, "krevo-ftp: the server refused: %d %s\n", e.ReplyCode, OneLine(e.what()).c_str());
+    std::fprintf(err, "krevo-ftp: the server refused: %d %s\n", e.ReplyCode,
+                 OneLine(e.what()).c_str());
     return kExitServerRefused;
   } catch (const ftp::ENetFTPFileAlreadyExists& e) {
     progress.End();
