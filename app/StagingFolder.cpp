@@ -28,13 +28,15 @@ void MakePrivate(int fd) {
   throw base::EFCreateError("Cannot create file \"" + path + "\". " + std::strerror(error));
 }
 
-}  // namespace
-
+// Whether the folder open at `fd` is fit to be private: a folder owned by
+// the effective user, no permission bits but 0700.
 bool IsPrivateFolder(int fd) {
   struct stat st;
   return ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
          (st.st_mode & 07777) == 0700;
 }
+
+}  // namespace
 
 TStagingFolder::TStagingFolder(const std::string& temporaryFolder) {
   const std::string name = temporaryFolder + "krevo-updater-" + std::to_string(::geteuid());

@@ -36,8 +36,4 @@ class TStagingFolder final {
   base::UniqueFd folder_;
 };
 
-// Whether the folder open at `fd` is fit to be private: a folder owned by
-// the effective user, no permission bits but 0700.
-bool IsPrivateFolder(int fd);
-
 }  // namespace krevo::app

@@ -9,7 +9,6 @@
 
 #include "app/PackageListing.h"
 #include "app/TForm1.h"
-#include "archive/ZipException.h"
 #include "base/Dialogs.h"
 #include "base/Errors.h"
 #include "base/Paths.h"
@@ -129,10 +128,9 @@ bool TForm1::ExtractPackage(const std::string& name, std::unique_ptr<base::TStre
   ProgressBar2.SetPosition(0);
   try {
     Archiver1.OpenArchiveStream(std::move(copy), copyPath);
-  } catch (const archive::EZipException& e) {
-    ShowPackageFailure("Failed to install " + name + ": " + e.what());
-    return false;
-  } catch (const base::EStreamError& e) {
+  } catch (const base::Exception& e) {
+    // The archive is invalid (EZipException) or cannot be read (EStreamError):
+    // this package fails, the next one is still tried.
     ShowPackageFailure("Failed to install " + name + ": " + e.what());
     return false;
   }

@@ -158,6 +158,19 @@ TEST_F(UpdateRunSafety, APackageWhoseDirectoryWasRebuiltInstallsNothing) {
   EXPECT_TRUE(LogDateKept());
 }
 
+TEST_F(UpdateRunSafety, APackageThatIsNoArchiveFailsAndTheNextOneIsInstalled) {
+  std::ofstream(site.serverRoot / "krevo/updates/up080307.zip") << std::string(4096, 'x');
+  site.AddPackage("080308", {{"next.txt", "next", LocalTime(2008, 3, 8)}});
+  OldLog();
+  RunResult r = site.Run();
+  EXPECT_EQ(r.exitCode, 4) << r.err;
+  EXPECT_NE(r.err.find("Error: Failed to install up080307.zip: "), std::string::npos) << r.err;
+  EXPECT_TRUE(std::regex_search(r.out, std::regex(R"(up080307\.zip ... failed\n)"))) << r.out;
+  EXPECT_TRUE(std::regex_search(r.out, std::regex(R"(up080308\.zip ... complete\n)"))) << r.out;
+  EXPECT_EQ(ReadFile(site.install / "next.txt"), "next");
+  EXPECT_TRUE(LogDateKept());
+}
+
 TEST_F(UpdateRunSafety, ARefusedEntryOrACancelledPasswordFailsItsPackageAndTheRun) {
   site.AddRawPackage("080307", {{"good.txt", "good"}, {"../escape.txt", "escaped"}});
   site.AddPackage("080308", {{"secret.txt", "secret", LocalTime(2008, 3, 8)}}, "", "another");
