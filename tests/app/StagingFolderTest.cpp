@@ -40,12 +40,6 @@ TEST(StagingFolder, OnlyAPrivateFolderOfOursIsTaken) {
          ::chmod(p.c_str(), 0755);
        },
        false},
-      {"our folder, 0770",
-       [](const std::string& p, const TempDir&) {
-         ASSERT_EQ(::mkdir(p.c_str(), 0700), 0);
-         ::chmod(p.c_str(), 0770);
-       },
-       false},
       {"a link to a private folder of ours",
        [](const std::string& p, const TempDir& tmp) {
          ASSERT_EQ(::mkdir((tmp / "elsewhere").c_str(), 0700), 0);
