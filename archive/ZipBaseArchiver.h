@@ -123,7 +123,8 @@ class TZipBaseArchiver {
   // OpenArchiveFile(0) would open a file: the component takes `stream` and
   // owns it until CloseArchiveFile or the next open, and never opens anything
   // by name for it, no volume beside it either. FileName becomes
-  // `displayName`, which names the archive in messages only. Throws
+  // `displayName`, which names the archive in messages only; InMemory
+  // becomes false. Throws
   // EZipException 13 for a null stream, 35/40 from the reader, and the
   // stream's errors; after a throw the component is closed and `stream` gone.
   void OpenArchiveStream(std::unique_ptr<base::TStream> stream, std::string displayName);
