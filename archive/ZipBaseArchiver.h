@@ -124,9 +124,9 @@ class TZipBaseArchiver {
   // owns it until CloseArchiveFile or the next open, and never opens anything
   // by name for it, no volume beside it either. FileName becomes
   // `displayName`, which names the archive in messages only; InMemory
-  // becomes false. Throws
-  // EZipException 13 for a null stream, 35/40 from the reader, and the
-  // stream's errors; after a throw the component is closed and `stream` gone.
+  // becomes false. Throws EZipException 13 for a null stream, 35/40 from the
+  // reader, and the stream's errors; after a throw the component is closed
+  // and `stream` gone.
   void OpenArchiveStream(std::unique_ptr<base::TStream> stream, std::string displayName);
   // Never throws; closing a closed archive does nothing.
   void CloseArchiveFile() noexcept;

@@ -65,14 +65,14 @@ class UpdateSite {
   void StopServer() { server_.reset(); }
   // Starts the server again with `options` of tests/ftp/ftp_server.py added
   // (for example "--cut-short"), on a new port that config.ini then names.
-  void RestartServer(const std::vector<std::string>& options, const std::string& extra = "") {
+  void RestartServer(const std::vector<std::string>& options) {
     server_.reset();
     std::vector<std::string> args = {"--root",   serverRoot.Folder(), "--user",
                                      "krevoftp", "--password",        "q7wz2kp"};
     args.insert(args.end(), options.begin(), options.end());
     server_ = std::make_unique<ftp::test::TFtpServerProcess>("tests/ftp/ftp_server.py", args);
     port_ = server_->Port();
-    WriteConfig(extra);
+    WriteConfig();
   }
 
   // Makes up<date>.zip (date YYMMDD) on the server from `files`, with the
