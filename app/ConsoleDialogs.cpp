@@ -3,6 +3,8 @@
 #include <cctype>
 #include <string>
 
+#include "base/ControlEscape.h"
+
 namespace krevo::app {
 namespace {
 
@@ -12,13 +14,13 @@ std::string Lower(std::string s) {
 }
 
 // A dialog's text as one line: line breaks inside become blanks, those at the
-// end go (server replies end in CR LF).
+// end go (server replies end in CR LF), and any other control character,
+// which may come from outside, is spelled out rather than sent to the
+// terminal.
 std::string OneLine(const std::string& text) {
-  std::string line;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-    line += text[i] == '\r' || text[i] == '\n' ? ' ' : text[i];
-  }
+  std::string line = base::EscapeControlCharactersInLines(text);
+  for (char& c : line)
+    if (c == '\n') c = ' ';
   while (!line.empty() && line.back() == ' ') line.pop_back();
   return line;
 }
@@ -42,7 +44,7 @@ std::string PlainCaption(const std::string& caption, char* accelerator) {
 int TConsoleDialogs::MessageDlg(const std::string& text, base::TMsgDlgType type,
                                 base::TMsgDlgButtons buttons, const std::string& caption) {
   Prepare();
-  err_ << (caption.empty() ? base::DialogCaption(type) : caption) << ": " << OneLine(text)
+  err_ << OneLine(caption.empty() ? base::DialogCaption(type) : caption) << ": " << OneLine(text)
        << std::endl;
   const bool onlyOk = buttons == base::MakeButtons({base::mbOK});
   if (!interactive_ || onlyOk) return base::UnattendedResult(buttons);
@@ -78,10 +80,10 @@ int TConsoleDialogs::MessageDlg(const std::string& text, base::TMsgDlgType type,
 bool TConsoleDialogs::InputQuery(const std::string& caption, const std::string& prompt,
                                  std::string& value) {
   Prepare();
-  err_ << caption << ": " << prompt << std::endl;
+  err_ << OneLine(caption) << ": " << OneLine(prompt) << std::endl;
   if (!interactive_) return false;
-  err_ << "  (an empty line keeps \"" << value << "\"; end of input cancels) " << prompt
-       << std::flush;
+  err_ << "  (an empty line keeps \"" << base::EscapeControlCharacters(value)
+       << "\"; end of input cancels) " << base::EscapeControlCharacters(prompt) << std::flush;
   std::string answer;
   if (!std::getline(in_, answer)) return false;
   if (!answer.empty() && answer.back() == '\r') answer.pop_back();
@@ -91,7 +93,7 @@ bool TConsoleDialogs::InputQuery(const std::string& caption, const std::string& 
 
 void TConsoleDialogs::ShowError(const std::string& title, const std::string& message) {
   Prepare();
-  err_ << title << ": " << OneLine(message) << std::endl;
+  err_ << OneLine(title) << ": " << OneLine(message) << std::endl;
 }
 
 }  // namespace krevo::app

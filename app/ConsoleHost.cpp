@@ -11,6 +11,7 @@
 #include "app/ConsoleDialogs.h"
 #include "app/ExitStatus.h"
 #include "app/TForm1.h"
+#include "base/ControlEscape.h"
 
 namespace krevo::app {
 namespace {
@@ -64,7 +65,8 @@ void TConsoleHost::Attach(TForm1& form) {
   form.ListBox1.OnChange = [this, &form](base::TStringList::TChange change, int index) {
     if (change == base::TStringList::TChange::Cleared) return;
     EndBarLine();
-    std::cout << form.ListBox1[index] << std::endl;
+    // The lines come from the server.
+    std::cout << base::EscapeControlCharacters(form.ListBox1[index]) << std::endl;
   };
   form.ProgressBar1.OnChange = [this, &form] { DrawBars(form); };
   form.ProgressBar2.OnChange = [this, &form] { DrawBars(form); };

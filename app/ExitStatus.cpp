@@ -10,6 +10,8 @@ int ConsoleExitStatus(TRunOutcome outcome, bool errorShown, int closingSignal) {
       return 2;
     case TRunOutcome::ConnectFailed:
       return 3;
+    case TRunOutcome::PackageFailed:
+      return errorShown ? 1 : 4;
     case TRunOutcome::NotStarted:
       if (closingSignal) return 128 + closingSignal;
       break;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/CloseSignals.h"
+#include "base/ControlEscape.h"
 
 namespace krevo::app {
 namespace {
@@ -93,9 +94,13 @@ void RunModal(Fl_Window& window, DialogState& state) {
 
 }  // namespace
 
-int TFltkDialogs::MessageDlg(const std::string& text, base::TMsgDlgType type,
+int TFltkDialogs::MessageDlg(const std::string& message, base::TMsgDlgType type,
                              base::TMsgDlgButtons buttons, const std::string& caption) {
-  const std::string title = caption.empty() ? base::DialogCaption(type) : caption;
+  // A message may carry text from outside: its lines are kept, anything else
+  // that controls a display is spelled out.
+  const std::string text = base::EscapeControlCharactersInLines(message);
+  const std::string title =
+      base::EscapeControlCharacters(caption.empty() ? base::DialogCaption(type) : caption);
   fl_font(FL_HELVETICA, kFontSize);
   int textW = kMaxTextWidth, textH = 0;
   fl_measure(text.c_str(), textW, textH, 0);
@@ -160,10 +165,11 @@ bool TFltkDialogs::InputQuery(const std::string& caption, const std::string& pro
                               std::string& value) {
   const int w = 360, h = 110;
   DialogState state;
-  Fl_Window window(w, h, caption.c_str());
+  const std::string title = base::EscapeControlCharacters(caption);
+  Fl_Window window(w, h, title.c_str());
   window.callback(OnWindowClose, &state);
   auto* label = new Fl_Box(12, 10, w - 24, 20);
-  label->copy_label(prompt.c_str());
+  label->copy_label(base::EscapeControlCharacters(prompt).c_str());
   label->labelsize(kFontSize);
   label->align(FL_ALIGN_LEFT | FL_ALIGN_INSIDE);
   auto* input = new Fl_Input(12, 34, w - 24, 25);

@@ -19,6 +19,7 @@
 #include "app/CloseSignals.h"
 #include "app/FltkDialogs.h"
 #include "app/TForm1.h"
+#include "base/ControlEscape.h"
 
 namespace krevo::app {
 namespace {
@@ -162,9 +163,9 @@ void TFltkHost::Build(TForm1& form) {
     if (change == base::TStringList::TChange::Cleared)
       list->clear();
     else if (change == base::TStringList::TChange::Added)
-      list->add(f.ListBox1[index].c_str());
+      list->add(base::EscapeControlCharacters(f.ListBox1[index]).c_str());
     else
-      list->text(index + 1, f.ListBox1[index].c_str());
+      list->text(index + 1, base::EscapeControlCharacters(f.ListBox1[index]).c_str());
   };
   form.ProgressBar1.OnChange = [this] {
     SyncProgress(widgets_->progressBar1, widgets_->form->ProgressBar1);

@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "base/ControlEscape.h"
 #include "base/Errors.h"
 
 namespace krevo::app {
@@ -39,6 +40,22 @@ bool IsPlainFileName(const std::string& name) {
   for (unsigned char c : name)
     if (c == '/' || c == '\\' || c < ' ' || c == 0x7F) return false;
   return true;
+}
+
+bool IsPackageName(const std::string& name) {
+  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  auto equalsIgnoringCase = [&](std::size_t at, const char* text) {
+    for (std::size_t i = 0; text[i]; ++i)
+      if (lower(name[at + i]) != text[i]) return false;
+    return true;
+  };
+  constexpr std::size_t kShortest = 12;  // "up" YYMMDD ".zip"
+  if (name.size() < kShortest || !equalsIgnoringCase(0, "up") ||
+      !equalsIgnoringCase(name.size() - 4, ".zip"))
+    return false;
+  for (std::size_t i = 2; i < 8; ++i)
+    if (name[i] < '0' || name[i] > '9') return false;
+  return IsPlainFileName(name) && !base::HasControlCharacters(name);
 }
 
 bool IsNewerThan(const std::string& packageName, base::TDateTime lastUpdate) {

@@ -23,6 +23,13 @@ std::string ListingPackageName(const std::string& line);
 // from the server is a path on this machine only after this test.
 bool IsPlainFileName(const std::string& name);
 
+// Whether `name` is an update package's name and so may be downloaded: "up",
+// six ASCII digits (the package date YYMMDD), any further characters that a
+// plain file name may hold (IsPlainFileName, and no C1 control either), and
+// ".zip"; "up" and ".zip" in any case. The server chooses the names, and a
+// name becomes a local file: anything else is passed over.
+bool IsPackageName(const std::string& name);
+
 // The date filter: true when the package's name date (characters 3-8 of the
 // name) sorts after `lastUpdate` formatted as "YYMMDD", compared byte by byte
 // as unsigned bytes (a prefix sorts first).

@@ -49,6 +49,9 @@ TForm1::TForm1(TFormHost& host, TApplication& application, std::string executabl
                                        archive::TZipProgressPhase phase, bool& cancel) {
     Archiver1OverallProgress(s, progress, op, phase, cancel);
   };
+  // The footer counts the files really installed, so they are counted once
+  // they are, not when the extraction comes to them.
+  Archiver1.OnEntryInstalled = [this](TUpdaterArchiver*, const std::string&) { ++FExtractedCount; };
 }
 
 void TForm1::FormCreate() {
@@ -70,7 +73,7 @@ void TForm1::FormClose() {
   // Only a run that reached its end with every entry installed moves the date
   // of the last update; after a failed run the packages it did not install
   // must still look new.
-  const bool failed = outcome_ != TRunOutcome::Completed || Archiver1.EntryFailed();
+  const bool failed = outcome_ != TRunOutcome::Completed;
   UpdateLog.Close(FExtractedCount, Clock(), failed);
 }
 
@@ -93,7 +96,8 @@ void TForm1::Timer1Timer() {
   if (ListBox1.Count() > 0) Button1Click(&Button1);
   host_.ProcessMessages();
   ShowSummary();
-  if (outcome_ == TRunOutcome::InProgress) outcome_ = TRunOutcome::Completed;
+  if (outcome_ == TRunOutcome::InProgress)
+    outcome_ = failedPackages_ > 0 ? TRunOutcome::PackageFailed : TRunOutcome::Completed;
   Close();
 }
 

@@ -4,11 +4,13 @@
 // handlers; this class never touches a widget.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "app/Application.h"
 #include "app/FormHost.h"
 #include "app/ProgressBar.h"
+#include "app/StagingFolder.h"
 #include "app/UpdateLog.h"
 #include "app/UpdaterArchiver.h"
 #include "app/UpdaterConfig.h"
@@ -35,7 +37,9 @@ enum class TRunOutcome {
   Completed,
   ExclusiveAccessFailed,
   ConnectFailed,
-  Failed
+  Failed,
+  // The run reached its end, but a package or one of its entries failed.
+  PackageFailed
 };
 
 class TForm1 final {
@@ -61,8 +65,9 @@ class TForm1 final {
   // update log with its "Scan started " line. Throws what the log throws
   // (EInOutError); the steps after the failing one are skipped.
   void FormCreate();
-  // Writes the log footer and closes the log; unless the run reached its end,
-  // the log keeps its previous date. Throws EInOutError.
+  // Writes the log footer and closes the log; unless the run reached its end
+  // with every package installed, the log keeps its previous date. Throws
+  // EInOutError.
   void FormClose();
   // The update run, started once by the timer: the exclusive-access test, the
   // listing step, the download run, the summary and the close. Throws what the
@@ -72,8 +77,12 @@ class TForm1 final {
   // closed whatever happens; a failure is thrown on (ENetException family).
   void BitBtn3Click(const TButton* Sender);
   // The download run. Sender &Button1: every line, packages newer than the last
-  // update; any other sender: the last line, whatever its date. A failed
-  // connection is shown and ends the call normally; any other failure throws.
+  // update; any other sender: the last line, whatever its date. A line whose
+  // name is no package name is passed over. A failed connection is shown and
+  // ends the call normally; so does a package that fails (cut short, damaged,
+  // an entry not installed, too little space), which is shown, marked
+  // " ... failed" and makes the run's outcome PackageFailed. Any other failure
+  // throws.
   void Button1Click(const TButton* Sender);
 
   // The components' events.
@@ -81,8 +90,8 @@ class TForm1 final {
                         std::int64_t AWorkCountMax);
   void NetFTP1Work(ftp::TNetComponent* Sender, ftp::TWorkMode AWorkMode, std::int64_t AWorkCount);
   void NetFTP1WorkEnd(ftp::TNetComponent* Sender, ftp::TWorkMode AWorkMode);
-  // Counts and logs every extracted file. Throws EInOutError when the log
-  // cannot be written, which ends the extraction.
+  // Logs every file the extraction comes to (before it is written). Throws
+  // EInOutError when the log cannot be written, which ends the extraction.
   void Archiver1ExtractFile(archive::TZipBaseArchiver* Sender, std::string& FileName,
                             std::uint32_t& FileAttr, const std::string& Comment);
   // The overwrite policy: Confirm only when the packaged copy is newer than the
@@ -137,6 +146,11 @@ class TForm1 final {
  private:
   void ShowSummary();
   void InstallPackage(int index, const std::string& name);
+  bool DownloadComplete(int index, const std::string& name, base::TStream& copy);
+  bool ExtractPackage(const std::string& name, std::unique_ptr<base::TStream> copy,
+                      const std::string& copyPath);
+  bool EnoughSpaceFor(const std::string& name);
+  void ShowPackageFailure(const std::string& text);
 
   TFormHost& host_;
   TApplication& application_;
@@ -145,6 +159,9 @@ class TForm1 final {
   bool closed_ = false;
   int stopFd_ = -1;
   bool stopped_ = false;
+  // Made at the first download, kept for the life of the window.
+  std::unique_ptr<TStagingFolder> staging_;
+  int failedPackages_ = 0;  // packages of this run that were not installed whole
 };
 
 }  // namespace krevo::app

@@ -1,12 +1,54 @@
 // The download run: each package newer than the last update is downloaded
-// into the temporary folder and extracted below the root folder.
+// into the private staging folder and extracted below the root folder.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+
+#include <limits>
+#include <optional>
+
 #include "app/PackageListing.h"
 #include "app/TForm1.h"
 #include "base/Dialogs.h"
-#include "base/FileSystem.h"
+#include "base/Errors.h"
 #include "base/Paths.h"
+#include "base/Streams.h"
 
 namespace krevo::app {
+namespace {
+
+// The bytes that the user running the updater may still write on the file
+// system of `folder`; nothing when it cannot be asked.
+std::optional<std::uint64_t> FreeBytes(const std::string& folder) {
+  base::UniqueFd fd(
+      ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  struct statvfs vfs;
+  if (!fd || ::fstatvfs(fd.get(), &vfs) != 0) return std::nullopt;
+  const std::uint64_t blocks = vfs.f_bavail, size = vfs.f_frsize;
+  if (size != 0 && blocks > std::numeric_limits<std::uint64_t>::max() / size)
+    return std::numeric_limits<std::uint64_t>::max();
+  return blocks * size;
+}
+
+// The sum of the declared sizes of the files that extracting everything
+// would write. Files that the overwrite policy will keep are counted too:
+// the check asks for a little more than it may need, never less.
+std::uint64_t DeclaredSize(archive::TZipBaseArchiver& archiver) {
+  constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
+  std::uint64_t total = 0;
+  archive::TZipArchiveItem item;
+  for (bool found = archiver.FindFirstEntry("*.*", item, 10431, ""); found;
+       found = archiver.FindNextEntry(item)) {
+    if (item.Attributes & archive::kAttrDirectory) continue;
+    // A size past the signed range reads back negative: no disk holds it.
+    const std::uint64_t size =
+        item.UnpackedSize < 0 ? kMax : static_cast<std::uint64_t>(item.UnpackedSize);
+    total = size > kMax - total ? kMax : total + size;
+  }
+  return total;
+}
+
+}  // namespace
 
 void TForm1::Button1Click(const TButton* Sender) {
   FExtractedCount = 0;
@@ -36,8 +78,9 @@ void TForm1::Button1Click(const TButton* Sender) {
     host_.ProcessMessages();
     host_.SelectListLine(i);
     const std::string name = ListingPackageName(ListBox1[i]);
-    // The name becomes a path here: anything but a plain file name is passed over.
-    if (!IsPlainFileName(name)) continue;
+    // The server names the packages, and a name becomes a local file: only
+    // a package name is taken.
+    if (!IsPackageName(name)) continue;
     if (normalRun && FLastUpdate != 0 && !IsNewerThan(name, FLastUpdate)) continue;
     ++FPackageCount;
     InstallPackage(i, name);
@@ -47,22 +90,87 @@ void TForm1::Button1Click(const TButton* Sender) {
 }
 
 void TForm1::InstallPackage(int index, const std::string& name) {
-  const std::string copy = base::TempFolderPath() + name;
-  // An earlier copy goes first, so that a resumed download never continues it.
-  base::DeleteFile(copy);
-  NetFTP1.RetrieveFile(name, copy, true, true);
+  if (!staging_) staging_ = std::make_unique<TStagingFolder>(base::TempFolderPath());
+  // A new file in the private folder, written and then read through the one
+  // descriptor: nobody can put anything else in its place in between.
+  const std::string copyPath = staging_->Path() + name;
+  auto copy = std::make_unique<base::TFileStream>(staging_->CreateFile(name), copyPath);
+  NetFTP1.RetrieveIntoStream(name, *copy, true);
+  const bool complete =
+      DownloadComplete(index, name, *copy) && ExtractPackage(name, std::move(copy), copyPath);
+  if (!complete) ++failedPackages_;
+  ListBox1.Put(index, ListBox1[index] + (complete ? " ... complete" : " ... failed"));
+}
+
+bool TForm1::DownloadComplete(int index, const std::string& name, base::TStream& copy) {
+  // A transfer cut short ends like a whole one; the listed size tells them
+  // apart, where the size column holds one.
+  std::int64_t listed = 0;
+  try {
+    listed = ListingSize(ListBox1[index]);
+  } catch (const base::EConvertError&) {
+    return true;
+  }
+  const std::int64_t received = copy.Size();
+  if (received == listed) return true;
+  ShowPackageFailure("Failed to download " + name + ": " + std::to_string(received) + " of " +
+                     std::to_string(listed) + " bytes were received.");
+  return false;
+}
+
+bool TForm1::ExtractPackage(const std::string& name, std::unique_ptr<base::TStream> copy,
+                            const std::string& copyPath) {
   const std::string tempDir = FRootFolder + "/temp";
-  if (!base::DirectoryExists(tempDir)) base::CreateDir(tempDir);
+  // Only this user's: the component keeps its temporary files there. A
+  // folder that exists already is left as it is; a failure is ignored.
+  ::mkdir(tempDir.c_str(), 0700);
   Archiver1.TempDir = tempDir;
   Archiver1.Password = kPackagePassword;
   ProgressBar2.SetPosition(0);
-  Archiver1.FileName = copy;
-  Archiver1.OpenArchiveFile(0);
+  try {
+    Archiver1.OpenArchiveStream(std::move(copy), copyPath);
+  } catch (const base::Exception& e) {
+    // The archive is invalid (EZipException) or cannot be read (EStreamError):
+    // this package fails, the next one is still tried.
+    ShowPackageFailure("Failed to install " + name + ": " + e.what());
+    return false;
+  }
+  // Items rebuilt from local headers may be only the first part of the
+  // package: nothing of it is installed.
+  if (Archiver1.DirectoryRebuilt()) {
+    Archiver1.CloseArchiveFile();
+    ShowPackageFailure("Failed to install " + name +
+                       ": the central directory is damaged; nothing was installed from it.");
+    return false;
+  }
   ProgressBar2.SetMax(Archiver1.EntryCount());
   Archiver1.BaseDir = FRootFolder;
+  if (!EnoughSpaceFor(name)) {
+    Archiver1.CloseArchiveFile();
+    return false;
+  }
+  Archiver1.ResetEntryFailures();
   Archiver1.ExtractMatching("*.*", 10431, "");
+  // An aborted batch leaves the rest of the entries unprocessed.
+  const bool complete = !Archiver1.EntryFailed() && !Archiver1.Cancelled() &&
+                        Archiver1.ProcessedCount() == Archiver1.SelectedCount();
   Archiver1.CloseArchiveFile();
-  ListBox1.Put(index, ListBox1[index] + " ... complete");
+  return complete;
+}
+
+bool TForm1::EnoughSpaceFor(const std::string& name) {
+  const std::optional<std::uint64_t> free = FreeBytes(FRootFolder);
+  if (!free) return true;  // the extraction reports a write that fails
+  const std::uint64_t needed = DeclaredSize(Archiver1);
+  if (needed <= *free) return true;
+  ShowPackageFailure("Not enough free space to install " + name + ": " + std::to_string(needed) +
+                     " bytes are needed in " + FRootFolder + ", " + std::to_string(*free) +
+                     " bytes are free.");
+  return false;
+}
+
+void TForm1::ShowPackageFailure(const std::string& text) {
+  base::Dialogs().MessageDlg(text, base::TMsgDlgType::mtError, base::MakeButtons({base::mbOK}));
 }
 
 }  // namespace krevo::app

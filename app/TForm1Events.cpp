@@ -1,5 +1,5 @@
 // The components' events: the work events move the download bar; the
-// extraction events count, log and decide each replacement.
+// extraction events log and decide each replacement.
 #include "app/OverwritePolicy.h"
 #include "app/TForm1.h"
 #include "base/FileSystem.h"
@@ -21,7 +21,6 @@ void TForm1::NetFTP1WorkEnd(ftp::TNetComponent*, ftp::TWorkMode) {
 void TForm1::Archiver1ExtractFile(archive::TZipBaseArchiver*, std::string& FileName, std::uint32_t&,
                                   const std::string&) {
   ProgressBar2.SetPosition(ProgressBar2.Position() + 1);
-  ++FExtractedCount;
   UpdateLog.AppendLine(FileName + " > " + FRootFolder + FileName);
 }
 

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include "base/ControlEscape.h"
 #include "base/FileSystem.h"
 
 namespace krevo::app {
@@ -44,7 +45,7 @@ base::TDateTime TUpdateLog::Open(const std::string& rootFolder, base::TDateTime 
 }
 
 void TUpdateLog::AppendLine(const std::string& line) {
-  file_.WriteLine(line);
+  file_.WriteLine(base::EscapeControlCharacters(line));
   RestoreDate();
 }
 

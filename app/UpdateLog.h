@@ -23,7 +23,10 @@ class TUpdateLog final {
   // when the log cannot be opened, created or written.
   base::TDateTime Open(const std::string& rootFolder, base::TDateTime now);
 
-  // Writes one line. Throws EInOutError (105 when the log is not open).
+  // Writes one line with its control characters escaped: the line names
+  // entries of a package, and a CR or LF in a name must not start a line of
+  // its own. Throws EInOutError (105 when the
+  // log is not open).
   // Until Close, the log keeps the date it had when opened (2000-01-01 for a
   // new one): a run that is killed half way must not count as an update.
   void AppendLine(const std::string& line);

@@ -28,7 +28,8 @@ constexpr const char* kUsage =
     "\n"
     "Without a display the program runs in console mode. Exit status in console\n"
     "mode: 0 the run reached its end, 1 an error ended it, 2 krevo.exe is in use\n"
-    "or missing, 3 the update server could not be reached.\n";
+    "or missing, 3 the update server could not be reached, 4 the run reached its\n"
+    "end, but a package or an entry failed.\n";
 
 }  // namespace
 

@@ -136,6 +136,31 @@ void TZipBaseArchiver::OpenArchiveFile(int mode) {
   if (AfterOpen) AfterOpen(this);
 }
 
+void TZipBaseArchiver::OpenArchiveStream(std::unique_ptr<base::TStream> stream,
+                                         std::string displayName) {
+  if (!stream) throw EZipException(13, this);
+  CloseArchiveFile();
+  callerStream_ = false;
+  openMode_ = 0;
+  FileName = std::move(displayName);
+  // One volume, the stream itself: with no spanning, OpenVolume keeps the
+  // stream it has instead of opening FileName.
+  spanning_ = smNone;
+  inMemory_ = false;
+  volume_.Reset();
+  volumeName_ = FileName;
+  stream_ = std::move(stream);
+  try {
+    manager_ = std::make_unique<TZipDirManager>(*this, false);
+    manager_->ReadCentralDir();
+  } catch (...) {
+    CloseArchiveFile();
+    throw;
+  }
+  open_ = true;
+  if (AfterOpen) AfterOpen(this);
+}
+
 void TZipBaseArchiver::CloseArchiveFile() noexcept {
   if (open_) {
     try {

@@ -119,6 +119,15 @@ class TZipBaseArchiver {
   // mode other than -1), 35/40/44/45 from the reader and volumes, and the
   // stream's EFOpenError for a file that cannot be opened.
   void OpenArchiveFile(int mode = 0);
+  // Opens the single-volume archive held in `stream` for reading, as
+  // OpenArchiveFile(0) would open a file: the component takes `stream` and
+  // owns it until CloseArchiveFile or the next open, and never opens anything
+  // by name for it, no volume beside it either. FileName becomes
+  // `displayName`, which names the archive in messages only; InMemory
+  // becomes false. Throws EZipException 13 for a null stream, 35/40 from the
+  // reader, and the stream's errors; after a throw the component is closed
+  // and `stream` gone.
+  void OpenArchiveStream(std::unique_ptr<base::TStream> stream, std::string displayName);
   // Never throws; closing a closed archive does nothing.
   void CloseArchiveFile() noexcept;
   bool Active() const { return open_; }

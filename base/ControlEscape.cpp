@@ -46,6 +46,22 @@ std::string EscapeControlCharacters(std::string_view text) {
   return out;
 }
 
+std::string EscapeControlCharactersInLines(std::string_view text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t start = 0; start <= text.size();) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = text.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (start != 0) out += '\n';
+    out += EscapeControlCharacters(line);
+    start = end + 1;
+  }
+  return out;
+}
+
 bool HasControlCharacters(std::string_view text) {
   for (std::size_t i = 0; i < text.size(); ++i)
     if (IsC0(static_cast<unsigned char>(text[i])) || IsC1At(text, i)) return true;

@@ -14,6 +14,12 @@ namespace krevo::base {
 // included, is kept byte for byte. Never throws but std::bad_alloc.
 std::string EscapeControlCharacters(std::string_view text);
 
+// A message for a dialog, which may hold lines of text from outside (a
+// server's reply): split at its line ends (LF, or CR LF), each line escaped
+// as above, joined again with LF; CRs and LFs at the very end are dropped.
+// Only those LFs are left unescaped. Never throws but std::bad_alloc.
+std::string EscapeControlCharactersInLines(std::string_view text);
+
 // Whether `text` holds a byte that EscapeControlCharacters would change.
 bool HasControlCharacters(std::string_view text);
 

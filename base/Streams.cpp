@@ -91,6 +91,22 @@ TFileStream::TFileStream(const std::string& path, unsigned mode) : path_(path) {
   }
 }
 
+TFileStream::TFileStream(UniqueFd fd, std::string displayName)
+    : path_(std::move(displayName)), fd_(std::move(fd)) {
+  struct stat st;
+  int error = 0;
+  if (!fd_)
+    error = EBADF;
+  else if (::fstat(fd_.get(), &st) != 0)
+    error = errno;
+  else if (S_ISDIR(st.st_mode))
+    error = EISDIR;
+  if (error) {
+    fd_.Reset();
+    throw EFOpenError("Cannot open file \"" + path_ + "\". " + std::strerror(error));
+  }
+}
+
 std::int64_t TFileStream::Read(void* buffer, std::int64_t count) {
   while (true) {
     ssize_t n = sequential_ ? ::read(fd_.get(), buffer, static_cast<std::size_t>(count))

@@ -57,6 +57,11 @@ class TFileStream final : public TStream {
   // Throws EFCreateError "Cannot create file \"<path>\". <reason>" for fmCreate,
   // EFOpenError "Cannot open file \"<path>\". <reason>" otherwise.
   TFileStream(const std::string& path, unsigned mode);
+  // Takes an open descriptor (owned from here on, closed by the stream) and
+  // reads and writes it from offset 0; `displayName` names it in FileName and
+  // messages and is never opened. Throws EFOpenError for an empty descriptor
+  // or a folder.
+  TFileStream(UniqueFd fd, std::string displayName);
   std::int64_t Read(void* buffer, std::int64_t count) override;
   std::int64_t Write(const void* buffer, std::int64_t count) override;
   std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override;

@@ -113,6 +113,18 @@ TEST(UpdateLog, FirstRunWritesTheHeaderAndLaterRunsAppend) {
                 std::string(70, '=') + "\r\n");
 }
 
+TEST(UpdateLog, ALineFromAPackageCannotStartAnotherLine) {
+  TempDir dir;
+  TUpdateLog log;
+  log.Open(dir.Folder(), kStart);
+  log.AppendLine("a\r\nScan finished forged\x1b[2J.txt > x");
+  log.Close(0, kEnd);
+  const std::string text = ReadFile(dir / "updates.log");
+  EXPECT_NE(text.find("\r\na\\r\\nScan finished forged\\x1b[2J.txt > x\r\n"), std::string::npos)
+      << text;
+  EXPECT_EQ(text.find("\r\nScan finished forged"), std::string::npos);
+}
+
 TEST(UpdateLog, CountLines) {
   EXPECT_EQ(TUpdateLog::CountLine(0), "No files were updated.");
   EXPECT_EQ(TUpdateLog::CountLine(1), "1 file updated.");

@@ -2,7 +2,9 @@
 // world between the run's steps.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
 
 #include "app/Application.h"
 #include "app/TForm1.h"
@@ -101,10 +103,22 @@ TEST_F(UpdateRunForm, ANameThatIsNoPlainFileNameIsPassedOver) {
   form.ListBox1.Add(good);
   form.ListBox1.Add(columns + "../../up090101.zip");
   form.ListBox1.Add(columns + "..");
+  // Names the server may offer that are no package names (IsPackageName).
+  for (const char* name : {".some-service.lock", "up26x101.zip"}) {
+    std::ofstream(site.serverRoot / ("krevo/updates/" + std::string(name))) << "served";
+    form.ListBox1.Add(columns + name);
+  }
   form.Button1Click(&form.Button1);
   EXPECT_EQ(form.FPackageCount, 1);
   EXPECT_EQ(form.ListBox1[1], columns + "../../up090101.zip");
   EXPECT_FALSE(std::filesystem::exists(site.tmp / "../../up090101.zip"));
+  // The temporary folder holds the private folder with the one package, nothing else.
+  std::vector<std::string> made;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(site.tmp.Folder()))
+    made.push_back(std::filesystem::relative(e.path(), site.tmp.Folder()).string());
+  std::sort(made.begin(), made.end());
+  const std::string staging = std::filesystem::path(site.Staging()).filename().string();
+  EXPECT_EQ(made, (std::vector<std::string>{staging, staging + "/up080307.zip"}));
 }
 
 TEST_F(UpdateRunForm, AFirstSizeThatIsNoNumberEndsTheRun) {

@@ -54,6 +54,18 @@ TEST(PackageListing, OnlyPlainFileNamesAreTaken) {
     EXPECT_FALSE(IsPlainFileName(bad)) << bad;
 }
 
+TEST(PackageListing, OnlyPackageNamesAreTaken) {
+  for (const char* good : {"up080307.zip", "UP080307.ZIP", "Up080307.Zip", "up080307 final.zip",
+                           "up080307-2.zip", "up080307..zip", "up080307\xc3\xbc.zip"})
+    EXPECT_TRUE(IsPackageName(good)) << good;
+  for (const char* bad :
+       {"", ".some-service.lock", "up26x101.zip", "up08030.zip", "up0803071", "up080307.zip ",
+        "up080307.zip.part", "upx080307.zip", " up080307.zip", "up080307/../x.zip",
+        "up080307\\x.zip", "up080307\r.zip", "up080307\x1b.zip", "up080307\xc2\x9b.zip",
+        "up\xd9\xa0\xd9\xa1\xd9\xa2.zip", "down080307.zip", "up080307.zi"})
+    EXPECT_FALSE(IsPackageName(bad)) << bad;
+}
+
 TEST(PackageListing, DateFilterComparesTheNameDateAsText) {
   const base::TDateTime march7 = EncodeDate(2008, 3, 7) + EncodeTime(9, 0, 0);
   struct Case {

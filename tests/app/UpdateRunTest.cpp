@@ -57,8 +57,9 @@ TEST_F(UpdateRun, AFirstRunInstallsEveryPackageAndLogsEveryFile) {
                                        "Scan finished T\r\n"
                                        "3 files updated.\r\n" +
                                        std::string(70, '=') + "\r\n");
-  // The downloaded copies stay in the temporary folder.
-  EXPECT_TRUE(std::filesystem::exists(site.tmp / "up080307.zip"));
+  // The downloaded copies stay in the private folder below the temporary folder.
+  EXPECT_TRUE(std::filesystem::exists(site.Staging() + "/up080307.zip"));
+  EXPECT_FALSE(std::filesystem::exists(site.tmp / "up080307.zip"));
 }
 
 TEST_F(UpdateRun, ASecondRunFindsNothingNewerAndAsksAboutTheLatest) {
@@ -159,6 +160,10 @@ TEST_F(UpdateRun, ADamagedEntryLeavesTheInstalledFileIntact) {
   EXPECT_NE(r.err.find("File processing error, possibly disk is full"), std::string::npos) << r.err;
   EXPECT_EQ(Installed("data.bin"), "installed");
   EXPECT_EQ(Modified(site.install / "updates.log"), LocalTime(2005, 5, 5));
+  // The run reached its end, but the package failed, and nothing was written.
+  EXPECT_EQ(r.exitCode, 4);
+  EXPECT_TRUE(std::regex_search(r.out, std::regex(R"(up080307\.zip ... failed\n)"))) << r.out;
+  EXPECT_TRUE(site.Log().ends_with("No files were updated.\r\n" + std::string(70, '=') + "\r\n"));
 }
 
 TEST_F(UpdateRun, ALogThatCannotBeWrittenStopsTheExtraction) {

@@ -4,6 +4,7 @@
 // at a real FTP server on 127.0.0.1, and packages made by Info-ZIP zip in the
 // server's krevo/updates folder.
 #include <sys/stat.h>
+#include <unistd.h>
 #include <utime.h>
 
 #include <ctime>
@@ -12,6 +13,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/DateTime.h"
@@ -64,21 +66,56 @@ class UpdateSite {
   int Port() const { return port_; }
   // Stops the server: later connections are refused.
   void StopServer() { server_.reset(); }
+  // Starts the server again with `options` of tests/ftp/ftp_server.py added
+  // (for example "--cut-short"), on a new port that config.ini then names.
+  void RestartServer(const std::vector<std::string>& options) {
+    server_.reset();
+    std::vector<std::string> args = {"--root",   serverRoot.Folder(), "--user",
+                                     "krevoftp", "--password",        "q7wz2kp"};
+    args.insert(args.end(), options.begin(), options.end());
+    server_ = std::make_unique<ftp::test::TFtpServerProcess>("tests/ftp/ftp_server.py", args);
+    port_ = server_->Port();
+    WriteConfig();
+  }
 
   // Makes up<date>.zip (date YYMMDD) on the server from `files`, with the
   // package password. Returns its path on the server.
   std::string AddPackage(const std::string& date, const std::vector<PackageFile>& files,
-                         const std::string& suffix = "") const {
+                         const std::string& suffix = "",
+                         const std::string& password = "plumvat") const {
     TempDir staging;
     for (const PackageFile& f : files) {
       std::filesystem::create_directories(std::filesystem::path(staging / f.name).parent_path());
       SetModified(staging.Write(f.name, f.content), f.modified);
     }
     const std::string package = serverRoot / ("krevo/updates/up" + date + suffix + ".zip");
-    std::vector<std::string> args = {"/usr/bin/zip", "-q", "-X", "-D", "-P", "plumvat", package};
+    std::vector<std::string> args = {"/usr/bin/zip", "-q", "-X", "-D", "-P", password, package};
     for (const PackageFile& f : files) args.push_back(f.name);
     RunResult r = RunProcess(args, staging.Folder());
     if (r.exitCode != 0) throw std::runtime_error("zip failed: " + r.err);
+    return package;
+  }
+
+  // Makes up<date>.zip on the server with Python's zipfile: unencrypted
+  // entries dated 2008-03-07 12:00, each (name, content), the names stored
+  // exactly as given (a traversal name, control characters). Returns its path.
+  std::string AddRawPackage(const std::string& date,
+                            const std::vector<std::pair<std::string, std::string>>& entries) const {
+    const std::string package = serverRoot / ("krevo/updates/up" + date + ".zip");
+    std::vector<std::string> args = {
+        "/usr/bin/python3", "-c",
+        "import sys, zipfile\n"
+        "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
+        "    for i in range(2, len(sys.argv), 2):\n"
+        "        info = zipfile.ZipInfo(sys.argv[i], (2008, 3, 7, 12, 0, 0))\n"
+        "        z.writestr(info, sys.argv[i + 1])\n",
+        package};
+    for (const auto& [name, content] : entries) {
+      args.push_back(name);
+      args.push_back(content);
+    }
+    RunResult r = RunProcess(args, serverRoot.Folder());
+    if (r.exitCode != 0) throw std::runtime_error("zipfile failed: " + r.err);
     return package;
   }
 
@@ -93,13 +130,15 @@ class UpdateSite {
     return RunProcess({install / "krevo-updater"}, install.Folder(), options);
   }
   std::string Log() const { return ReadFile(install / "updates.log"); }
+  // The updater's private folder for downloads in `tmp`, when nobody took its name.
+  std::string Staging() const { return tmp / ("krevo-updater-" + std::to_string(::geteuid())); }
 
   TempDir install;
   TempDir serverRoot;
   TempDir tmp;  // the updater's temporary folder
 
  private:
-  std::unique_ptr<ftp::test::TRealFtpServer> server_;
+  std::unique_ptr<ftp::test::TFtpServerProcess> server_;
   int port_ = 0;
 };
 

@@ -1,8 +1,13 @@
 // The archiver's settings, open and close, counts and finds.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <memory>
 
 #include "archive/ZipArchiver.h"
 #include "archive/ZipException.h"
+#include "base/Streams.h"
 #include "tests/archive/ArchiveTestSupport.h"
 
 namespace krevo::archive {
@@ -67,6 +72,35 @@ TEST_F(Archiver, MissingFileLeavesThePreviousArchiveOpen) {
   zip.FileName = dir / "pkg.zip";
   zip.SetInMemory(true);
   EXPECT_EQ(NativeOf([&] { zip.OpenArchiveFile(0); }), 28);
+}
+
+TEST_F(Archiver, AnArchiveOpenedFromAStreamIsReadFromItAloneNeverByName) {
+  // The file's name is gone once its descriptor is open: whatever is read
+  // comes through the descriptor.
+  base::UniqueFd fd(::open((dir / "pkg.zip").c_str(), O_RDONLY | O_CLOEXEC));
+  ASSERT_TRUE(fd);
+  ASSERT_EQ(::unlink((dir / "pkg.zip").c_str()), 0);
+  int opened = 0;
+  zip.AfterOpen = [&](TZipBaseArchiver*) { ++opened; };
+  zip.OpenArchiveStream(std::make_unique<base::TFileStream>(std::move(fd), dir / "pkg.zip"),
+                        dir / "pkg.zip");
+  EXPECT_TRUE(zip.Active());
+  EXPECT_EQ(opened, 1);
+  EXPECT_EQ(zip.FileName, dir / "pkg.zip");
+  EXPECT_FALSE(zip.DirectoryRebuilt());
+  EXPECT_EQ(zip.EntryCount(), 2);
+  zip.BaseDir = dir / "out";
+  zip.ExtractMatching();
+  EXPECT_EQ(test::ReadFile(dir / "out/sub/b.txt"), "b");
+  zip.CloseArchiveFile();
+  EXPECT_FALSE(zip.Active());
+
+  // No archive in it: the reader's error, and the component is left closed.
+  auto garbage = std::make_unique<base::TMemoryStream>();
+  garbage->WriteBuffer("no archive here", 15);
+  EXPECT_EQ(NativeOf([&] { zip.OpenArchiveStream(std::move(garbage), "garbage"); }), 35);
+  EXPECT_FALSE(zip.Active());
+  EXPECT_EQ(NativeOf([&] { zip.OpenArchiveStream(nullptr, "none"); }), 13);
 }
 
 TEST_F(Archiver, EntryCountSkipsFoldersWhateverRecurseSays) {

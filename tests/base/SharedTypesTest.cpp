@@ -52,6 +52,21 @@ TEST(ControlEscape, SpellsOutEveryControlCharacterAndKeepsTheRest) {
   }
 }
 
+TEST(ControlEscape, DialogTextKeepsItsLinesAndEscapesTheRest) {
+  struct Case {
+    std::string in, out;
+  } cases[] = {
+      {"one line", "one line"},
+      {"550 Gone.\r\n", "550 Gone."},
+      {"first\r\nsecond\r\n\r\n", "first\nsecond"},
+      {"unix\nlines\n", "unix\nlines"},
+      {"lone\rreturn\r", "lone\\rreturn"},
+      {"esc \x1b[2J\r\ntab\tbell\x07", "esc \\x1b[2J\ntab\\tbell\\x07"},
+      {"", ""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(EscapeControlCharactersInLines(c.in), c.out) << c.out;
+}
+
 TEST(CodePage, ConvertsOemNamesToUtf8AndBack) {
   EXPECT_EQ(OemToAnsi("plain/name.txt"), "plain/name.txt");
   EXPECT_EQ(OemToAnsi("\x81"

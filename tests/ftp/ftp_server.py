@@ -7,7 +7,9 @@ from column 40), as the update server does; --listing unix keeps pyftpdlib's
 own style. --throttle N sends at most N bytes a second on every data
 connection (a slow line). A wildcard in the last segment of a LIST or NLST argument
 ("up*.zip") is expanded against the folder, as the update server does; a
-pattern that matches nothing gives an empty listing.
+pattern that matches nothing gives an empty listing. --cut-short sends only
+the first half of every file that RETR asks for and then 226, which is how a
+transfer cut short looks to a client.
 """
 import argparse
 import fnmatch
@@ -65,6 +67,19 @@ class WildcardHandler(FTPHandler):
                                    lambda folder, names: "".join(n + "\r\n" for n in names).encode("utf8"), "NLST")
 
 
+class CutShortHandler(WildcardHandler):
+    def ftp_RETR(self, file):
+        self._restart_position = 0
+        try:
+            with open(file, "rb") as f:
+                data = f.read()
+        except OSError as err:
+            self.respond("550 %s." % err.strerror)
+            return None
+        self.push_dtp_data(data[: len(data) // 2], cmd="RETR")
+        return file
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--root", required=True)
@@ -73,6 +88,7 @@ def main():
     parser.add_argument("--anonymous", action="store_true", help="also allow anonymous (read-only)")
     parser.add_argument("--listing", choices=["dos", "unix"], default="dos")
     parser.add_argument("--throttle", type=int, default=0, metavar="BYTES_PER_SECOND")
+    parser.add_argument("--cut-short", action="store_true", help="send half of every file, then 226")
     args = parser.parse_args()
 
     logging.basicConfig(level=logging.ERROR, stream=sys.stderr)
@@ -80,7 +96,7 @@ def main():
     authorizer.add_user(args.user, args.password, args.root, perm="elradfmwMT")
     if args.anonymous:
         authorizer.add_anonymous(args.root)
-    handler = WildcardHandler
+    handler = CutShortHandler if args.cut_short else WildcardHandler
     handler.authorizer = authorizer
     handler.abstracted_fs = DosFS if args.listing == "dos" else AbstractedFS
     handler.banner = "Krevo test server ready."

@@ -1,0 +1,75 @@
+#include "app/StagingFolder.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "base/Errors.h"
+
+namespace krevo::app {
+namespace {
+
+base::UniqueFd OpenFolder(const std::string& path) {
+  return base::UniqueFd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+}
+
+// Gives a folder of ours, made in this run, the mode 0700 that the umask
+// may have narrowed; anybody else's folder is not touched.
+void MakePrivate(int fd) {
+  struct stat st;
+  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid()) ::fchmod(fd, 0700);
+}
+
+[[noreturn]] void Refuse(const std::string& path, int error) {
+  throw base::EFCreateError("Cannot create file \"" + path + "\". " + std::strerror(error));
+}
+
+// Whether the folder open at `fd` is fit to be private: a folder owned by
+// the effective user, no permission bits but 0700.
+bool IsPrivateFolder(int fd) {
+  struct stat st;
+  return ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+         (st.st_mode & 07777) == 0700;
+}
+
+}  // namespace
+
+TStagingFolder::TStagingFolder(const std::string& temporaryFolder) {
+  const std::string name = temporaryFolder + "krevo-updater-" + std::to_string(::geteuid());
+  // A folder found there already is taken only as it stands: had it ever
+  // been open to others, they could have left something inside.
+  const bool made = ::mkdir(name.c_str(), 0700) == 0;
+  folder_ = OpenFolder(name);
+  if (folder_ && made) MakePrivate(folder_.get());
+  if (folder_ && IsPrivateFolder(folder_.get())) {
+    path_ = name + "/";
+    return;
+  }
+  std::string pattern = name + ".XXXXXX";
+  std::vector<char> buffer(pattern.begin(), pattern.end());
+  buffer.push_back('\0');
+  if (!::mkdtemp(buffer.data())) Refuse(pattern, errno);
+  const std::string fresh(buffer.data());
+  folder_ = OpenFolder(fresh);
+  if (!folder_) Refuse(fresh, errno);
+  MakePrivate(folder_.get());
+  if (!IsPrivateFolder(folder_.get())) Refuse(fresh, EPERM);
+  path_ = fresh + "/";
+}
+
+base::UniqueFd TStagingFolder::CreateFile(const std::string& name) const {
+  // Removing what is in the way first, so that a download never continues an
+  // old copy; a folder in the way is not ours to empty, and the create then
+  // fails on it.
+  ::unlinkat(folder_.get(), name.c_str(), 0);
+  base::UniqueFd fd(::openat(folder_.get(), name.c_str(),
+                             O_CREAT | O_EXCL | O_NOFOLLOW | O_RDWR | O_CLOEXEC | O_NOCTTY, 0600));
+  if (!fd) Refuse(path_ + name, errno);
+  return fd;
+}
+
+}  // namespace krevo::app

@@ -1,0 +1,39 @@
+#pragma once
+// The private folder that downloaded packages are written to: below the
+// system's temporary folder, which every local user may write, a folder that
+// only this user can enter. Files in it are made relative to the folder's
+// descriptor and never reached by name again, so nobody can plant a link, a
+// pipe or a folder in the way of a download or swap the file while it is read.
+#include <string>
+
+#include "base/FileDescriptor.h"
+
+namespace krevo::app {
+
+class TStagingFolder final {
+ public:
+  // Opens `temporaryFolder` + "krevo-updater-<euid>", making it 0700 when it
+  // is missing. It is used only when, opened without following a link, it is
+  // a real folder owned by the effective user with mode exactly 0700; anything
+  // else there is left alone, and a fresh folder "krevo-updater-<euid>.XXXXXX"
+  // (mkdtemp) is made and used instead. `temporaryFolder` ends in '/'. Throws
+  // base::EFCreateError when no private folder can be made.
+  explicit TStagingFolder(const std::string& temporaryFolder);
+  TStagingFolder(const TStagingFolder&) = delete;
+  TStagingFolder& operator=(const TStagingFolder&) = delete;
+
+  // The folder's path, ending in '/': for messages, never opened again.
+  const std::string& Path() const { return path_; }
+
+  // Creates the file `name` (a plain file name) in the folder for reading and
+  // writing, mode 0600, after removing an old entry of that name: created
+  // with O_EXCL and O_NOFOLLOW, so it is always a new file of ours. Returns
+  // its descriptor, owned by the caller. Throws base::EFCreateError.
+  base::UniqueFd CreateFile(const std::string& name) const;
+
+ private:
+  std::string path_;
+  base::UniqueFd folder_;
+};
+
+}  // namespace krevo::app
