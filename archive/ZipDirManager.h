@@ -61,8 +61,8 @@ class TZipDirManager final {
  private:
   base::TStream& Stream();
   void ReadItems();
-  // Throws EZipException 63 when the local header and data of one item (a
-  // folder without data aside) overlap another's on the same volume.
+  // Throws EZipException 63 when the local header and data of one item
+  // that is not a folder overlap another's on the same volume.
   void CheckOverlaps();
   void ReadEntries(std::int64_t workingPos);
   void ParseEntries(const std::uint8_t* data, std::size_t size, std::int64_t startPos,

@@ -69,9 +69,9 @@ void TZipDirManager::CheckOverlaps() {
   starts.reserve(static_cast<std::size_t>(items_.UsedCount()));
   for (int i = 0; i < items_.UsedCount(); ++i) {
     const TDirItem& item = items_.ItemPtr(i);
-    // A folder is never decoded (and a stub in front leaves its offset as
-    // stored, pointing anywhere).
-    if (item.IsFolder() && item.CompressedSize() == 0) continue;
+    // A folder never writes its data (and a stub in front leaves its offset
+    // as stored, pointing anywhere).
+    if (item.IsFolder()) continue;
     starts.push_back({volumes ? ItemDisk(item) : 0, item.LocalOffset(), i});
   }
   std::sort(starts.begin(), starts.end(), [](const Start& a, const Start& b) {

@@ -17,17 +17,11 @@ namespace krevo::archive {
 namespace {
 
 using test::Damage;
+using test::ItemNames;
 using test::ReadFile;
 using test::Shell;
 using test::TempFolder;
 using test::ZipTool;
-
-std::string Names(TZipBaseArchiver& zip) {
-  std::string out;
-  for (int i = 0; i < zip.DirManager()->Items().UsedCount(); ++i)
-    out += zip.DirManager()->Items().ItemPtr(i).name + ";";
-  return out;
-}
 
 struct OverlapCase {
   const char* label;
@@ -59,7 +53,7 @@ TEST_P(Overlap, MakesTheArchiveInvalidAndWritesNothing) {
   if (c.nativeError) {
     try {
       zip.OpenArchiveFile(0);
-      ADD_FAILURE() << "opened: " << Names(zip);
+      ADD_FAILURE() << "opened: " << ItemNames(zip);
     } catch (const EZipException& e) {
       EXPECT_EQ(e.NativeError, c.nativeError) << e.what();
       EXPECT_EQ(e.ErrorCode, 38);
@@ -71,7 +65,7 @@ TEST_P(Overlap, MakesTheArchiveInvalidAndWritesNothing) {
     return;
   }
   zip.OpenArchiveFile(0);
-  EXPECT_EQ(Names(zip), c.expected);
+  EXPECT_EQ(ItemNames(zip), c.expected);
   zip.ExtractMatching("*.*", 10431);
   EXPECT_EQ(Shell(dir.Path(), "find root -type f | sort"), "root/after.txt\nroot/inner.zip\n");
 }
