@@ -45,6 +45,8 @@ const Command kCommands[] = {
     {"end cut off is listed", "-l --tsv cut.zip", 1, nullptr, "", "\tsub/b.txt\n", kRebuilt},
     {"end cut off is extracted", "-q -d out cut.zip", 1, "", "out/a.txt\nout/sub/b.txt\n", nullptr,
      kRebuilt},
+    {"damaged directory is extracted", "-d out big-dir.zip", 1, "a.txt\nsub/\nsub/b.txt\n",
+     "out/a.txt\nout/sub/b.txt\n", nullptr, kRebuilt},
     {"download cut short", "-d out half.zip", 1, "a.txt\n", "out/a.txt\n", nullptr, kRebuilt},
     {"test of a download cut short", "-t half.zip", 1, "a.txt: OK\n", "", nullptr, kRebuilt},
     {"overlap bomb", "-d out bomb.zip", 2, "", "", nullptr, "Entries overlap in the archive"},
@@ -71,6 +73,9 @@ TEST_P(Unzip, RunsAsAUserExpects) {
         " && cd .. && printf junk > junk.zip && printf mine > pre/a.txt"
         // the end record cut off; the first half of a download
         " && head -c -10 pkg.zip > cut.zip"
+        // a directory that claims to be 2 GB
+        " && cp pkg.zip big-dir.zip && printf '\\377\\377\\377\\177'"
+        " | dd of=big-dir.zip bs=1 seek=$(( $(stat -c %s pkg.zip) - 10 )) conv=notrunc 2>/dev/null"
         " && head -c $(( $(stat -c %s big.zip) / 2 )) big.zip > half.zip");
   test::ZipTool(dir.Path(), "bomb overlap bomb.zip");
   test::ZipTool(dir.Path(), "make controls controls.zip");
