@@ -117,7 +117,8 @@ class TZipBaseArchiver {
   // 0, write 1 or read-write 2). Throws EZipException 10 (no file name), 12
   // (missing file; the archive open before stays open), 28 (InMemory with a
   // mode other than -1), 35/40/44/45 from the reader and volumes, and the
-  // stream's EFOpenError for a file that cannot be opened.
+  // stream's EFOpenError for a file that cannot be opened, and 63 when two
+  // items would take their data from the same bytes (an overlap bomb).
   void OpenArchiveFile(int mode = 0);
   // Opens the single-volume archive held in `stream` for reading, as
   // OpenArchiveFile(0) would open a file: the component takes `stream` and
@@ -157,7 +158,9 @@ class TZipBaseArchiver {
                     const std::string& exclusionMask);
   // Runs one batch over the marked items under the process-wide lock.
   void ProcessMarkedItems(TZipProcessOperation operation);
-  // Writes item `index` as `name` below `destFolder`. Throws EZipException.
+  // Writes item `index` as `name` below `destFolder`. Throws EZipException
+  // (19 with the name escaped when the name to be written holds a control
+  // character, or when a stored name leaves the folder).
   void ExtractItem(int index, const std::string& name, const std::string& destFolder);
   // Decodes item `index` into `output`. Throws EZipException 16 for a bad
   // index, 8 when the data fails verification (unless cancelled, skipped or

@@ -78,6 +78,11 @@ bool TZipDirManager::LocateEndRecord(std::int64_t& position) {
 void TZipDirManager::ReadCentralDir() {
   items_.ClearItems();
   isZip64_ = false;
+  ReadItems();
+  CheckOverlaps();
+}
+
+void TZipDirManager::ReadItems() {
   rebuilt_ = false;
   prefixLength_ = 0;
   std::int64_t pos = -1;

@@ -34,8 +34,9 @@ class TZipDirManager final {
   bool LocateEndRecord(std::int64_t& position);
   // Fills the items. Throws EZipException 35 (no local header in a rebuild),
   // 40 (Zip64 locator without its record), 44 (rebuild of a multi-volume
-  // archive), 45 (a volume request cancelled) and the stream's errors from
-  // the rebuild. A damaged directory is rebuilt rather than reported.
+  // archive), 45 (a volume request cancelled), 63 (two items would read the
+  // same bytes: the items are then cleared) and the stream's errors from the
+  // rebuild. A damaged directory is rebuilt rather than reported.
   void ReadCentralDir();
 
   TZipDirArray& Items() { return items_; }
@@ -59,6 +60,10 @@ class TZipDirManager final {
 
  private:
   base::TStream& Stream();
+  void ReadItems();
+  // Throws EZipException 63 when the local header and data of one item
+  // that is not a folder overlap another's on the same volume.
+  void CheckOverlaps();
   void ReadEntries(std::int64_t workingPos);
   void ParseEntries(const std::uint8_t* data, std::size_t size, std::int64_t startPos,
                     std::uint64_t count);

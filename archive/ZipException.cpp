@@ -21,6 +21,7 @@ constexpr CodePair kCodes[] = {
     {36, 19}, {37, 20}, {38, 6},  {39, 21}, {40, 22}, {41, 23}, {42, 6},  {43, 23}, {44, 24},
     {45, 24}, {46, 25}, {47, 26}, {48, 27}, {49, 28}, {50, 29}, {51, 30}, {52, 31}, {53, 6},
     {54, 6},  {55, 32}, {56, 33}, {57, 27}, {58, 34}, {59, 34}, {60, 35}, {61, 36}, {62, 37},
+    {63, 38},  // entries overlap: found at open, when no item has been written
 };
 
 constexpr const char* kMessages[41] = {
@@ -64,7 +65,7 @@ constexpr const char* kMessages[41] = {
     "Cannot delete folder \"%s\"",
     "File name is too long: \r\n\"%s\"",
     "Multiple transactions are not supported for multi-volume archives",
-    "",
+    "Entries overlap in the archive",
     "",
     "",
 };

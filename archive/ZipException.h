@@ -1,7 +1,7 @@
 #pragma once
 // The archive component's exception family. A raising site names the failure
-// by its native code (0..62); the class maps it to a message number (the error
-// code, 0..37) and builds the text "[<component>: ]<message> - Native error: NNNNN".
+// by its native code (0..63); the class maps it to a message number (the error
+// code, 0..38) and builds the text "[<component>: ]<message> - Native error: NNNNN".
 #include <string>
 #include <vector>
 

@@ -15,6 +15,7 @@
 #include "archive/ZipHost.h"
 #include "archive/ZipRemover.h"
 #include "archive/ZipTempFile.h"
+#include "base/ControlEscape.h"
 #include "base/Errors.h"
 #include "base/FileSystem.h"
 #include "base/Paths.h"
@@ -65,21 +66,14 @@ bool ForceDirectories(const std::string& path) {
   return true;
 }
 
-unsigned DefaultMode() {
-  static const unsigned mask = [] {
-    mode_t m = ::umask(0);
-    ::umask(m);
-    return static_cast<unsigned>(m);
-  }();
-  return 0666u & ~mask;
-}
-
-// The permission bits for an extracted file: a stored Unix mode (made on
-// Unix, high 16 bits) without set-id and sticky bits, else the default; the
-// DOS read-only bit takes every write permission away.
+// The permission bits asked for an extracted file, which the process umask
+// then reduces as it does for any file the process creates (0777 becomes
+// 0755 under umask 022, as root too): a stored Unix mode (made on Unix, high
+// 16 bits) without set-id and sticky bits, else 0666; the DOS read-only bit
+// takes every write permission away.
 unsigned ModeFor(const TDirItem& item, std::uint32_t attributes, bool apply) {
-  if (!apply) return DefaultMode();
-  unsigned mode = DefaultMode();
+  unsigned mode = 0666;
+  if (!apply) return mode;
   if ((item.header.versionMadeBy >> 8) == 3 && (attributes >> 16) != 0)
     mode = (attributes >> 16) & 0777;
   if (attributes & kAttrReadOnly) mode &= ~0222u;
@@ -186,9 +180,15 @@ void TZipBaseArchiver::ExtractItem(int index, const std::string& name,
   std::string fileName = name;
   std::uint32_t attributes = item.header.externalAttributes;
   NotifyExtractFile(fileName, attributes, item.comment);
-  // A stored name may not leave the destination; a path the owner's handler
-  // gives is its own decision.
-  if (fileName == name && LeavesFolder(name)) throw EZipException::Fmt(19, this, {name});
+  // No file or folder gets a name with control characters, whoever chose
+  // it: such a name forges lines in a log and steers a terminal that shows
+  // it. A stored name may not leave the destination either; a path the
+  // owner's handler gives is its own decision. The messages show the names
+  // escaped.
+  if (base::HasControlCharacters(fileName))
+    throw EZipException::Fmt(19, this, {base::EscapeControlCharacters(fileName)});
+  if (fileName == name && LeavesFolder(name))
+    throw EZipException::Fmt(19, this, {base::EscapeControlCharacters(name)});
   std::string folder = destFolder;
   if (!fileName.empty() && fileName[0] == '/') folder.clear();
   if (!Options.CreateDirs) {

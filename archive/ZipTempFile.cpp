@@ -48,19 +48,6 @@ class TZipTempFile::FdStream final : public base::TStream {
 
 namespace {
 
-unsigned Umask() {
-  static const unsigned mask = [] {
-    mode_t m = ::umask(0);
-    ::umask(m);
-    return static_cast<unsigned>(m);
-  }();
-  return mask;
-}
-
-}  // namespace
-
-namespace {
-
 // A unique name beside `destination` for a file being written.
 std::string TemporaryName(const std::string& destination) {
   std::string stem = ".krevo-" + base::ExtractFileName(destination);
@@ -74,10 +61,12 @@ std::string TemporaryName(const std::string& destination) {
 }  // namespace
 
 TZipTempFile::TZipTempFile(const std::string& destination, bool destinationExists, unsigned mode)
-    : destination_(destination), mode_(mode & 07777) {
-  // Created with its final permissions (and never more open than those),
-  // so that only a umask that takes bits away costs a change afterwards.
-  const mode_t initial = static_cast<mode_t>(mode_ & 0777);
+    : destination_(destination) {
+  // Created with its final permissions: the kernel takes away what the
+  // process umask takes away, and nothing changes them afterwards (a change
+  // by mode would give back what the umask took, so that a package could
+  // install world-writable files). Set-id and sticky bits are never asked.
+  const mode_t initial = static_cast<mode_t>(mode & 0777);
   std::string folder = base::ExtractFilePath(destination);
   if (!destinationExists) {
     // A file without a name, so that nothing appears at the destination
@@ -115,7 +104,6 @@ base::TStream& TZipTempFile::Stream() {
 
 void TZipTempFile::Finish(std::uint32_t dos, bool flush) noexcept {
   int fd = stream_->Fd();
-  if (mode_ & Umask()) ::fchmod(fd, mode_);
   std::tm t{};
   t.tm_year = static_cast<int>(dos >> 25) + 80;
   t.tm_mon = static_cast<int>((dos >> 21) & 15) - 1;

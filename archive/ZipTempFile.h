@@ -15,18 +15,18 @@ namespace krevo::archive {
 
 class TZipTempFile final {
  public:
-  // Creates the file in `destination`'s folder with the permission bits
-  // `mode` (less the umask); `destinationExists` says whether something is
-  // there already. Throws base::EFCreateError when it cannot be created.
+  // Creates the file in `destination`'s folder with the permission bits of
+  // `mode` (0777 at most) less the process umask, which are its final ones;
+  // `destinationExists` says whether something is there already. Throws
+  // base::EFCreateError when it cannot be created.
   TZipTempFile(const std::string& destination, bool destinationExists, unsigned mode);
   ~TZipTempFile();
   TZipTempFile(const TZipTempFile&) = delete;
   TZipTempFile& operator=(const TZipTempFile&) = delete;
 
   base::TStream& Stream();
-  // Permission bits exactly (where the umask took some away), the
-  // last-write time (a local DOS date-time; an impossible one is left alone)
-  // and, when asked, a flush to the medium. Never throws.
+  // The last-write time (a local DOS date-time; an impossible one is left
+  // alone) and, when asked, a flush to the medium. Never throws.
   void Finish(std::uint32_t dosDateTime, bool flush) noexcept;
   // Puts the file under the destination's name (over what is there); false
   // when that fails (the file is then removed).
@@ -38,7 +38,6 @@ class TZipTempFile final {
   std::string path_;  // empty while the file has no name
   std::unique_ptr<FdStream> stream_;
   bool committed_ = false;
-  unsigned mode_;
 };
 
 }  // namespace krevo::archive

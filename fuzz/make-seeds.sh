@@ -87,7 +87,8 @@ seed fuzz_ini long-value "[Documents]\r\nRootFolder=/$(printf 'k%.0s' {1..2100})
 # --- fuzz_zip_open and fuzz_zip_extract: small archives made here by Info-ZIP
 # zip, 7-Zip (where installed) and Python's zipfile, with the targets'
 # password "secret": deflated, stored, encrypted, piped, Zip64, streamed with
-# data descriptors, UTF-8 and OEM names, and behind a prefix.
+# data descriptors, UTF-8 and OEM names, names with control characters,
+# overlapping entries, and behind a prefix.
 mkdir -p "$out"/fuzz_zip_open "$out"/fuzz_zip_extract
 src=$(mktemp -d)
 trap 'rm -rf "$src"' EXIT
@@ -102,8 +103,13 @@ if command -v 7z >/dev/null; then
   (cd "$src/pkg" && 7z a -tzip -psecret -mem=ZipCrypto "$z/7z-crypt.zip" . >/dev/null)
 fi
 ziptool="$(dirname "$0")/../tests/archive/ziptool.py"
-for kind in zip64 descriptor utf8 oem; do
+for kind in zip64 descriptor utf8 oem controls; do
   /usr/bin/python3 "$ziptool" make "$kind" "$z/py-$kind.zip"
+done
+# Entries that share their bytes: one local header named many times, and an
+# entry inside another's data.
+for kind in overlap inside; do
+  /usr/bin/python3 "$ziptool" bomb "$kind" "$z/bomb-$kind.zip"
 done
 # A stub before an archive whose offsets do not know of it.
 { printf '#!/bin/sh\nexit 0\n'; cat "$z/zip-deflate.zip"; } >"$z/prefixed.zip"

@@ -6,12 +6,19 @@
 #include <iostream>
 
 #include "archive/ZipDirManager.h"
+#include "base/ControlEscape.h"
 #include "base/FileSystem.h"
 
 namespace krevo::tools {
 namespace {
 
 using archive::TZipBaseArchiver;
+
+// Names and messages come from the archive: shown with control characters
+// escaped, so that a name cannot move the cursor or forge a line.
+std::string Shown(const std::string& text) {
+  return base::EscapeControlCharacters(text);
+}
 
 // One line from the terminal; `hidden` turns the echo off for passwords.
 bool AskLine(const std::string& prompt, std::string& answer, bool hidden) {
@@ -53,7 +60,8 @@ class Session {
     zip_.OnPassword = [this](TZipBaseArchiver*, const std::string& name, std::string& password,
                              bool& skip) {
       std::string typed;
-      if (interactive_ && AskLine("password for " + name + ": ", typed, true) && !typed.empty())
+      if (interactive_ && AskLine("password for " + Shown(name) + ": ", typed, true) &&
+          !typed.empty())
         password = typed;
       else
         skip = true, Skip(name, "skipped, no valid password");
@@ -62,7 +70,7 @@ class Session {
                                        archive::TZipProcessOperation, int, int,
                                        const std::string& message, archive::TZipAction& action) {
       EndBar();
-      std::cerr << "krevo-unzip: " << name << ": " << message << '\n';
+      std::cerr << "krevo-unzip: " << Shown(name) << ": " << Shown(message) << '\n';
       action = archive::fxaIgnore;
       std::string a;
       if (interactive_ && AskLine("[a]bort, [r]etry, [i]gnore? ", a, false) && !a.empty())
@@ -75,7 +83,7 @@ class Session {
                                  bool&) {
       if (phase != archive::ppEnd || skipped_ || r_.quiet || zip_.SkipFile()) return;
       EndBar();
-      std::cout << name << (r_.test ? ": OK" : "") << '\n';
+      std::cout << Shown(name) << (r_.test ? ": OK" : "") << '\n';
     };
     if (bar_)
       zip_.OnOverallProgress = [this](TZipBaseArchiver*, double progress,
@@ -108,7 +116,8 @@ class Session {
     std::string a;
     if (!interactive_) return false;
     EndBar();
-    if (!AskLine("replace " + dest + "? [y]es, [n]o, [A]ll, [N]one: ", a, false) || a.empty())
+    if (!AskLine("replace " + Shown(dest) + "? [y]es, [n]o, [A]ll, [N]one: ", a, false) ||
+        a.empty())
       return false;
     if (a[0] == 'A') all_ = 1;
     if (a[0] == 'N') all_ = -1;
@@ -117,7 +126,7 @@ class Session {
 
   void Skip(const std::string& name, const char* why) {
     EndBar();
-    std::cerr << "krevo-unzip: " << name << ": " << why << '\n';
+    std::cerr << "krevo-unzip: " << Shown(name) << ": " << why << '\n';
     skipped_ = true;
     ++skippedCount_;
   }

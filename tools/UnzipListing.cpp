@@ -6,6 +6,7 @@
 #include <ostream>
 
 #include "archive/ZipDirManager.h"
+#include "base/ControlEscape.h"
 
 namespace krevo::tools {
 
@@ -87,7 +88,10 @@ void WriteListing(archive::TZipBaseArchiver& zip, const std::vector<int>& indexe
       b += '\t';
       b += mark;
       b += '\t';
-      b += d.name;
+      if (base::HasControlCharacters(d.name))
+        b += base::EscapeControlCharacters(d.name);
+      else
+        b += d.name;
       b += '\n';
       if (b.size() > 65536) out << b, b.clear();
     } else {
@@ -95,7 +99,7 @@ void WriteListing(archive::TZipBaseArchiver& zip, const std::vector<int>& indexe
       std::snprintf(line, sizeof line, "%10llu %10llu %4.0f%% %s %08x %08x %c ",
                     static_cast<unsigned long long>(size), static_cast<unsigned long long>(packed),
                     ratio, when.c_str(), d.header.crc, d.header.externalAttributes, mark);
-      out << line << d.name << '\n';
+      out << line << base::EscapeControlCharacters(d.name) << '\n';
     }
     totalSize += size;
     totalPacked += packed;

@@ -13,7 +13,8 @@ namespace krevo::tools {
 // 10431), in central-directory order. REQUIRES: the archive is open.
 std::vector<int> SelectItems(archive::TZipBaseArchiver& zip, const std::vector<std::string>& masks);
 
-// Writes the listing of `indexes`; `tsv` gives one tab-separated line per item.
+// Writes the listing of `indexes`; `tsv` gives one tab-separated line per
+// item. Names are written with control characters escaped.
 void WriteListing(archive::TZipBaseArchiver& zip, const std::vector<int>& indexes, bool tsv,
                   std::ostream& out);
 

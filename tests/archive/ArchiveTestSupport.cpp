@@ -56,6 +56,13 @@ std::string ZipTool(const std::string& folder, const std::string& args) {
   return Shell(folder, "/usr/bin/python3 '" + script + "' " + args);
 }
 
+std::string ItemNames(TZipBaseArchiver& zip) {
+  std::string out;
+  for (int i = 0; i < zip.DirManager()->Items().UsedCount(); ++i)
+    out += zip.DirManager()->Items().ItemPtr(i).name + ";";
+  return out;
+}
+
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream s;

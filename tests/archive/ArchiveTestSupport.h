@@ -9,6 +9,10 @@
 
 #include "base/Dialogs.h"
 
+namespace krevo::archive {
+class TZipBaseArchiver;
+}
+
 namespace krevo::archive::test {
 
 // A fresh folder below the system's temporary folder, removed with everything
@@ -31,6 +35,9 @@ class TempFolder {
 std::string Shell(const std::string& folder, const std::string& command);
 // Runs the helper script tests/archive/ziptool.py with /usr/bin/python3.
 std::string ZipTool(const std::string& folder, const std::string& args);
+
+// The names of the open archive's items, each followed by ';'.
+std::string ItemNames(TZipBaseArchiver& zip);
 
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& data);

@@ -16,9 +16,14 @@ struct Command {
   const char* label;
   const char* args;  // after the program name; run in the test folder
   int status;
-  const char* stdoutText;   // expected standard output (exact), or null
-  const char* afterwards;   // `find out -type f | sort` afterwards
+  const char* stdoutText;        // expected standard output (exact), or null
+  const char* afterwards;        // `find out -type f | sort` afterwards
+  const char* outHas = nullptr;  // a text standard output must hold
+  const char* errHas = nullptr;  // a text standard error must hold
 };
+
+constexpr const char kRebuilt[] =
+    "warning: the central directory is damaged; entries were recovered from local headers\n";
 
 const Command kCommands[] = {
     {"usage", "-x", 64, "", ""},
@@ -34,18 +39,46 @@ const Command kCommands[] = {
     {"no password without a terminal", "-q -d out enc.zip", 1, "", ""},
     {"never replaces", "-q -d pre -o never pkg.zip", 1, "", nullptr},
     {"prompt answers no without a terminal", "-q -d pre -o prompt pkg.zip", 1, "", nullptr},
+    {"help", "--help", 0, nullptr, "", "Exit status: 0 done; 1 an item failed"},
+    // A damaged directory is rebuilt: what was recovered is listed and
+    // extracted, and the status says that the archive was not whole.
+    {"end cut off is listed", "-l --tsv cut.zip", 1, nullptr, "", "\tsub/b.txt\n", kRebuilt},
+    {"end cut off is extracted", "-q -d out cut.zip", 1, "", "out/a.txt\nout/sub/b.txt\n", nullptr,
+     kRebuilt},
+    {"damaged directory is extracted", "-d out big-dir.zip", 1, "a.txt\nsub/\nsub/b.txt\n",
+     "out/a.txt\nout/sub/b.txt\n", nullptr, kRebuilt},
+    {"download cut short", "-d out half.zip", 1, "a.txt\n", "out/a.txt\n", nullptr, kRebuilt},
+    {"test of a download cut short", "-t half.zip", 1, "a.txt: OK\n", "", nullptr, kRebuilt},
+    {"overlap bomb", "-d out bomb.zip", 2, "", "", nullptr, "Entries overlap in the archive"},
+    // Names with control characters are shown escaped and not extracted.
+    {"control names listed", "-l --tsv controls.zip", 0, nullptr, "", "\tcr\\rname.txt\n"},
+    {"control names in the table", "-l controls.zip", 0, nullptr, "", " esc\\x1b[31mred.txt\n"},
+    {"control names refused", "-d out controls.zip", 1, "ok.txt\n", "out/ok.txt\n", nullptr,
+     "krevo-unzip: lf\\nname.txt: Cannot create file \"lf\\nname.txt\""},
 };
 
 class Unzip : public ::testing::TestWithParam<Command> {};
 
 TEST_P(Unzip, RunsAsAUserExpects) {
   TempFolder dir;
-  Shell(dir.Path(), "mkdir -p src/sub pre && printf 'top\\n' > src/a.txt && printf 'b!\\n' > src/sub/b.txt"
-                    " && touch -d '2020-02-03 04:05:06' src/a.txt src/sub/b.txt"
-                    " && cd src && zip -qr ../pkg.zip a.txt sub && zip -qr -P pw ../enc.zip a.txt"
-                    " && cd .. && printf junk > junk.zip && printf mine > pre/a.txt");
+  Shell(dir.Path(),
+        "mkdir -p src/sub pre && printf 'top\\n' > src/a.txt && printf 'b!\\n' > src/sub/b.txt"
+        " && touch -d '2020-02-03 04:05:06' src/a.txt src/sub/b.txt"
+        " && seq 1 100000 > src/big.txt"
+        " && cd src && zip -qr ../pkg.zip a.txt sub && zip -qr -P pw ../enc.zip a.txt"
+        " && zip -q ../big.zip a.txt big.txt"
+        " && cd .. && printf junk > junk.zip && printf mine > pre/a.txt"
+        // the end record cut off; the first half of a download
+        " && head -c -10 pkg.zip > cut.zip"
+        // a directory that claims to be 2 GB
+        " && cp pkg.zip big-dir.zip && printf '\\377\\377\\377\\177'"
+        " | dd of=big-dir.zip bs=1 seek=$(( $(stat -c %s pkg.zip) - 10 )) conv=notrunc 2>/dev/null"
+        " && head -c $(( $(stat -c %s big.zip) / 2 )) big.zip > half.zip");
+  test::ZipTool(dir.Path(), "bomb overlap bomb.zip");
+  test::ZipTool(dir.Path(), "make controls controls.zip");
   const Command& c = GetParam();
-  std::string cmd = std::string("'") + KREVO_UNZIP + "' " + c.args + " </dev/null 2>err.txt >out.txt";
+  std::string cmd =
+      std::string("'") + KREVO_UNZIP + "' " + c.args + " </dev/null 2>err.txt >out.txt";
   int status = std::system(("cd '" + dir.Path() + "' && " + cmd).c_str());
   EXPECT_EQ(WEXITSTATUS(status), c.status) << ReadFile(dir / "err.txt");
   if (c.stdoutText) {
@@ -54,9 +87,20 @@ TEST_P(Unzip, RunsAsAUserExpects) {
   if (c.afterwards) {
     EXPECT_EQ(Shell(dir.Path(), "find out -type f 2>/dev/null | sort; true"), c.afterwards);
   }
-  if (c.status == 2) {
-    EXPECT_NE(ReadFile(dir / "err.txt").find("Native error"), std::string::npos);
+  const std::string out = ReadFile(dir / "out.txt"), err = ReadFile(dir / "err.txt");
+  if (c.outHas) {
+    EXPECT_NE(out.find(c.outHas), std::string::npos) << out;
   }
+  if (c.errHas) {
+    EXPECT_NE(err.find(c.errHas), std::string::npos) << err;
+  }
+  if (c.status == 2) {
+    EXPECT_NE(err.find("Native error"), std::string::npos);
+  }
+  // Nothing from an archive reaches the terminal raw, or the disk by name.
+  EXPECT_EQ(out.find_first_of("\r\x1b\x07"), std::string::npos) << out;
+  EXPECT_EQ(err.find_first_of("\r\x1b\x07"), std::string::npos) << err;
+  EXPECT_EQ(Shell(dir.Path(), "find . -name '*[[:cntrl:]]*'"), "");
   EXPECT_EQ(ReadFile(dir / "pre/a.txt"), "mine");
 }
 

@@ -16,6 +16,7 @@ namespace {
 
 using test::Cut;
 using test::Damage;
+using test::ItemNames;
 using test::ReadFile;
 using test::TempFolder;
 using test::WriteFile;
@@ -34,13 +35,6 @@ std::int64_t CentralOffset(const std::string& path) {
   std::int64_t v = 0;
   for (int i = 0; i < 4; ++i) v |= std::int64_t{static_cast<unsigned char>(end[16 + i])} << (8 * i);
   return v;
-}
-
-std::string Names(TZipBaseArchiver& zip) {
-  std::string out;
-  for (int i = 0; i < zip.DirManager()->Items().UsedCount(); ++i)
-    out += zip.DirManager()->Items().ItemPtr(i).name + ";";
-  return out;
 }
 
 struct Hostile {
@@ -112,7 +106,7 @@ TEST_P(HostileArchive, OpensAsDesignedOrFailsWithItsNumber) {
   if (h.nativeError) {
     try {
       zip.OpenArchiveFile(0);
-      ADD_FAILURE() << "opened: " << Names(zip);
+      ADD_FAILURE() << "opened: " << ItemNames(zip);
     } catch (const EZipException& e) {
       EXPECT_EQ(e.NativeError, h.nativeError) << e.what();
     }
@@ -120,7 +114,7 @@ TEST_P(HostileArchive, OpensAsDesignedOrFailsWithItsNumber) {
     return;
   }
   zip.OpenArchiveFile(0);
-  EXPECT_EQ(Names(zip), h.expected);
+  EXPECT_EQ(ItemNames(zip), h.expected);
   // Every item can be listed after any open.
   std::ostringstream out;
   tools::WriteListing(zip, tools::SelectItems(zip, {"*.*"}), true, out);
@@ -204,11 +198,11 @@ TEST(DirManager, Cp437NamesFollowTheOemOption) {
   TZipArchiver zip;
   zip.FileName = dir / "x.zip";
   zip.OpenArchiveFile(0);
-  EXPECT_EQ(Names(zip), "\xC3\xBC-cp437.txt;");
+  EXPECT_EQ(ItemNames(zip), "\xC3\xBC-cp437.txt;");
   zip.CloseArchiveFile();
   zip.Options.OEMFileNames = false;
   zip.OpenArchiveFile(0);
-  EXPECT_EQ(Names(zip), "\x81-cp437.txt;");
+  EXPECT_EQ(ItemNames(zip), "\x81-cp437.txt;");
 }
 
 TEST(DirManager, Zip64BlockLongerThanItsFieldIsCut) {

@@ -3,6 +3,7 @@
 list ARCHIVE        one line per item: size, packed size, date-time, CRC-32,
                     external attributes, E or -, name (tab-separated)
 make KIND OUT       writes an archive of one of the kinds below
+bomb KIND OUT       an archive written byte by byte (see bomb below)
 lie FIELD DELTA METHOD OUT [nocentral]
                     one streamed entry a.txt (METHOD stored or deflated) whose
                     data descriptor, and the central header copied from it,
@@ -13,6 +14,7 @@ import io
 import struct
 import sys
 import zipfile
+import zlib
 
 STAMP = (2021, 6, 15, 12, 30, 44)
 
@@ -79,6 +81,11 @@ def make(kind, out):
         write(out, [])
     elif kind == "basic":
         write(out, basic)
+    elif kind == "controls":
+        # Names zip cannot make: CR, LF and ESC inside, and a folder with a
+        # bell in its name; ok.txt is the one plain name.
+        write(out, [item(n, b"named\n") for n in (
+            "cr\rname.txt", "lf\nname.txt", "esc\x1b[31mred.txt", "bell\x07/in.txt", "ok.txt")])
     else:
         raise SystemExit("unknown kind " + kind)
 
@@ -99,6 +106,92 @@ def lie(field, delta, method, out, central=True):
     open(out, "wb").write(b if central else b[:dd + 16])
 
 
+LOCAL = "<LHHHHHLLLHH"
+CENTRAL = "<LHHHHHHLLLHHHHHLL"
+DOS_TIME, DOS_DATE = 0x63D6, 0x52CF  # 2021-06-15 12:30:44
+
+
+def local_header(name, data, crc=None):
+    """A stored entry's local header, name and data."""
+    crc = zlib.crc32(data) if crc is None else crc
+    return struct.pack(LOCAL, 0x04034B50, 10, 0, 0, DOS_TIME, DOS_DATE, crc, len(data),
+                       len(data), len(name), 0) + name + data
+
+
+def central_header(name, data, offset, disk=0, zip64=False):
+    """The central header of a stored entry made on Unix, mode 0644; with
+    zip64 its offset is in a Zip64 block."""
+    extra = struct.pack("<HHQ", 1, 8, offset) if zip64 else b""
+    return struct.pack(CENTRAL, 0x02014B50, 0x031E, 10, 0, 0, DOS_TIME, DOS_DATE,
+                       zlib.crc32(data), len(data), len(data), len(name), len(extra), 0, disk, 0,
+                       0o100644 << 16, 0xFFFFFFFF if zip64 else offset) + name + extra
+
+
+def end_record(count, central_size, central_offset):
+    return struct.pack("<LHHHHLLH", 0x06054B50, 0, 0, count, count, central_size, central_offset, 0)
+
+
+def assemble(locals_part, centrals):
+    """The local part, the central headers and an end record (with the Zip64
+    records in front of it when the count needs them)."""
+    cd = b"".join(centrals)
+    n, at = len(centrals), len(locals_part)
+    if n <= 0xFFFE:
+        return locals_part + cd + end_record(n, len(cd), at)
+    zip64_end = struct.pack("<LQHHLLQQQQ", 0x06064B50, 44, 0x031E, 45, 0, 0, n, n, len(cd), at)
+    locator = struct.pack("<LLQL", 0x07064B50, 0, at + len(cd), 1)
+    return locals_part + cd + zip64_end + locator + end_record(0xFFFF, len(cd), at)
+
+
+def bomb(kind, out):
+    """overlap    one local header of 64 KB of zeros (stored) named by 100
+                  central headers, some through a Zip64 offset, some with
+                  other disk numbers
+    inside      a stored outer.bin whose data holds the whole entry
+                  inner.txt, which the directory names as well
+    inside-cut  the same without its directory (opened by the rebuild)
+    nested      a stored inner.zip holding a whole archive, and after.txt:
+                  headers inside data, but no entry pointing at them
+    many N      N stored entries of one byte each"""
+    if kind == "overlap":
+        data = bytes(65536)
+        part = local_header(b"a.txt", data)
+        centrals = [central_header(b"bomb%03d.txt" % i, data, 0, disk=i if i % 3 == 2 else 0,
+                                   zip64=i % 3 == 1) for i in range(100)]
+        blob = assemble(part, centrals)
+    elif kind in ("inside", "inside-cut"):
+        inner = b"inner\n"
+        quoted = local_header(b"inner.txt", inner)
+        outer = b"x" * 100 + quoted + b"y" * 100
+        part = local_header(b"outer.bin", outer)
+        inner_at = 30 + len(b"outer.bin") + 100
+        blob = assemble(part, [central_header(b"outer.bin", outer, 0),
+                               central_header(b"inner.txt", inner, inner_at)])
+        if kind == "inside-cut":
+            blob = part
+    elif kind == "nested":
+        buf = io.BytesIO()
+        write(buf, [item("deep/a.txt", b"deep\n"), item("b.txt", b"b\n" * 100)])
+        inner = buf.getvalue()
+        after = b"after\n"
+        first = local_header(b"inner.zip", inner)
+        blob = assemble(first + local_header(b"after.txt", after),
+                        [central_header(b"inner.zip", inner, 0),
+                         central_header(b"after.txt", after, len(first))])
+    elif kind.startswith("many"):
+        count = int(kind.split()[1])
+        parts, centrals, at = [], [], 0
+        for i in range(count):
+            name = b"f%07d" % i
+            parts.append(local_header(name, b"x"))
+            centrals.append(central_header(name, b"x", at))
+            at += len(parts[-1])
+        blob = assemble(b"".join(parts), centrals)
+    else:
+        raise SystemExit("unknown bomb " + kind)
+    open(out, "wb").write(blob)
+
+
 def listing(path):
     with zipfile.ZipFile(path) as z:
         for i in z.infolist():
@@ -111,6 +204,8 @@ def listing(path):
 if __name__ == "__main__":
     if sys.argv[1] == "list":
         listing(sys.argv[2])
+    elif sys.argv[1] == "bomb":
+        bomb(sys.argv[2], sys.argv[3])
     elif sys.argv[1] == "lie":
         lie(sys.argv[2], int(sys.argv[3]), sys.argv[4], sys.argv[5], sys.argv[6:7] != ["nocentral"])
     else:
