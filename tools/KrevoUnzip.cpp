@@ -1,4 +1,4 @@
-// krevo-unzip: lists or extracts the items of a ZIP archive.
+// krevo-unzip: lists, tests or extracts the items of a ZIP archive.
 //   krevo-unzip -l [--tsv] ARCHIVE [MASK...]
 //   krevo-unzip [-d DIR] [-P PASSWORD] [-o always|never|prompt|newer|older] [-t] [-q]
 //               ARCHIVE [MASK...]
@@ -10,6 +10,7 @@
 #include "archive/ZipArchiver.h"
 #include "archive/ZipException.h"
 #include "base/Errors.h"
+#include "base/Version.h"
 #include "tools/UnzipExtraction.h"
 #include "tools/UnzipListing.h"
 
@@ -17,10 +18,35 @@ namespace {
 
 constexpr int kUsage = 64;
 
+constexpr const char* kSynopsis =
+    "Usage: krevo-unzip -l [--tsv] ARCHIVE [MASK...]\n"
+    "       krevo-unzip [-d DIR] [-P PASSWORD] [-o always|never|prompt|newer|older]"
+    " [-t] [-q] ARCHIVE [MASK...]\n";
+
+// The text of --help; the manual page krevo-unzip.1 says the same.
+constexpr const char* kHelp =
+    "\n"
+    "Lists, tests or extracts the items of ARCHIVE that any MASK selects (* any\n"
+    "characters, ? one character, case ignored; without a MASK every item).\n"
+    "\n"
+    "  -l           list the items instead of extracting them\n"
+    "  --tsv        with -l: one tab-separated line per item, no heading or totals\n"
+    "  -d DIR       extract below DIR (default: the current folder)\n"
+    "  -P PASSWORD  the password of encrypted items (asked at a terminal without it)\n"
+    "  -o MODE      when the file exists: always replace it (the default), never,\n"
+    "               prompt (ask at a terminal, else keep it), newer (replace it only\n"
+    "               by a newer packaged copy), older (only by an older one)\n"
+    "  -t           test the items (decrypt, inflate, check CRC-32s), write nothing\n"
+    "  -q           do not name the extracted or tested items\n"
+    "  --           the arguments after it are the archive and masks\n"
+    "  -h, --help   show this help\n"
+    "  --version    show the version\n"
+    "\n"
+    "Exit status: 0 done, 1 items failed or skipped, 2 the archive could not be\n"
+    "opened, 64 usage error.\n";
+
 int Usage() {
-  std::cerr << "usage: krevo-unzip -l [--tsv] ARCHIVE [MASK...]\n"
-               "       krevo-unzip [-d DIR] [-P PASSWORD] [-o always|never|prompt|newer|older]"
-               " [-t] [-q] ARCHIVE [MASK...]\n";
+  std::cerr << kSynopsis << "Try 'krevo-unzip --help' for more information.\n";
   return kUsage;
 }
 
@@ -35,7 +61,13 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     bool hasValue = i + 1 < argc;
-    if (a == "-l") {
+    if (a == "-h" || a == "--help") {
+      std::cout << kSynopsis << kHelp;
+      return 0;
+    } else if (a == "--version") {
+      std::cout << "krevo-unzip " << base::OwnFileVersion() << '\n';
+      return 0;
+    } else if (a == "-l") {
       list = true;
     } else if (a == "--tsv") {
       tsv = true;

@@ -18,10 +18,12 @@ struct Command {
   int status;
   const char* stdoutText;   // expected standard output (exact), or null
   const char* afterwards;   // `find out -type f | sort` afterwards
+  friend void PrintTo(const Command& c, std::ostream* os) { *os << c.label; }
 };
 
 const Command kCommands[] = {
     {"usage", "-x", 64, "", ""},
+    {"help", "pkg.zip --help", 0, nullptr, ""},
     {"tsv without list", "--tsv pkg.zip", 64, "", ""},
     {"missing archive", "-l nothing.zip", 2, "", ""},
     {"not an archive", "-l junk.zip", 2, "", ""},
