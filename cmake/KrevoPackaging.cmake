@@ -6,8 +6,9 @@ include(GNUInstallDirs)
 # The updater finds krevo.exe and config.ini beside itself, so it is installed
 # into the suite's own folder, whatever the prefix; the link in the prefix's
 # bin folder lets it be started by name. /proc/self/exe resolves the link, so
-# the updater still sees its real folder.
-set(KREVO_INSTALL_FOLDER "/opt/krevo" CACHE PATH "The Krevo installation folder krevo-updater is installed into")
+# the updater still sees its real folder. The service unit and the manual page
+# name this folder too.
+set(KREVO_INSTALL_FOLDER /opt/krevo)
 set(KREVO_MAINTAINER "Krevo updater maintainers <maintainers@krevo.example>")
 set(KREVO_DEBIAN_RELEASE 1)
 set(KREVO_DEBIAN_VERSION "${PROJECT_VERSION}-${KREVO_DEBIAN_RELEASE}")
@@ -56,12 +57,12 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "automatic updates for the Krevo system")
 set(CPACK_PACKAGE_DESCRIPTION
-    "krevo-updater keeps an installation of the Krevo desktop suite in /opt/krevo up to
-date: it checks that the suite is not in use, lists the update packages on the
-update server over FTP, downloads each package newer than the last update and
-installs it, replacing an installed file only when the packaged copy is newer.
-A systemd timer runs it daily. krevo-unzip and krevo-ftp give its archive
-component and FTP client on the command line.")
+    "krevo-updater keeps an installation of the Krevo desktop suite in /opt/krevo
+up to date: it checks that the suite is not in use, lists the update packages
+on the update server over FTP, downloads each package newer than the last
+update and installs it, replacing an installed file only when the packaged
+copy is newer. A systemd timer runs it daily. krevo-unzip and krevo-ftp give
+its archive component and FTP client on the command line.")
 set(CPACK_DEBIAN_PACKAGE_NAME krevo-updater)
 set(CPACK_DEBIAN_PACKAGE_RELEASE ${KREVO_DEBIAN_RELEASE})
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
