@@ -60,7 +60,8 @@ man)
   for program in "$@"; do
     name=$(basename "$program")
     page=$root/usr/share/man/man1/$name.1.gz
-    warnings=$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
+    warnings=$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null
+      gzip -dc "$page" | groff -man -ww -z 2>&1)
     if [ -n "$warnings" ]; then
       echo "$name.1: $warnings"
       status=1
