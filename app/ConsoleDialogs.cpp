@@ -25,6 +25,17 @@ std::string OneLine(const std::string& text) {
   return line;
 }
 
+// The caption of the button among `buttons` that gives `result`; "Cancel" for
+// a dialog closed without one.
+std::string AnswerCaption(base::TMsgDlgButtons buttons, int result) {
+  for (int b = base::mbYes; b <= base::mbHelp; ++b) {
+    auto button = static_cast<base::TMsgDlgBtn>(b);
+    if (base::HasButton(buttons, button) && base::ButtonResult(button) == result)
+      return PlainCaption(base::ButtonCaption(button));
+  }
+  return "Cancel";
+}
+
 }  // namespace
 
 std::string PlainCaption(const std::string& caption, char* accelerator) {
@@ -41,13 +52,22 @@ std::string PlainCaption(const std::string& caption, char* accelerator) {
   return plain;
 }
 
+void TConsoleDialogs::ShowAnswer(const std::string& answer, const char* why) {
+  err_ << "  -> " << answer << " (" << why << ")" << std::endl;
+}
+
 int TConsoleDialogs::MessageDlg(const std::string& text, base::TMsgDlgType type,
                                 base::TMsgDlgButtons buttons, const std::string& caption) {
   Prepare();
   err_ << OneLine(caption.empty() ? base::DialogCaption(type) : caption) << ": " << OneLine(text)
        << std::endl;
   const bool onlyOk = buttons == base::MakeButtons({base::mbOK});
-  if (!interactive_ || onlyOk) return base::UnattendedResult(buttons);
+  const int unattended = base::UnattendedResult(buttons);
+  if (onlyOk) return unattended;
+  if (!interactive_) {
+    ShowAnswer(AnswerCaption(buttons, unattended), "unattended");
+    return unattended;
+  }
 
   const base::TMsgDlgBtn preset = base::DefaultButton(buttons);
   while (true) {
@@ -61,7 +81,11 @@ int TConsoleDialogs::MessageDlg(const std::string& text, base::TMsgDlgType type,
     }
     err_ << "  " << choices << "? " << std::flush;
     std::string answer;
-    if (!std::getline(in_, answer)) return base::UnattendedResult(buttons);
+    if (!std::getline(in_, answer)) {
+      err_ << '\n';
+      ShowAnswer(AnswerCaption(buttons, unattended), "end of input");
+      return unattended;
+    }
     while (!answer.empty() && std::isspace(static_cast<unsigned char>(answer.back())))
       answer.pop_back();
     if (answer.empty()) return base::ButtonResult(preset);
@@ -81,7 +105,10 @@ bool TConsoleDialogs::InputQuery(const std::string& caption, const std::string& 
                                  std::string& value) {
   Prepare();
   err_ << OneLine(caption) << ": " << OneLine(prompt) << std::endl;
-  if (!interactive_) return false;
+  if (!interactive_) {
+    ShowAnswer("Cancel", "unattended");
+    return false;
+  }
   err_ << "  (an empty line keeps \"" << base::EscapeControlCharacters(value)
        << "\"; end of input cancels) " << base::EscapeControlCharacters(prompt) << std::flush;
   std::string answer;

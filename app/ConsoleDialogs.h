@@ -2,7 +2,9 @@
 // The dialog service of the console mode. Each dialog is written to the error
 // stream as one "Caption: text" line. When a user is at a terminal, questions
 // are answered there; otherwise each dialog takes the answer that closing it
-// gives (OK, No, Abort, or Cancel for input).
+// gives (OK, No, Abort, or Cancel for input), and a question is followed by a
+// line with that answer ("  -> No (unattended)"), as is one whose terminal
+// input ends ("  -> No (end of input)").
 #include <functional>
 #include <istream>
 #include <ostream>
@@ -31,6 +33,7 @@ class TConsoleDialogs final : public base::TDialogService {
   void Prepare() {
     if (BeforeOutput) BeforeOutput();
   }
+  void ShowAnswer(const std::string& answer, const char* why);
   std::istream& in_;
   std::ostream& err_;
   bool interactive_;

@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <iostream>
 
@@ -32,9 +33,15 @@ std::string Bar(const TProgressBar& bar) {
   constexpr int kWidth = 20;
   const double range = static_cast<double>(bar.Max() - bar.Min());
   const double done = range > 0 ? static_cast<double>(bar.Position() - bar.Min()) / range : 0;
-  const int filled = static_cast<int>(done * kWidth);
-  return "[" + std::string(filled, '#') + std::string(kWidth - filled, '.') + "] " +
-         std::to_string(static_cast<int>(done * 100)) + "%";
+  // The bar keeps its position within Min..Max; the clamp says so here too. The
+  // text is appended piece by piece: GCC 12 warns falsely (-Wrestrict) on
+  // "literal" + std::string.
+  const int filled = std::clamp(static_cast<int>(done * kWidth), 0, kWidth);
+  std::string text = "[";
+  text.append(filled, '#').append(kWidth - filled, '.').append("] ");
+  text += std::to_string(static_cast<int>(done * 100));
+  text += '%';
+  return text;
 }
 
 }  // namespace

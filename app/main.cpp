@@ -19,7 +19,7 @@ constexpr const char* kUsage =
     "recording every file in updates.log there.\n"
     "\n"
     "  --console   run without a window even where a display is available\n"
-    "  --help      show this text\n"
+    "  -h, --help  show this text\n"
     "  --version   show the version\n"
     "\n"
     "ReadTimeout=SECONDS in the [Updater] section of config.ini ends a run whose\n"

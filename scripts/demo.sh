@@ -28,5 +28,6 @@ tr -d '\r' <"$install/updates.log"
 echo "== The installation now (the older library replaced, the newer help file kept):"
 (cd "$install" && find . -type f ! -name krevo-updater -printf '%TY-%Tm-%Td %TH:%TM  %p\n' | sort -k3)
 echo
-echo "== Second run: nothing newer than the last update"
+echo "== Second run: nothing newer than the last update. Asked whether to install the latest"
+echo "== package anyway, the updater without a terminal takes No: nothing more is installed."
 run "${mode[@]}" </dev/null

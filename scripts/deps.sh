@@ -23,4 +23,10 @@ ensure_packages() {
 BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config zlib1g-dev libfltk1.3-dev libgtest-dev)
 # What the test suite needs besides: a real FTP server, archivers
 # that make test archives, and a virtual display for the window test.
-TEST_PACKAGES=(python3 python3-pyftpdlib zip unzip p7zip-full libarchive-tools xvfb xauth x11-utils)
+# The packaging checks read the manual pages and the desktop entry (the
+# systemd units are verified where systemd-analyze is installed).
+TEST_PACKAGES=(python3 python3-pyftpdlib zip unzip p7zip-full libarchive-tools xvfb xauth x11-utils
+  man-db groff-base desktop-file-utils)
+# What scripts/package.sh needs besides the build: CPack's dependency
+# computation (dpkg-shlibdeps, file) and lintian.
+PACKAGE_PACKAGES=(dpkg-dev file lintian)

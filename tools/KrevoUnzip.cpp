@@ -1,4 +1,4 @@
-// krevo-unzip: lists or extracts the items of a ZIP archive.
+// krevo-unzip: lists, tests or extracts the items of a ZIP archive.
 //   krevo-unzip -l [--tsv] ARCHIVE [MASK...]
 //   krevo-unzip [-d DIR] [-P PASSWORD] [-o always|never|prompt|newer|older] [-t] [-q]
 //               ARCHIVE [MASK...]
@@ -12,6 +12,7 @@
 #include "archive/ZipException.h"
 #include "base/ControlEscape.h"
 #include "base/Errors.h"
+#include "base/Version.h"
 #include "tools/UnzipExtraction.h"
 #include "tools/UnzipListing.h"
 
@@ -19,35 +20,42 @@ namespace {
 
 constexpr int kUsage = 64;
 
-constexpr const char kUsageText[] =
-    "usage: krevo-unzip -l [--tsv] ARCHIVE [MASK...]\n"
+constexpr const char* kSynopsis =
+    "Usage: krevo-unzip -l [--tsv] ARCHIVE [MASK...]\n"
     "       krevo-unzip [-d DIR] [-P PASSWORD] [-o always|never|prompt|newer|older]"
     " [-t] [-q] ARCHIVE [MASK...]\n";
 
-int Usage() {
-  std::cerr << kUsageText;
-  return kUsage;
-}
+// The text of --help; the manual page krevo-unzip.1 says the same.
+constexpr const char* kHelp =
+    "\n"
+    "Lists, tests or extracts the items of ARCHIVE that any MASK selects (* any\n"
+    "characters, ? one character, case ignored; without a MASK every item).\n"
+    "\n"
+    "  -l           list the items instead of extracting them\n"
+    "  --tsv        with -l: one tab-separated line per item, no heading or totals\n"
+    "  -d DIR       extract below DIR (default: the current folder)\n"
+    "  -P PASSWORD  the password of encrypted items (asked at a terminal without it)\n"
+    "  -o MODE      when the file exists: always replace it (the default), never,\n"
+    "               prompt (ask at a terminal, else keep it), newer (replace it only\n"
+    "               by a newer packaged copy), older (only by an older one)\n"
+    "  -t           test the items (decrypt, inflate, check CRC-32s), write nothing\n"
+    "  -q           do not name the extracted or tested items\n"
+    "  --           the arguments after it are the archive and masks\n"
+    "  -h, --help   show this help\n"
+    "  --version    show the version\n"
+    "\n"
+    "Names are shown with control characters escaped (\\r, \\n, \\x1b); an item\n"
+    "whose name holds one is not extracted.\n"
+    "\n"
+    "Exit status: 0 done; 1 an item failed or was skipped, or the archive's\n"
+    "central directory was damaged and its items were recovered from local\n"
+    "headers (what was recovered is still listed, tested or extracted); 2 the\n"
+    "archive could not be opened or is invalid (for example entries that\n"
+    "overlap), and nothing was written; 64 usage error.\n";
 
-int Help() {
-  std::cout << kUsageText
-            << "\n"
-               "  -l          list the items (--tsv: tab-separated lines)\n"
-               "  -d DIR      extract below DIR (default: the current folder)\n"
-               "  -P PASSWORD password of encrypted items\n"
-               "  -o MODE     replacing existing files: always (default), never, prompt,\n"
-               "              newer or older (the item's date against the file's)\n"
-               "  -t          test the items instead of extracting them\n"
-               "  -q          do not name the extracted items\n"
-               "Names are shown with control characters escaped (\\r, \\n, \\x1b); an item\n"
-               "whose name holds one is not extracted.\n"
-               "\n"
-               "Exit status: 0 done; 1 an item failed or was skipped, or the archive's\n"
-               "central directory was damaged and its items were recovered from local\n"
-               "headers (what was recovered is still listed, tested or extracted); 2 the\n"
-               "archive could not be opened or is invalid (for example entries that\n"
-               "overlap), and nothing was written; 64 wrong usage.\n";
-  return 0;
+int Usage() {
+  std::cerr << kSynopsis << "Try 'krevo-unzip --help' for more information.\n";
+  return kUsage;
 }
 
 // Messages name the archive and its items: shown with control characters
@@ -69,7 +77,11 @@ int main(int argc, char** argv) {
     std::string a = argv[i];
     bool hasValue = i + 1 < argc;
     if (a == "-h" || a == "--help") {
-      return Help();
+      std::cout << kSynopsis << kHelp;
+      return 0;
+    } else if (a == "--version") {
+      std::cout << "krevo-unzip " << base::OwnFileVersion() << '\n';
+      return 0;
     } else if (a == "-l") {
       list = true;
     } else if (a == "--tsv") {

@@ -17,7 +17,8 @@ const std::string kHeader =
 const std::string kInformation = "Information: ";
 const std::string kRestart = " Please restart krevo from your usual icon. ";
 const std::string kRetryQuestion =
-    "Confirm: No new updates were available for download. Retry last updated anyway?\n";
+    "Confirm: No new updates were available for download. Retry last updated anyway?\n"
+    "  -> No (unattended)\n";
 
 // The log without its time stamps.
 std::string Unstamped(const std::string& log) {
@@ -67,7 +68,7 @@ TEST_F(UpdateRun, ASecondRunFindsNothingNewerAndAsksAboutTheLatest) {
   ASSERT_EQ(site.Run().exitCode, 0);
   RunResult second = site.Run();
   EXPECT_EQ(second.exitCode, 0);
-  EXPECT_EQ(second.err, kRetryQuestion);  // answered No without a terminal
+  EXPECT_EQ(second.err, kRetryQuestion);
   EXPECT_EQ(second.out.find("complete"), std::string::npos);
   EXPECT_NE(Unstamped(site.Log()).find("Scan finished T\r\nNo files were updated.\r\n"),
             std::string::npos);

@@ -21,11 +21,14 @@ const std::string kEmptyRun = "Scan started " + kStamp + "\r\nScan finished " + 
 // An installation against a server that offers no package.
 class UpdaterProgram : public ::testing::Test {
  protected:
-  RunResult Run(RunOptions options = {}, std::vector<std::string> args = {}) {
+  // Runs `program` (default: the installed updater) in `workingDir` (default:
+  // the installation folder).
+  RunResult Run(RunOptions options = {}, std::vector<std::string> args = {},
+                const std::string& program = "", const std::string& workingDir = "") {
     options.extraEnv.insert(options.extraEnv.end(), {"DISPLAY=", "WAYLAND_DISPLAY=", "LC_ALL=C",
                                                      "TMPDIR=" + site.tmp.Folder()});
-    args.insert(args.begin(), site.install / "krevo-updater");
-    return RunProcess(args, dir.Folder(), options);
+    args.insert(args.begin(), program.empty() ? site.install / "krevo-updater" : program);
+    return RunProcess(args, workingDir.empty() ? dir.Folder() : workingDir, options);
   }
   std::string Log() { return ReadFile(dir / "updates.log"); }
 
@@ -87,6 +90,18 @@ TEST_F(UpdaterProgram, RootFolderFromConfigIni) {
   EXPECT_TRUE(
       std::regex_match(ReadFile(dir / "root/updates.log"), std::regex(kHeader + kEmptyRun)));
   EXPECT_FALSE(std::filesystem::exists(dir / "updates.log"));
+}
+
+// As the package installs it: /usr/bin/krevo-updater links to the program in
+// the installation folder. config.ini (the test server) and the log are found
+// beside the program, not beside the link.
+TEST_F(UpdaterProgram, StartedThroughALinkItUsesTheFolderItIsIn) {
+  TempDir bin;
+  std::filesystem::create_symlink(dir / "krevo-updater", bin / "krevo-updater");
+  RunResult r = Run({}, {"--console"}, bin / "krevo-updater", bin.Folder());
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_TRUE(std::regex_match(Log(), std::regex(kHeader + kEmptyRun))) << Log();
+  EXPECT_FALSE(std::filesystem::exists(bin / "updates.log"));
 }
 
 TEST_F(UpdaterProgram, ALogThatCannotBeWrittenIsReportedTwiceAndTheProgramEnds) {

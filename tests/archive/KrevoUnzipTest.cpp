@@ -20,6 +20,7 @@ struct Command {
   const char* afterwards;        // `find out -type f | sort` afterwards
   const char* outHas = nullptr;  // a text standard output must hold
   const char* errHas = nullptr;  // a text standard error must hold
+  friend void PrintTo(const Command& c, std::ostream* os) { *os << c.label; }
 };
 
 constexpr const char kRebuilt[] =
@@ -27,6 +28,7 @@ constexpr const char kRebuilt[] =
 
 const Command kCommands[] = {
     {"usage", "-x", 64, "", ""},
+    {"help", "pkg.zip --help", 0, nullptr, ""},
     {"tsv without list", "--tsv pkg.zip", 64, "", ""},
     {"missing archive", "-l nothing.zip", 2, "", ""},
     {"not an archive", "-l junk.zip", 2, "", ""},

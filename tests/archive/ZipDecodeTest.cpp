@@ -25,6 +25,7 @@ struct Made {
   const char* label;
   const char* command;  // run in a folder with the sample files in src/; writes out.zip
   const char* password;
+  friend void PrintTo(const Made& m, std::ostream* os) { *os << m.label; }
 };
 
 const Made kMade[] = {

@@ -43,6 +43,7 @@ struct Hostile {
   std::function<void(const std::string& path)> damage;
   int nativeError;       // expected failure of the open, or 0
   const char* expected;  // expected names after a successful open
+  friend void PrintTo(const Hostile& h, std::ostream* os) { *os << h.label; }
 };
 
 const std::string kBasicNames = "a.txt;sub/;sub/b.txt;stored.bin;";

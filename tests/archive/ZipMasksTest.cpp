@@ -2,16 +2,36 @@
 // folding under the user's locale and the Turkish rule.
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "archive/ZipCollation.h"
 #include "archive/ZipMasks.h"
 
 namespace krevo::archive {
 namespace {
 
+// Text for the test list: bytes outside printable ASCII, '%' and backslash as %HH.
+std::string Readable(const char* text) {
+  std::string out;
+  for (const char* p = text; *p; ++p) {
+    const auto c = static_cast<unsigned char>(*p);
+    if (c > ' ' && c < 0x7F && c != '%' && c != '\\') {
+      out += static_cast<char>(c);
+    } else {
+      static constexpr char kHex[] = "0123456789ABCDEF";
+      out += {'%', kHex[c >> 4], kHex[c & 15]};
+    }
+  }
+  return out.empty() ? "(empty)" : out;
+}
+
 struct MaskCase {
   const char* name;
   const char* mask;
   bool matches;
+  friend void PrintTo(const MaskCase& c, std::ostream* os) {
+    *os << Readable(c.name) << (c.matches ? " matches " : " does not match ") << Readable(c.mask);
+  }
 };
 
 const MaskCase kMaskCases[] = {

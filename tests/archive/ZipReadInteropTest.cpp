@@ -18,6 +18,7 @@ using test::ZipTool;
 struct MadeArchive {
   const char* label;
   const char* command;  // run in a folder holding the sample files; writes out.zip
+  friend void PrintTo(const MadeArchive& a, std::ostream* os) { *os << a.label; }
 };
 
 const MadeArchive kArchives[] = {
