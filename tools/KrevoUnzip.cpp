@@ -2,7 +2,9 @@
 //   krevo-unzip -l [--tsv] ARCHIVE [MASK...]
 //   krevo-unzip [-d DIR] [-P PASSWORD] [-o always|never|prompt|newer|older] [-t] [-q]
 //               ARCHIVE [MASK...]
+//   krevo-unzip --verify-key KEY --signature FILE ARCHIVE
 // Exit status: 0 done, 1 items failed or skipped, 2 archive not opened, 64 usage.
+// With --verify-key: 0 valid signature, 1 none or a bad one (see UnzipVerify.h).
 #include <iostream>
 #include <string>
 #include <vector>
@@ -12,6 +14,7 @@
 #include "base/Errors.h"
 #include "tools/UnzipExtraction.h"
 #include "tools/UnzipListing.h"
+#include "tools/UnzipVerify.h"
 
 namespace {
 
@@ -20,7 +23,8 @@ constexpr int kUsage = 64;
 int Usage() {
   std::cerr << "usage: krevo-unzip -l [--tsv] ARCHIVE [MASK...]\n"
                "       krevo-unzip [-d DIR] [-P PASSWORD] [-o always|never|prompt|newer|older]"
-               " [-t] [-q] ARCHIVE [MASK...]\n";
+               " [-t] [-q] ARCHIVE [MASK...]\n"
+               "       krevo-unzip --verify-key KEY --signature FILE ARCHIVE\n";
   return kUsage;
 }
 
@@ -32,6 +36,7 @@ int main(int argc, char** argv) {
   bool list = false, tsv = false;
   tools::TUnzipRequest request;
   std::vector<std::string> rest;
+  std::string verifyKey, signature;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     bool hasValue = i + 1 < argc;
@@ -47,6 +52,10 @@ int main(int argc, char** argv) {
       request.folder = argv[++i];
     } else if (a == "-P" && hasValue) {
       password = argv[++i];
+    } else if (a == "--verify-key" && hasValue) {
+      verifyKey = argv[++i];
+    } else if (a == "--signature" && hasValue) {
+      signature = argv[++i];
     } else if (a == "-o" && hasValue) {
       std::string m = argv[++i];
       if (m == "always") request.overwrite = tools::TOverwrite::Always;
@@ -63,6 +72,10 @@ int main(int argc, char** argv) {
     } else {
       rest.push_back(a);
     }
+  }
+  if (!verifyKey.empty() || !signature.empty()) {
+    if (verifyKey.empty() || signature.empty() || rest.size() != 1 || list || tsv) return Usage();
+    return tools::VerifyPackage(verifyKey, signature, rest[0], std::cout, std::cerr);
   }
   if (rest.empty() || (tsv && !list)) return Usage();
   archive::TZipArchiver zip;
