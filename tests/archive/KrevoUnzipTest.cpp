@@ -75,6 +75,8 @@ const VerifyCommand kVerifyCommands[] = {
      "pkg.zip: signature verified; trusted comment: timestamp:"},
     {"key file", "--verify-key k.pub --signature pkg.zip.minisig pkg.zip", 0, "pkg.zip: signature"},
     {"legacy", "--signature legacy.minisig pkg.zip --verify-key k.pub", 0, "pkg.zip: signature"},
+    {"made by make-package.sh", "--verify-key k.pub --signature up200101.zip.minisig up200101.zip",
+     0, "up200101.zip: signature verified; trusted comment: timestamp:"},
     {"byte changed", "--verify-key k.pub --signature pkg.zip.minisig bad/pkg.zip", 1,
      "bad/pkg.zip: bad signature: the file is not the one that was signed"},
     {"renamed", "--verify-key k.pub --signature pkg.zip.minisig up.zip", 1, "another file name"},
@@ -99,7 +101,9 @@ TEST_P(UnzipVerify, ExitsAsTheSignatureDeserves) {
         " && minisign -G -W -p k.pub -s k.key >/dev/null"
         " && minisign -G -W -p k2.pub -s k2.key >/dev/null"
         " && minisign -S -s k.key -m pkg.zip && minisign -S -l -s k.key -m pkg.zip"
-        " -x legacy.minisig && minisign -S -s k2.key -m pkg.zip -x k2.minisig");
+        " -x legacy.minisig && minisign -S -s k2.key -m pkg.zip -x k2.minisig"
+                    " && KREVO_SIGNING_KEY=k.key '" KREVO_TEST_SOURCE_DIR
+                    "/scripts/make-package.sh' 200101 bad . >/dev/null 2>&1");
   const VerifyCommand& c = GetParam();
   std::string cmd =
       std::string("'") + KREVO_UNZIP + "' " + c.args + " </dev/null 2>err.txt >out.txt";
