@@ -47,7 +47,7 @@ int Base64Value(char c) {
 
 // Strict base64 of exactly `size` bytes: the padded length, the alphabet,
 // '=' only as padding, and unused bits zero, so that each byte string has
-// one spelling only (minisign's decoder is as strict).
+// one spelling only. minisign lets stray bits pass, but never writes them.
 std::optional<std::vector<std::uint8_t>> DecodeBase64(std::string_view text, std::size_t size) {
   const std::size_t padding = (3 - size % 3) % 3;
   if (text.size() != (size + 2) / 3 * 4) return std::nullopt;
@@ -160,7 +160,8 @@ bool NamesFile(std::string_view comment, std::string_view fileName) {
 TMinisignKey ParseMinisignKey(std::string_view text) {
   if (text.size() > kMaxSignatureFileSize) BadKey("it is too long");
   const auto lines = SplitLines(text);
-  if (!lines || lines->empty() || lines->size() > 2) BadKey("it is not one line or two");
+  if (!lines) BadKey("it holds a NUL or a lone CR");
+  if (lines->empty() || lines->size() > 2) BadKey("it is not one line or two");
   if (lines->size() == 2 && !(*lines)[0].starts_with(kUntrustedPrefix))
     BadKey("its first line is not an untrusted comment");
   const auto bytes = DecodeBase64(lines->back(), 42);
@@ -183,7 +184,8 @@ std::optional<TMinisignSignature> ParseMinisignSignature(std::string_view text, 
   };
   if (text.size() > kMaxSignatureFileSize) return fail("it is larger than 4 KiB");
   const auto lines = SplitLines(text);
-  if (!lines || lines->size() != 4) return fail("it is not four lines");
+  if (!lines) return fail("it holds a NUL or a lone CR");
+  if (lines->size() != 4) return fail("it is not four lines");
   if (!(*lines)[0].starts_with(kUntrustedPrefix))
     return fail("its first line is not an untrusted comment");
   const auto sig = DecodeBase64((*lines)[1], 74);

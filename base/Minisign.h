@@ -63,14 +63,15 @@ struct TSignatureCheck {
 
 // Whether `signatureFile` is `key`'s valid signature of the file held by
 // `fd`, signed under the name `fileName` (its trusted comment holds the
-// tab-separated field "file:NAME"). The file is read from offset 0 to its
-// end once, by pread or mmap, never by name; `fd` is borrowed. A caller that
-// hashed the file while receiving it passes its BLAKE2b-512 digest in
-// `digest`; it is used for "ED" signatures instead of reading the file (a
-// legacy "Ed" signature always reads the file). The checks run in order: key
-// id, signature, global signature, file name; the first failure is returned.
-// Throws EReadError when the file cannot be read, ESignatureError when the
-// crypto library fails.
+// tab-separated field "file:NAME"). The file is read from offset 0 to its end
+// once, by pread or mmap, never by name; `fd` is borrowed, and the file must
+// not shrink meanwhile (a legacy signature maps it: verify a private copy, as
+// the updater's staging folder holds). A caller that hashed the file while
+// receiving it passes its BLAKE2b-512 digest in `digest`; it is used for "ED"
+// signatures instead of reading the file (a legacy "Ed" signature always reads
+// the file). The checks run in order: key id, signature, global signature,
+// file name; the first failure is returned. Throws EReadError when the file
+// cannot be read, ESignatureError when the crypto library fails.
 TSignatureCheck VerifyMinisign(const TMinisignKey& key, std::string_view signatureFile,
                                std::string_view fileName, int fd,
                                const TBlake2b512::Digest* digest = nullptr);

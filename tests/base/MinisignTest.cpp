@@ -39,7 +39,9 @@ class Signed : public ::testing::Test {
         "    -t \"$(printf 'timestamp:1\\tfile:up200102.zip')\""
         " && minisign -S -s k1.key -m up200101.zip -x longername.sig"
         "    -t \"$(printf 'file:up200101.zip.old\\tfile:up200101')\""
-        " && minisign -S -s k1.key -m up200101.zip -x noname.sig -t 'timestamp:1'";
+        " && minisign -S -s k1.key -m up200101.zip -x noname.sig -t 'timestamp:1'"
+        " && : > empty.zip && minisign -S -l -s k1.key -m empty.zip -x empty.sig"
+        "    -t 'file:up200101.zip'";
     ASSERT_EQ(std::system(script.c_str()), 0);
   }
   static void TearDownTestSuite() {
@@ -142,6 +144,7 @@ const Case kCases[] = {
     {"legacy", "Ed.sig", Unchanged, "up200101.zip", "k1", V::svValid, true},
     {"CR LF line ends", "ED.sig", CrLf, "up200101.zip", "k1", V::svValid, true},
     {"no final line end", "Ed.sig", NoFinalLineEnd, "up200101.zip", "k1", V::svValid, true},
+    {"legacy, empty file", "empty.sig", Unchanged, "empty.zip", "k1", V::svValid, true},
     {"byte changed after signing", "ED.sig", Unchanged, "tampered.zip", "k1", V::svBadSignature,
      false},
     {"legacy byte changed", "Ed.sig", Unchanged, "tampered.zip", "k1", V::svBadSignature, false},
