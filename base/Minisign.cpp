@@ -1,13 +1,17 @@
 #include "base/Minisign.h"
 
+#include <fcntl.h>
 #include <openssl/err.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <span>
 #include <vector>
 
 #include "base/Errors.h"
+#include "base/FileDescriptor.h"
 #include "base/OpenSslOwners.h"
 
 namespace krevo::base {
@@ -140,12 +144,10 @@ class Mapping final {
 
 bool NamesFile(std::string_view comment, std::string_view fileName) {
   if (fileName.empty()) return false;
-  while (true) {
+  const std::string wanted = "file:" + std::string(fileName);
+  for (;;) {
     const std::size_t tab = comment.find('\t');
-    const std::string_view field = comment.substr(0, tab);
-    if (field.size() == 5 + fileName.size() && field.substr(0, 5) == "file:" &&
-        field.substr(5) == fileName)
-      return true;
+    if (comment.substr(0, tab) == wanted) return true;
     if (tab == std::string_view::npos) return false;
     comment.remove_prefix(tab + 1);
   }
@@ -156,6 +158,22 @@ bool NamesFile(std::string_view comment, std::string_view fileName) {
 }
 
 }  // namespace
+
+std::optional<std::string> ReadMinisignFile(const std::string& path) {
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd) return std::nullopt;
+  std::string text(kMaxSignatureFileSize + 1, '\0');
+  std::size_t have = 0;
+  while (have < text.size()) {
+    const ssize_t got = ::read(fd.get(), text.data() + have, text.size() - have);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return std::nullopt;
+    if (got == 0) break;
+    have += static_cast<std::size_t>(got);
+  }
+  text.resize(have);
+  return text;
+}
 
 TMinisignKey ParseMinisignKey(std::string_view text) {
   if (text.size() > kMaxSignatureFileSize) BadKey("it is too long");

@@ -36,6 +36,12 @@ struct TMinisignSignature {
   std::array<std::uint8_t, 64> globalSignature{};
 };
 
+// The content of the key or signature file at `path`, at most
+// kMaxSignatureFileSize + 1 bytes: one byte more than the readers below
+// accept, so that a longer file is refused as too long. Nothing when the file
+// cannot be opened or read, errno saying why. Never throws but std::bad_alloc.
+std::optional<std::string> ReadMinisignFile(const std::string& path);
+
 // Reads a public key: the base64 line alone or a whole .pub file (an
 // "untrusted comment: " line, then the base64 line), with or without a final
 // line end. Throws ESignatureError, its message saying what is wrong.

@@ -2,56 +2,33 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <optional>
 #include <ostream>
 
 #include "base/ControlEscape.h"
 #include "base/Errors.h"
 #include "base/FileDescriptor.h"
 #include "base/Minisign.h"
+#include "base/Paths.h"
 
 namespace krevo::tools {
 namespace {
 
 using base::EscapeControlCharacters;
 
-// At most `limit` + 1 bytes of the file at `path`: one byte more than allowed
-// is enough for the parsers to refuse it as too long. Empty on failure, with
-// errno kept.
-std::optional<std::string> ReadSmallFile(const std::string& path, std::size_t limit) {
-  base::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!fd) return std::nullopt;
-  std::string text(limit + 1, '\0');
-  std::size_t have = 0;
-  while (have < text.size()) {
-    const ssize_t got = ::read(fd.get(), text.data() + have, text.size() - have);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return std::nullopt;
-    if (got == 0) break;
-    have += static_cast<std::size_t>(got);
-  }
-  text.resize(have);
-  return text;
-}
-
 // The key from its base64 line or, failing that, from the file it names.
 base::TMinisignKey LoadKey(const std::string& key) {
   try {
     return base::ParseMinisignKey(key);
   } catch (const base::ESignatureError&) {
-    const auto text = ReadSmallFile(key, base::kMaxSignatureFileSize);
-    if (!text) throw;
+    const auto text = base::ReadMinisignFile(key);
+    if (!text)
+      throw base::ESignatureError("The public key is neither a key line nor a readable file: " +
+                                  EscapeControlCharacters(key));
     return base::ParseMinisignKey(*text);
   }
-}
-
-std::string BaseName(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 }  // namespace
@@ -73,7 +50,7 @@ int VerifyPackage(const std::string& key, const std::string& signaturePath,
         << ": cannot open: " << (file ? "not a regular file" : std::strerror(errno)) << '\n';
     return 2;
   }
-  const auto signature = ReadSmallFile(signaturePath, base::kMaxSignatureFileSize);
+  const auto signature = base::ReadMinisignFile(signaturePath);
   if (!signature) {
     err << "krevo-unzip: " << shown << ": not signed: cannot read "
         << EscapeControlCharacters(signaturePath) << ": " << std::strerror(errno) << '\n';
@@ -81,7 +58,7 @@ int VerifyPackage(const std::string& key, const std::string& signaturePath,
   }
   try {
     const base::TSignatureCheck check =
-        base::VerifyMinisign(publicKey, *signature, BaseName(archivePath), file.get());
+        base::VerifyMinisign(publicKey, *signature, base::ExtractFileName(archivePath), file.get());
     if (check.verdict != base::TSignatureVerdict::svValid) {
       err << "krevo-unzip: " << shown << ": bad signature: " << check.reason << '\n';
       return 1;
