@@ -63,4 +63,12 @@ class EWriteError : public EStreamError {
   EWriteError() : EStreamError("Stream write error") {}
 };
 
+// A public key that is not a minisign Ed25519 key, or a failure inside the
+// crypto library while hashing or verifying. A signature that does not verify
+// is not an exception: the verification returns its verdict.
+class ESignatureError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
 }  // namespace krevo::base

@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # Makes the seed corpora of the fuzz targets: reply transcripts, PASV replies,
-# listing lines and INI files written with printf, and small archives made
-# here by Info-ZIP zip, 7-Zip and Python's zipfile, so every seed's origin is
-# this script.
+# listing lines and INI files written with printf, small archives made here
+# by Info-ZIP zip, 7-Zip and Python's zipfile, and signatures made here by
+# minisign, so every seed's origin is this script.
 #   fuzz/make-seeds.sh [OUT]     (default build/fuzz/seeds)
 # OUT/NAME/ receives the seeds of the target NAME; OUT is made afresh.
 set -euo pipefail
 out=$(realpath -m "${1:-$(dirname "$0")/../build/fuzz/seeds}")
 rm -rf "$out"
-mkdir -p "$out"/ftp_reply_fuzzer "$out"/ftp_passive_listing_fuzzer "$out"/fuzz_ini
+mkdir -p "$out"/ftp_reply_fuzzer "$out"/ftp_passive_listing_fuzzer "$out"/fuzz_ini "$out"/fuzz_signature
 
 # seed TARGET NAME TEXT: TEXT with printf's backslash escapes (\r, \n, \0NNN).
 seed() { printf '%b' "$3" >"$out/$1/$2"; }
@@ -114,5 +114,22 @@ done
 # A stub before an archive whose offsets do not know of it.
 { printf '#!/bin/sh\nexit 0\n'; cat "$z/zip-deflate.zip"; } >"$z/prefixed.zip"
 cp "$z"/* "$out/fuzz_zip_extract/"
+
+# --- fuzz_signature: a public key's text, a NUL, a signature file's text. The
+# target's signed file is "signed\n" named up200101.zip; minisign (where
+# installed) signs it with a throw-away key, prehashed, legacy and with a
+# trusted comment naming another file.
+seed fuzz_signature key-line-only 'RWS8RJmW822ZG6BynYE76oT7h3ulaDzIARx3GL1IwNxUVgtoiU9ezuok'
+seed fuzz_signature not-a-key 'untrusted comment: x\nRWQ=\n\0000untrusted comment: y\nRUQ=\ntrusted comment: \nAA==\n'
+if command -v minisign >/dev/null; then
+  (cd "$src" && minisign -G -W -p k.pub -s k.key >/dev/null && printf 'signed\n' >up200101.zip &&
+    minisign -S -s k.key -m up200101.zip -x ED.sig && minisign -S -l -s k.key -m up200101.zip -x Ed.sig &&
+    minisign -S -s k.key -m up200101.zip -x other.sig -t "$(printf 'timestamp:1\tfile:up200102.zip')")
+  for sig in ED Ed other; do
+    { cat "$src/k.pub"; printf '\0'; cat "$src/$sig.sig"; } >"$out/fuzz_signature/minisign-$sig"
+  done
+  { sed -n 2p "$src/k.pub" | tr -d '\n'; printf '\0'; sed 's/$/\r/' "$src/ED.sig"; } \
+    >"$out/fuzz_signature/minisign-crlf"
+fi
 
 echo "seeds in $out: $(find "$out" -type f | wc -l) files"

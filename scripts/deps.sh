@@ -20,12 +20,13 @@ ensure_packages() {
 }
 
 # What building needs. The presets build the tests too, so GoogleTest is here.
-BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config zlib1g-dev libfltk1.3-dev libgtest-dev)
+BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config zlib1g-dev libfltk1.3-dev libgtest-dev libssl-dev)
 # What the test suite needs besides: a real FTP server, archivers
-# that make test archives, and a virtual display for the window test.
-# The packaging checks read the manual pages and the desktop entry (the
-# systemd units are verified where systemd-analyze is installed).
-TEST_PACKAGES=(python3 python3-pyftpdlib zip unzip p7zip-full libarchive-tools xvfb xauth x11-utils
+# that make test archives, the signing tool that signs test packages, and a
+# virtual display for the window test. The packaging checks read the manual
+# pages and the desktop entry (the systemd units are verified where
+# systemd-analyze is installed).
+TEST_PACKAGES=(python3 python3-pyftpdlib zip unzip p7zip-full libarchive-tools minisign xvfb xauth x11-utils
   man-db groff-base desktop-file-utils)
 # What scripts/package.sh needs besides the build: CPack's dependency
 # computation (dpkg-shlibdeps, file) and lintian.

@@ -4,6 +4,10 @@
 # writes OUTPUT_FOLDER/upYYMMDD.zip (default: the current folder), every file
 # stored with its path below FOLDER and its date (no folder entries),
 # encrypted with the package password. Prints the package's path.
+# With KREVO_SIGNING_KEY naming a minisign secret key (made by `minisign -G`),
+# the package is signed with it too: OUTPUT_FOLDER/upYYMMDD.zip.minisig, its
+# trusted comment naming the package. minisign asks for the key's password
+# unless it was made with -W.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 if [ $# -lt 2 ] || ! [[ $1 =~ ^[0-9]{6}$ ]] || [ ! -d "$2" ]; then
@@ -12,8 +16,20 @@ if [ $# -lt 2 ] || ! [[ $1 =~ ^[0-9]{6}$ ]] || [ ! -d "$2" ]; then
 fi
 . "$here/deps.sh"
 ensure_packages zip
+if [ -n "${KREVO_SIGNING_KEY:-}" ]; then
+  ensure_packages minisign
+  if [ ! -f "$KREVO_SIGNING_KEY" ]; then
+    echo "$0: KREVO_SIGNING_KEY: no such file: $KREVO_SIGNING_KEY" >&2
+    exit 64
+  fi
+fi
 out_dir=$(cd "${3:-.}" && pwd)
 package="$out_dir/up$1.zip"
-rm -f "$package"
+# A signature left from an earlier package of this name would not be its own.
+rm -f "$package" "$package.minisig"
 (cd "$2" && zip -q -r -X -D -P plumvat "$package" .)
+if [ -n "${KREVO_SIGNING_KEY:-}" ]; then
+  # No package without its signature: a failed signing takes the package away.
+  minisign -S -s "$KREVO_SIGNING_KEY" -m "$package" >&2 || { rm -f "$package"; exit 1; }
+fi
 echo "$package"

@@ -2,8 +2,10 @@
 //   krevo-unzip -l [--tsv] ARCHIVE [MASK...]
 //   krevo-unzip [-d DIR] [-P PASSWORD] [-o always|never|prompt|newer|older] [-t] [-q]
 //               ARCHIVE [MASK...]
+//   krevo-unzip --verify-key KEY --signature FILE ARCHIVE
 // Exit status: 0 done, 1 items failed or skipped or the directory was
 // rebuilt from local headers, 2 archive not opened or invalid, 64 usage.
+// With --verify-key: 0 valid signature, 1 none or a bad one (see UnzipVerify.h).
 #include <iostream>
 #include <string>
 #include <vector>
@@ -15,6 +17,7 @@
 #include "base/Version.h"
 #include "tools/UnzipExtraction.h"
 #include "tools/UnzipListing.h"
+#include "tools/UnzipVerify.h"
 
 namespace {
 
@@ -23,7 +26,8 @@ constexpr int kUsage = 64;
 constexpr const char* kSynopsis =
     "Usage: krevo-unzip -l [--tsv] ARCHIVE [MASK...]\n"
     "       krevo-unzip [-d DIR] [-P PASSWORD] [-o always|never|prompt|newer|older]"
-    " [-t] [-q] ARCHIVE [MASK...]\n";
+    " [-t] [-q] ARCHIVE [MASK...]\n"
+    "       krevo-unzip --verify-key KEY --signature FILE ARCHIVE\n";
 
 // The text of --help; the manual page krevo-unzip.1 says the same.
 constexpr const char* kHelp =
@@ -40,6 +44,10 @@ constexpr const char* kHelp =
     "               by a newer packaged copy), older (only by an older one)\n"
     "  -t           test the items (decrypt, inflate, check CRC-32s), write nothing\n"
     "  -q           do not name the extracted or tested items\n"
+    "  --verify-key KEY  with --signature: check ARCHIVE's minisign signature FILE\n"
+    "               against KEY (the public key's base64 line, or a .pub file);\n"
+    "               nothing is extracted; 0 valid, 1 missing or bad\n"
+    "  --signature FILE  the .minisig file to check\n"
     "  --           the arguments after it are the archive and masks\n"
     "  -h, --help   show this help\n"
     "  --version    show the version\n"
@@ -73,6 +81,7 @@ int main(int argc, char** argv) {
   bool list = false, tsv = false;
   tools::TUnzipRequest request;
   std::vector<std::string> rest;
+  std::string verifyKey, signature;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     bool hasValue = i + 1 < argc;
@@ -94,6 +103,10 @@ int main(int argc, char** argv) {
       request.folder = argv[++i];
     } else if (a == "-P" && hasValue) {
       password = argv[++i];
+    } else if (a == "--verify-key" && hasValue) {
+      verifyKey = argv[++i];
+    } else if (a == "--signature" && hasValue) {
+      signature = argv[++i];
     } else if (a == "-o" && hasValue) {
       std::string m = argv[++i];
       if (m == "always") request.overwrite = tools::TOverwrite::Always;
@@ -110,6 +123,10 @@ int main(int argc, char** argv) {
     } else {
       rest.push_back(a);
     }
+  }
+  if (!verifyKey.empty() || !signature.empty()) {
+    if (verifyKey.empty() || signature.empty() || rest.size() != 1 || list || tsv) return Usage();
+    return tools::VerifyPackage(verifyKey, signature, rest[0], std::cout, std::cerr);
   }
   if (rest.empty() || (tsv && !list)) return Usage();
   archive::TZipArchiver zip;

@@ -107,5 +107,67 @@ TEST_P(Unzip, RunsAsAUserExpects) {
 
 INSTANTIATE_TEST_SUITE_P(Commands, Unzip, ::testing::ValuesIn(kCommands), test::LabelName());
 
+// --verify-key against keys and signatures made by the minisign tool.
+struct VerifyCommand {
+  const char* label;
+  const char* args;
+  int status;
+  const char* said;  // the start of standard output, or text standard error holds
+};
+
+const VerifyCommand kVerifyCommands[] = {
+    {"key line", "--verify-key \"$(sed -n 2p k.pub)\" --signature pkg.zip.minisig pkg.zip", 0,
+     "pkg.zip: signature verified; trusted comment: timestamp:"},
+    {"key file", "--verify-key k.pub --signature pkg.zip.minisig pkg.zip", 0, "pkg.zip: signature"},
+    {"legacy", "--signature legacy.minisig pkg.zip --verify-key k.pub", 0, "pkg.zip: signature"},
+    {"made by make-package.sh", "--verify-key k.pub --signature up200101.zip.minisig up200101.zip",
+     0, "up200101.zip: signature verified; trusted comment: timestamp:"},
+    {"byte changed", "--verify-key k.pub --signature pkg.zip.minisig bad/pkg.zip", 1,
+     "bad/pkg.zip: bad signature: the file is not the one that was signed"},
+    {"renamed", "--verify-key k.pub --signature pkg.zip.minisig up.zip", 1, "another file name"},
+    {"another key", "--verify-key k.pub --signature k2.minisig pkg.zip", 1, "another key"},
+    {"no signature", "--verify-key k.pub --signature none.minisig pkg.zip", 1, "not signed"},
+    {"garbled signature", "--verify-key k.pub --signature k.pub pkg.zip", 1, "malformed"},
+    {"malformed key", "--verify-key RWQ --signature pkg.zip.minisig pkg.zip", 64,
+     "neither a key line nor a readable file: RWQ"},
+    {"malformed key file", "--verify-key k.key --signature pkg.zip.minisig pkg.zip", 64,
+     "public key is not a minisign public key"},
+    {"missing archive", "--verify-key k.pub --signature pkg.zip.minisig no.zip", 2, "no.zip"},
+    {"no signature option", "--verify-key k.pub pkg.zip", 64, "usage"},
+    {"with list", "-l --verify-key k.pub --signature pkg.zip.minisig pkg.zip", 64, "usage"},
+};
+
+class UnzipVerify : public ::testing::TestWithParam<VerifyCommand> {};
+
+TEST_P(UnzipVerify, ExitsAsTheSignatureDeserves) {
+  if (std::system("minisign -v >/dev/null 2>&1") != 0) GTEST_SKIP() << "minisign is not installed";
+  TempFolder dir;
+  Shell(dir.Path(),
+        "printf 'top\\n' > a.txt && zip -q pkg.zip a.txt && cp pkg.zip up.zip"
+        " && mkdir bad && cp pkg.zip bad/ && printf X | dd of=bad/pkg.zip bs=1 seek=40"
+        " conv=notrunc 2>/dev/null"
+        " && minisign -G -W -p k.pub -s k.key >/dev/null"
+        " && minisign -G -W -p k2.pub -s k2.key >/dev/null"
+        " && minisign -S -s k.key -m pkg.zip && minisign -S -l -s k.key -m pkg.zip"
+        " -x legacy.minisig && minisign -S -s k2.key -m pkg.zip -x k2.minisig"
+                    " && KREVO_SIGNING_KEY=k.key '" KREVO_TEST_SOURCE_DIR
+                    "/scripts/make-package.sh' 200101 bad . >/dev/null 2>&1");
+  const VerifyCommand& c = GetParam();
+  std::string cmd =
+      std::string("'") + KREVO_UNZIP + "' " + c.args + " </dev/null 2>err.txt >out.txt";
+  int status = std::system(("cd '" + dir.Path() + "' && " + cmd).c_str());
+  const std::string out = ReadFile(dir / "out.txt"), err = ReadFile(dir / "err.txt");
+  EXPECT_EQ(WEXITSTATUS(status), c.status) << err;
+  if (c.status == 0) {
+    EXPECT_EQ(out.rfind(c.said, 0), 0u) << out;
+  } else {
+    EXPECT_EQ(out, "");
+    EXPECT_NE(err.find(c.said), std::string::npos) << err;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Commands, UnzipVerify, ::testing::ValuesIn(kVerifyCommands),
+                         test::LabelName());
+
 }  // namespace
 }  // namespace krevo::archive
