@@ -28,6 +28,7 @@ struct OverlapCase {
   const char* bomb;      // the ziptool bomb
   int nativeError;       // expected failure of the open, or 0
   const char* expected;  // names after a successful open
+  friend void PrintTo(const OverlapCase& c, std::ostream* os) { *os << c.label; }
 };
 
 const OverlapCase kOverlaps[] = {
@@ -159,6 +160,7 @@ struct ModeCase {
   const char* umask;
   bool otherUser;        // run as uid 65534 (needs root)
   const char* expected;  // `stat -c '%a %n'` of the extracted files
+  friend void PrintTo(const ModeCase& c, std::ostream* os) { *os << c.label; }
 };
 
 const ModeCase kModes[] = {
