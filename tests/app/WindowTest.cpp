@@ -20,7 +20,7 @@ TEST(Window, OpensWithItsSizeAndClosesOnItsOwn) {
   // program to end.
   const std::string script =
       "./krevo-updater & pid=$!; "
-      "for i in $(seq 100); do xwininfo -root -tree | grep -q 'Krevo System' && break; sleep 0.05; "
+      "for i in $(seq 400); do xwininfo -root -tree | grep -q 'Krevo System' && break; sleep 0.05; "
       "done; "
       "xwininfo -root -tree | grep 'Krevo System'; wait $pid; echo exit=$?";
   RunResult r = RunProcess(
@@ -28,7 +28,7 @@ TEST(Window, OpensWithItsSizeAndClosesOnItsOwn) {
       dir.Folder());
   ASSERT_EQ(r.exitCode, 0) << r.err;
   std::smatch m;
-  ASSERT_TRUE(std::regex_search(r.out, m, std::regex(R"(606x241\+(\d+)\+(\d+))"))) << r.out;
+  ASSERT_TRUE(std::regex_search(r.out, m, std::regex(R"(606x241\+(\d+)\+(\d+))"))) << r.out << r.err;
   EXPECT_EQ(std::stoi(m[1]), (1024 - 606) / 2);
   EXPECT_EQ(std::stoi(m[2]), (768 - 241) / 2);
   EXPECT_NE(r.out.find("exit=0"), std::string::npos) << r.out << r.err;
