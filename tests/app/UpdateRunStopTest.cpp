@@ -126,7 +126,7 @@ RunResult RunWindowAndTerminate(const UpdateSite& site, const std::string& ready
   // however it closes: the leak check would turn the exit status into 1.
   options.extraEnv = {"LC_ALL=C", "TMPDIR=" + site.tmp.Folder(), "ASAN_OPTIONS=detect_leaks=0"};
   return RunProcess(
-      {"/usr/bin/xvfb-run", "-a", "-s", "-screen 0 1024x768x24", "/bin/sh", "-c", script},
+      {"/usr/bin/xvfb-run", "-a", "-n", "300", "-s", "-screen 0 1024x768x24", "/bin/sh", "-c", script},
       site.install.Folder(), options);
 }
 

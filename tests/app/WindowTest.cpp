@@ -16,6 +16,8 @@ TEST(Window, OpensWithItsSizeAndClosesOnItsOwn) {
     GTEST_SKIP() << "xvfb-run or xwininfo is missing";
   UpdateSite site;  // a server with no package: the run ends without a dialog
   const TempDir& dir = site.install;
+  // Display numbers from 100 on: tests run side by side, and two xvfb-run -a
+  // started at once can choose the same free display.
   // The script waits for the window to appear, lists it, and waits for the
   // program to end.
   const std::string script =
@@ -24,7 +26,7 @@ TEST(Window, OpensWithItsSizeAndClosesOnItsOwn) {
       "done; "
       "xwininfo -root -tree | grep 'Krevo System'; wait $pid; echo exit=$?";
   RunResult r = RunProcess(
-      {"/usr/bin/xvfb-run", "-a", "-s", "-screen 0 1024x768x24", "/bin/sh", "-c", script},
+      {"/usr/bin/xvfb-run", "-a", "-n", "100", "-s", "-screen 0 1024x768x24", "/bin/sh", "-c", script},
       dir.Folder());
   ASSERT_EQ(r.exitCode, 0) << r.err;
   std::smatch m;
