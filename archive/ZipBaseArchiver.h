@@ -22,6 +22,7 @@ class TStream;
 namespace krevo::archive {
 
 class TZipDirManager;
+class TZipFolderStamps;
 
 class TZipBaseArchiver {
  public:
@@ -63,10 +64,9 @@ class TZipBaseArchiver {
   void SetInMemory(bool value);
 
   // ---- Events ----
-  using TFileProgressEvent =
-      std::function<void(TZipBaseArchiver* Sender, const std::string& FileName, double Progress,
-                         TZipProcessOperation Operation, TZipProgressPhase ProgressPhase,
-                         bool& Cancel)>;
+  using TFileProgressEvent = std::function<void(
+      TZipBaseArchiver* Sender, const std::string& FileName, double Progress,
+      TZipProcessOperation Operation, TZipProgressPhase ProgressPhase, bool& Cancel)>;
   using TProgressEvent =
       std::function<void(TZipBaseArchiver* Sender, double Progress, TZipProcessOperation Operation,
                          TZipProgressPhase ProgressPhase, bool& Cancel)>;
@@ -93,8 +93,9 @@ class TZipBaseArchiver {
   using TStoreFileEvent =
       std::function<void(TZipBaseArchiver* Sender, std::string& FileName, std::uint32_t& FileAttr,
                          std::string& Comment, const std::string& OriginalFileName)>;
-  using TExtractFileEvent = std::function<void(TZipBaseArchiver* Sender, std::string& FileName,
-                                               std::uint32_t& FileAttr, const std::string& Comment)>;
+  using TExtractFileEvent =
+      std::function<void(TZipBaseArchiver* Sender, std::string& FileName, std::uint32_t& FileAttr,
+                         const std::string& Comment)>;
 
   TFileProgressEvent OnFileProgress;
   TProgressEvent OnOverallProgress;
@@ -168,7 +169,8 @@ class TZipBaseArchiver {
   void ExtractItemToStream(int index, base::TStream& output);
   // Decodes item `index` into `output` and verifies it; false when the data
   // fails, the output falls short or the entry was skipped at the password
-  // request (SkipFile() then true). Throws EZipException 55 for Deflate64.
+  // request (SkipFile() then true). Throws EZipException 55 for Deflate64,
+  // 64 for another method it does not decode.
   bool DecodeEntry(int index, base::TStream& output);
 
   // ---- Batch state ----
@@ -195,8 +197,8 @@ class TZipBaseArchiver {
  protected:
   // ---- Dispatchers: the event when assigned, else the default ----
   virtual void UpdateCompressionMethod() { method_ = -1; }
-  virtual void NotifyOverallProgress(TZipProcessOperation op, TZipProgressPhase phase,
-                                     bool& cancel, double progress);
+  virtual void NotifyOverallProgress(TZipProcessOperation op, TZipProgressPhase phase, bool& cancel,
+                                     double progress);
   virtual void NotifyFileProgress(const std::string& fileName, TZipProcessOperation op,
                                   bool& cancel, TZipProgressPhase phase, double progress);
   virtual void NotifyCopyTempFileProgress(TZipProgressPhase phase, bool& cancel, double progress);
@@ -250,6 +252,7 @@ class TZipBaseArchiver {
   std::string itemName_;
   TZipProcessOperation itemOp_ = poExtract;
   std::string defaultFolder_;
+  TZipFolderStamps* folderStamps_ = nullptr;  // the running batch's, borrowed
 };
 
 }  // namespace krevo::archive

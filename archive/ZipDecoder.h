@@ -31,8 +31,9 @@ class TZipDecoder final {
   // True when the data decoded and verified. False for damaged or missing
   // data, an item with no CRC and sizes to check against (rebuilt without
   // its data descriptor), a short write, output beyond the declared size,
-  // an unsupported method, or a password request answered with skip.
-  // Throws EZipException 55 for Deflate64 and 45 when a volume request is
+  // a block container that fails, or a password request answered with skip.
+  // Throws EZipException 55 for Deflate64, 64 (naming the method) for any
+  // other method it does not decode, and 45 when a volume request is
   // cancelled.
   bool Run();
 
@@ -64,7 +65,7 @@ class TZipDecoder final {
   TLocalHeader local_{};
   bool encrypted_;
   TZipCryptKeys keys_;
-  std::int64_t dataPos_ = 0;  // stream position of the entry's data
+  std::int64_t dataPos_ = 0;            // stream position of the entry's data
   std::array<std::uint8_t, 4096> pre_;  // bytes read ahead from the local header on
   std::size_t preLen_ = 0, preOff_ = 0;
   std::uint64_t toRead_ = 0;

@@ -67,6 +67,16 @@ def make(kind, out):
         write(out, [item("X-cp437.txt", b"oem\n")])
         data = open(out, "rb").read().replace(b"X-cp437", b"\x81-cp437")
         open(out, "wb").write(data)
+    elif kind == "windows":
+        # Made on Windows (FAT): the name in CP437, and a Unicode Path block
+        # naming it otherwise, which Windows names do not take.
+        info, data = item("X-cp437.txt", b"windows\n", attr=0x20)
+        info.create_system = 0
+        crc = zlib.crc32(b"\x81-cp437.txt")
+        info.extra = struct.pack("<HHBI", 0x7075, 5 + 9, 1, crc) + b"other.txt"
+        write(out, [(info, data)])
+        data = open(out, "rb").read().replace(b"X-cp437", b"\x81-cp437")
+        open(out, "wb").write(data)
     elif kind == "descriptor":
         with open(out, "wb") as f:
             with zipfile.ZipFile(Unseekable(f), "w") as z:
