@@ -10,6 +10,7 @@ namespace {
 
 constexpr std::uint16_t kUnicodePathId = 0x7075;
 constexpr std::uint16_t kTimestampId = 0x5455;
+constexpr std::uint16_t kOldUnixId = 0x5855;
 constexpr std::uint16_t kNtfsId = 0x000A;
 // Seconds from 1601-01-01 to 1970-01-01, both UTC.
 constexpr std::int64_t kNtfsToUnix = 11644473600;
@@ -27,6 +28,15 @@ std::optional<struct timespec> FromTimestamp(const TExtraBlock& b) {
   if (c.Remaining() < 5 || !(c.U8() & 1)) return std::nullopt;
   const auto seconds = static_cast<std::int32_t>(c.U32());
   return timespec{static_cast<std::time_t>(seconds), 0};
+}
+
+std::optional<struct timespec> FromOldUnix(const TExtraBlock& b) {
+  // The access time, then the modification time (user and group follow in
+  // the local copy only).
+  ByteCursor c(b.data.data(), b.data.size());
+  if (c.Remaining() < 8) return std::nullopt;
+  c.Skip(4);
+  return timespec{static_cast<std::time_t>(static_cast<std::int32_t>(c.U32())), 0};
 }
 
 std::optional<struct timespec> FromNtfs(const TExtraBlock& b) {
@@ -86,7 +96,8 @@ std::vector<TExtraBlock> ParseExtraBlocks(const std::uint8_t* data, std::size_t 
   while (x.Remaining() >= 4) {
     TExtraBlock block;
     block.headerId = x.U16();
-    const std::size_t len = std::min<std::size_t>(x.U16(), x.Remaining());
+    const std::size_t declared = x.U16();
+    const std::size_t len = std::min(declared, x.Remaining());
     const std::uint8_t* p = x.Bytes(len);
     block.data.assign(p, p + len);
     blocks.push_back(std::move(block));
@@ -145,6 +156,8 @@ std::optional<std::string> UnicodePathName(const std::vector<TExtraBlock>& extra
 std::optional<struct timespec> ModificationTime(const TDirItem& item) {
   if (const TExtraBlock* b = Find(item.extra, kTimestampId))
     if (auto t = FromTimestamp(*b)) return t;
+  if (const TExtraBlock* b = Find(item.extra, kOldUnixId))
+    if (auto t = FromOldUnix(*b)) return t;
   if (const TExtraBlock* b = Find(item.extra, kNtfsId))
     if (auto t = FromNtfs(*b)) return t;
   return FromDos(item.DosDateTime());

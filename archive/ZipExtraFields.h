@@ -33,7 +33,8 @@ std::optional<std::string> UnicodePathName(const std::vector<TExtraBlock>& extra
                                            std::string_view storedName);
 
 // The entry's modification time: the extended timestamp (0x5455, UTC
-// seconds) when present, else the NTFS block (0x000A, 100-ns ticks since
+// seconds) when present, else the older Unix block of the same tools
+// (0x5855, UTC seconds), else the NTFS block (0x000A, 100-ns ticks since
 // 1601 UTC), else the DOS date-time taken as local time, a DOS date of 0
 // counting as 1980-01-01 00:00. Nothing for an impossible DOS date-time.
 // This is the time given to extracted files and folders only; the item's

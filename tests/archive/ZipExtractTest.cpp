@@ -324,7 +324,9 @@ TEST(ExtractFolders, StoredModesAndTimesAfterTheFiles) {
   for (const Case& c : cases) {
     Entry e = StatOf(dir / c.path);
     EXPECT_EQ(e.mode, c.mode) << c.path;
-    if (c.mtime) EXPECT_EQ(e.mtime, c.mtime) << c.path;
+    if (c.mtime) {
+      EXPECT_EQ(e.mtime, c.mtime) << c.path;
+    }
   }
   EXPECT_EQ(ReadFile(dir / "root/ro/inner/f"), "x\n");
   Shell(dir.Path(), "chmod -R u+w root");
