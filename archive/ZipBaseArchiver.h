@@ -64,9 +64,10 @@ class TZipBaseArchiver {
   void SetInMemory(bool value);
 
   // ---- Events ----
-  using TFileProgressEvent = std::function<void(
-      TZipBaseArchiver* Sender, const std::string& FileName, double Progress,
-      TZipProcessOperation Operation, TZipProgressPhase ProgressPhase, bool& Cancel)>;
+  using TFileProgressEvent =
+      std::function<void(TZipBaseArchiver* Sender, const std::string& FileName, double Progress,
+                         TZipProcessOperation Operation, TZipProgressPhase ProgressPhase,
+                         bool& Cancel)>;
   using TProgressEvent =
       std::function<void(TZipBaseArchiver* Sender, double Progress, TZipProcessOperation Operation,
                          TZipProgressPhase ProgressPhase, bool& Cancel)>;
@@ -93,9 +94,8 @@ class TZipBaseArchiver {
   using TStoreFileEvent =
       std::function<void(TZipBaseArchiver* Sender, std::string& FileName, std::uint32_t& FileAttr,
                          std::string& Comment, const std::string& OriginalFileName)>;
-  using TExtractFileEvent =
-      std::function<void(TZipBaseArchiver* Sender, std::string& FileName, std::uint32_t& FileAttr,
-                         const std::string& Comment)>;
+  using TExtractFileEvent = std::function<void(TZipBaseArchiver* Sender, std::string& FileName,
+                                               std::uint32_t& FileAttr, const std::string& Comment)>;
 
   TFileProgressEvent OnFileProgress;
   TProgressEvent OnOverallProgress;
@@ -197,8 +197,8 @@ class TZipBaseArchiver {
  protected:
   // ---- Dispatchers: the event when assigned, else the default ----
   virtual void UpdateCompressionMethod() { method_ = -1; }
-  virtual void NotifyOverallProgress(TZipProcessOperation op, TZipProgressPhase phase, bool& cancel,
-                                     double progress);
+  virtual void NotifyOverallProgress(TZipProcessOperation op, TZipProgressPhase phase,
+                                     bool& cancel, double progress);
   virtual void NotifyFileProgress(const std::string& fileName, TZipProcessOperation op,
                                   bool& cancel, TZipProgressPhase phase, double progress);
   virtual void NotifyCopyTempFileProgress(TZipProgressPhase phase, bool& cancel, double progress);

@@ -65,7 +65,7 @@ class TZipDecoder final {
   TLocalHeader local_{};
   bool encrypted_;
   TZipCryptKeys keys_;
-  std::int64_t dataPos_ = 0;            // stream position of the entry's data
+  std::int64_t dataPos_ = 0;  // stream position of the entry's data
   std::array<std::uint8_t, 4096> pre_;  // bytes read ahead from the local header on
   std::size_t preLen_ = 0, preOff_ = 0;
   std::uint64_t toRead_ = 0;

@@ -29,9 +29,7 @@ struct DamagedDirectory {};
 
 TZipDirManager::TZipDirManager(TZipBaseArchiver& archiver, bool) : archiver_(archiver) {}
 
-base::TStream& TZipDirManager::Stream() {
-  return archiver_.ArchiveStream();
-}
+base::TStream& TZipDirManager::Stream() { return archiver_.ArchiveStream(); }
 
 std::int32_t TZipDirManager::LastDisk() const {
   if (end_.diskNumber != 0xFFFF) return end_.diskNumber;
@@ -121,8 +119,8 @@ void TZipDirManager::ReadItems() {
     // The record is read where the locator says; an archive moved behind a
     // prefix keeps it directly before the locator, which is tried second.
     bool found = false;
-    for (std::uint64_t at :
-         {locator_.endRecordOffset, static_cast<std::uint64_t>(working - TZip64EndRecord::kSize)}) {
+    for (std::uint64_t at : {locator_.endRecordOffset,
+                             static_cast<std::uint64_t>(working - TZip64EndRecord::kSize)}) {
       if (at > static_cast<std::uint64_t>(size) || size - at < TZip64EndRecord::kSize) continue;
       std::vector<std::uint8_t> b =
           ReadAt(s, static_cast<std::int64_t>(at), TZip64EndRecord::kSize);

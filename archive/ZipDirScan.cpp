@@ -46,8 +46,8 @@ bool TZipDirManager::SameLocalSizes(std::int64_t at, const TLocalHeader& h, cons
   return false;
 }
 
-std::int64_t TZipDirManager::FindSignature(std::int64_t from, std::uint32_t sig, std::size_t chunk,
-                                           std::int64_t minAfter) {
+std::int64_t TZipDirManager::FindSignature(std::int64_t from, std::uint32_t sig,
+                                           std::size_t chunk, std::int64_t minAfter) {
   base::TStream& s = Stream();
   const std::int64_t size = s.Size();
   std::vector<std::uint8_t> buf(chunk);
@@ -76,8 +76,8 @@ void TZipDirManager::DetectPrefix(std::int64_t endPos) {
   }
   base::TStream& s = Stream();
   const TCentralHeader& want = items_.ItemPtr(0).header;
-  std::int64_t from =
-      static_cast<std::int64_t>(std::min<std::uint64_t>(items_.ItemPtr(0).LocalOffset(), s.Size()));
+  std::int64_t from = static_cast<std::int64_t>(
+      std::min<std::uint64_t>(items_.ItemPtr(0).LocalOffset(), s.Size()));
   while (true) {
     std::int64_t hit = FindSignature(from, kLocalHeaderSig, 10000, TLocalHeader::kSize);
     if (hit < 0) break;

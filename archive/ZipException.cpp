@@ -119,8 +119,7 @@ EZipException::EZipException(int nativeError, const std::string& message)
 
 EZipException::EZipException(int nativeError, const TZipBaseArchiver* archiver)
     : EZipException(nativeError,
-                    BuildMessage(nativeError, archiver ? archiver->Name : std::string(), nullptr)) {
-}
+                    BuildMessage(nativeError, archiver ? archiver->Name : std::string(), nullptr)) {}
 
 EZipException EZipException::Fmt(int nativeError, const TZipBaseArchiver* archiver,
                                  const std::vector<std::string>& args) {

@@ -21,27 +21,16 @@ const MessageCase kMessages[] = {
     {12, "", {"/pkg/up.zip"}, "File \"/pkg/up.zip\" not found - Native error: 00012", 6},
     {0, "", {}, "Unknown error - Native error: 00000", 0},
     {65, "", {}, "Unknown error - Native error: 00065", 0},
-    {64,
-     "",
-     {"12", "BZip2"},
-     "Unsupported compression method 12 (BZip2) - Native error: 00064",
+    {64, "", {"12", "BZip2"}, "Unsupported compression method 12 (BZip2) - Native error: 00064",
      39},
     {63, "", {}, "Entries overlap in the archive - Native error: 00063", 38},
     {-1, "", {}, "Unknown error - Native error: 000-1", 0},
-    {34,
-     "",
-     {"10", "20"},
-     "Invalid compressed size, rfs.size = 10, count = 20 - Native error: 00034",
+    {34, "", {"10", "20"}, "Invalid compressed size, rfs.size = 10, count = 20 - Native error: 00034",
      17},
     {61, "Z", {"n"}, "Z: File name is too long: \r\n\"n\" - Native error: 00061", 36},
-    {45,
-     "",
-     {},
-     "Cannot open archive file. Opening aborted or invalid file - Native error: 00045",
+    {45, "", {}, "Cannot open archive file. Opening aborted or invalid file - Native error: 00045",
      24},
-    {8,
-     "",
-     {"ignored"},
+    {8, "", {"ignored"},
      "Invalid size or check sum of file or unsupported compression format - Native error: 00008",
      4},
 };
@@ -50,8 +39,8 @@ TEST(ZipException, BuildsItsMessages) {
   for (const MessageCase& c : kMessages) {
     TZipArchiver zip;
     zip.Name = c.component;
-    EZipException e =
-        c.args.empty() ? EZipException(c.native, &zip) : EZipException::Fmt(c.native, &zip, c.args);
+    EZipException e = c.args.empty() ? EZipException(c.native, &zip)
+                                     : EZipException::Fmt(c.native, &zip, c.args);
     EXPECT_EQ(std::string(e.what()), c.message);
     EXPECT_EQ(e.ErrorCode, c.errorCode) << c.native;
     EXPECT_EQ(e.NativeError, c.native);
@@ -107,11 +96,7 @@ TEST(DirArray, GrowsByADoubledStepAndReportsBadIndexes) {
     std::function<void()> call;
   } bad[] = {
       {1, [&] { a.SetItem(5000, TDirItem{}); }},
-      {2,
-       [&] {
-         TDirItem d;
-         a.GetItem(-1, d);
-       }},
+      {2, [&] { TDirItem d; a.GetItem(-1, d); }},
       {3, [&] { a.ItemPtr(1001); }},
       {4, [&] { a.DeleteItem(1001); }},
       {58, [&] { a.SetItem(7, TDirItem{}); }},
