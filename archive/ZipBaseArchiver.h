@@ -159,7 +159,10 @@ class TZipBaseArchiver {
                     const std::string& exclusionMask);
   // Runs one batch over the marked items under the process-wide lock.
   void ProcessMarkedItems(TZipProcessOperation operation);
-  // Writes item `index` as `name` below `destFolder`. Throws EZipException
+  // Writes item `index` as `name` below `destFolder`, dated with the item's
+  // true modification time (ModificationTime in ZipExtraFields.h); the
+  // overwrite modes, OnConfirmOverwrite's handler and the item's DosDate
+  // and DosTime keep to the stored DOS date-time. Throws EZipException
   // (19 with the name escaped when the name to be written holds a control
   // character, or when a stored name leaves the folder).
   void ExtractItem(int index, const std::string& name, const std::string& destFolder);
