@@ -22,6 +22,7 @@ class TStream;
 namespace krevo::archive {
 
 class TZipDirManager;
+class TZipFolderStamps;
 
 class TZipBaseArchiver {
  public:
@@ -158,7 +159,10 @@ class TZipBaseArchiver {
                     const std::string& exclusionMask);
   // Runs one batch over the marked items under the process-wide lock.
   void ProcessMarkedItems(TZipProcessOperation operation);
-  // Writes item `index` as `name` below `destFolder`. Throws EZipException
+  // Writes item `index` as `name` below `destFolder`, dated with the item's
+  // true modification time (ModificationTime in ZipExtraFields.h); the
+  // overwrite modes, OnConfirmOverwrite's handler and the item's DosDate
+  // and DosTime keep to the stored DOS date-time. Throws EZipException
   // (19 with the name escaped when the name to be written holds a control
   // character, or when a stored name leaves the folder).
   void ExtractItem(int index, const std::string& name, const std::string& destFolder);
@@ -168,7 +172,8 @@ class TZipBaseArchiver {
   void ExtractItemToStream(int index, base::TStream& output);
   // Decodes item `index` into `output` and verifies it; false when the data
   // fails, the output falls short or the entry was skipped at the password
-  // request (SkipFile() then true). Throws EZipException 55 for Deflate64.
+  // request (SkipFile() then true). Throws EZipException 55 for Deflate64,
+  // 64 for another method it does not decode.
   bool DecodeEntry(int index, base::TStream& output);
 
   // ---- Batch state ----
@@ -250,6 +255,7 @@ class TZipBaseArchiver {
   std::string itemName_;
   TZipProcessOperation itemOp_ = poExtract;
   std::string defaultFolder_;
+  TZipFolderStamps* folderStamps_ = nullptr;  // the running batch's, borrowed
 };
 
 }  // namespace krevo::archive

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "archive/ZipBaseArchiver.h"
 #include "archive/ZipDirManager.h"
@@ -21,6 +22,51 @@
 
 namespace krevo::archive {
 namespace {
+
+// The methods the format defines besides stored, deflate and Deflate64;
+// null for any other number.
+const char* KnownMethodName(std::uint16_t method) {
+  switch (method) {
+    case 1:
+      return "Shrink";
+    case 2:
+    case 3:
+    case 4:
+    case 5:
+      return "Reduce";
+    case 6:
+      return "Implode";
+    case 10:
+      return "PKWARE DCL Implode";
+    case 12:
+      return "BZip2";
+    case 14:
+      return "LZMA";
+    case 16:
+      return "IBM z/OS CMPSC";
+    case 18:
+      return "IBM TERSE";
+    case 19:
+      return "IBM LZ77";
+    case 20:
+    case 93:
+      return "zstd";
+    case 94:
+      return "MP3";
+    case 95:
+      return "xz";
+    case 96:
+      return "JPEG";
+    case 97:
+      return "WavPack";
+    case 98:
+      return "PPMd";
+    case 99:
+      return "AES";
+    default:
+      return nullptr;
+  }
+}
 
 constexpr std::size_t kDefaultChunk = 1 << 20;
 constexpr std::size_t kOutputStep = 1 << 20;
@@ -238,7 +284,14 @@ bool TZipDecoder::Run() {
       case 9:
         throw EZipException(55);
       default:
-        if (item_.header.versionNeeded <= 10 || !BlockContainer()) return false;
+        // A method of the format that this component does not decode is
+        // said to be one, not passed off as damaged data. Other method
+        // numbers may hold the block container.
+        if (const char* name = KnownMethodName(item_.header.method))
+          throw EZipException::Fmt(64, nullptr, {std::to_string(item_.header.method), name});
+        if (item_.header.versionNeeded <= 10)
+          throw EZipException::Fmt(64, nullptr, {std::to_string(item_.header.method), "unknown"});
+        if (!BlockContainer()) return false;
     }
     return produced_ == item_.UncompressedSize() && ~crc_ == item_.header.crc;
   } catch (const base::EStreamError&) {

@@ -31,8 +31,9 @@ class TZipDecoder final {
   // True when the data decoded and verified. False for damaged or missing
   // data, an item with no CRC and sizes to check against (rebuilt without
   // its data descriptor), a short write, output beyond the declared size,
-  // an unsupported method, or a password request answered with skip.
-  // Throws EZipException 55 for Deflate64 and 45 when a volume request is
+  // a block container that fails, or a password request answered with skip.
+  // Throws EZipException 55 for Deflate64, 64 (naming the method) for any
+  // other method it does not decode, and 45 when a volume request is
   // cancelled.
   bool Run();
 

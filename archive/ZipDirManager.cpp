@@ -6,6 +6,7 @@
 
 #include "archive/ZipBaseArchiver.h"
 #include "archive/ZipException.h"
+#include "archive/ZipExtraFields.h"
 #include "base/CodePage.h"
 #include "base/Streams.h"
 
@@ -41,12 +42,25 @@ std::int32_t TZipDirManager::ItemDisk(const TDirItem& item) const {
 }
 
 std::string TZipDirManager::ConvertName(const std::uint8_t* bytes, std::size_t size,
-                                        std::uint16_t flags) const {
+                                        std::uint16_t flags, std::uint16_t versionMadeBy,
+                                        const std::vector<TExtraBlock>& extra) const {
   if (size == 0) return std::string();
   const auto* end = static_cast<const std::uint8_t*>(std::memchr(bytes, 0, size));
   std::string raw(reinterpret_cast<const char*>(bytes), end ? end - bytes : size);
   // Bit 11 marks a UTF-8 name, which is the build's own code page already.
-  if ((flags & 0x0800) || !archiver_.Options.OEMFileNames) return raw;
+  if (flags & 0x0800) return raw;
+  // Names made on DOS and Windows are in the OEM code page. Elsewhere zip
+  // tools store the system's own (UTF-8) names without setting bit 11, often
+  // with a Unicode Path block beside them: read as CP437 they come out
+  // garbled. The CRC in that block ties it to the very bytes stored.
+  if (!MadeOnWindows(versionMadeBy)) {
+    if (auto name =
+            UnicodePathName(extra, std::string_view(reinterpret_cast<const char*>(bytes), size)))
+      return *name;
+    const unsigned host = versionMadeBy >> 8;
+    if ((host == 3 || host == 19) && IsValidUtf8(raw)) return raw;
+  }
+  if (!archiver_.Options.OEMFileNames) return raw;
   if (std::all_of(raw.begin(), raw.end(), [](char c) { return (c & 0x80) == 0; })) return raw;
   return base::OemToAnsi(raw);
 }
@@ -189,29 +203,22 @@ void TZipDirManager::ParseEntries(const std::uint8_t* data, std::size_t size, st
     const std::uint8_t* extra = c.Bytes(item.header.extraLength);
     const std::uint8_t* comment = c.Bytes(item.header.commentLength);
     if (!c.Ok()) throw DamagedDirectory{};
-    ByteCursor x(extra, item.header.extraLength);
-    while (x.Remaining() >= 4) {
-      TExtraBlock block;
-      block.headerId = x.U16();
-      std::size_t declared = x.U16();
-      std::size_t len = std::min(declared, x.Remaining());
-      const std::uint8_t* p = x.Bytes(len);
-      block.data.assign(p, p + len);
-      if (block.headerId == 1) {
-        ByteCursor z(p, len);
-        item.hasZip64 = true;
-        if (item.header.uncompressedSize == 0xFFFFFFFF && z.Remaining() >= 8)
-          item.zip64Uncompressed = z.U64();
-        if (item.header.compressedSize == 0xFFFFFFFF && z.Remaining() >= 8)
-          item.zip64Compressed = z.U64();
-        if (item.header.localOffset == 0xFFFFFFFF && z.Remaining() >= 8)
-          item.zip64LocalOffset = z.U64();
-        if (item.header.diskStart == 0xFFFF && z.Remaining() >= 2) item.zip64DiskStart = z.U16();
-      }
-      item.extra.push_back(std::move(block));
+    item.extra = ParseExtraBlocks(extra, item.header.extraLength);
+    for (const TExtraBlock& block : item.extra) {
+      if (block.headerId != 1) continue;
+      ByteCursor z(block.data.data(), block.data.size());
+      item.hasZip64 = true;
+      if (item.header.uncompressedSize == 0xFFFFFFFF && z.Remaining() >= 8)
+        item.zip64Uncompressed = z.U64();
+      if (item.header.compressedSize == 0xFFFFFFFF && z.Remaining() >= 8)
+        item.zip64Compressed = z.U64();
+      if (item.header.localOffset == 0xFFFFFFFF && z.Remaining() >= 8)
+        item.zip64LocalOffset = z.U64();
+      if (item.header.diskStart == 0xFFFF && z.Remaining() >= 2) item.zip64DiskStart = z.U16();
     }
     item.comment.assign(reinterpret_cast<const char*>(comment), item.header.commentLength);
-    items_.RenameItem(i, ConvertName(name, item.header.nameLength, item.header.flags));
+    items_.RenameItem(i, ConvertName(name, item.header.nameLength, item.header.flags,
+                                     item.header.versionMadeBy, item.extra));
   }
 }
 

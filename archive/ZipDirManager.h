@@ -7,6 +7,7 @@
 // bytes the file holds before it is used.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "archive/ZipDirArray.h"
 #include "archive/ZipRecords.h"
@@ -55,8 +56,12 @@ class TZipDirManager final {
   std::int32_t LastDisk() const;
   // The volume holding an item's local header.
   std::int32_t ItemDisk(const TDirItem& item) const;
-  // A stored name converted as the options say (CP437 unless flag bit 11).
-  std::string ConvertName(const std::uint8_t* bytes, std::size_t size, std::uint16_t flags) const;
+  // A stored name as UTF-8: as stored with flag bit 11; for an entry made
+  // outside DOS and Windows, the name of a matching Unicode Path block in
+  // `extra`, else (made on Unix or macOS) the stored name when it is valid
+  // UTF-8; else converted from CP437 as the options say.
+  std::string ConvertName(const std::uint8_t* bytes, std::size_t size, std::uint16_t flags,
+                          std::uint16_t versionMadeBy, const std::vector<TExtraBlock>& extra) const;
 
  private:
   base::TStream& Stream();
@@ -68,6 +73,9 @@ class TZipDirManager final {
   void ParseEntries(const std::uint8_t* data, std::size_t size, std::int64_t startPos,
                     std::uint64_t count);
   void DetectPrefix(std::int64_t endPos);
+  // Whether the local header `h` at `at` declares the sizes of `item`,
+  // reading them from its Zip64 block where it holds the markers.
+  bool SameLocalSizes(std::int64_t at, const TLocalHeader& h, const TDirItem& item);
   void Rebuild();
   // First position >= from of a 4-byte signature with at least `minAfter`
   // bytes from it to the end, searched in chunks; -1 when none.

@@ -6,6 +6,7 @@
 #include "archive/ZipBaseArchiver.h"
 #include "archive/ZipDirManager.h"
 #include "archive/ZipException.h"
+#include "archive/ZipExtraFields.h"
 #include "base/Streams.h"
 
 namespace krevo::archive {
@@ -20,6 +21,30 @@ bool ReadLocal(base::TStream& s, std::int64_t pos, TLocalHeader& h) {
 }
 
 }  // namespace
+
+bool TZipDirManager::SameLocalSizes(std::int64_t at, const TLocalHeader& h, const TDirItem& item) {
+  if (h.compressedSize != 0xFFFFFFFF && h.uncompressedSize != 0xFFFFFFFF)
+    return h.compressedSize == item.header.compressedSize &&
+           h.uncompressedSize == item.header.uncompressedSize;
+  // A Zip64 local header keeps its sizes in its Zip64 block, the
+  // uncompressed one first, each where the header holds the marker; the
+  // central header may hold them in 32 bits all the same.
+  base::TStream& s = Stream();
+  const std::int64_t from = at + static_cast<std::int64_t>(TLocalHeader::kSize) + h.nameLength;
+  if (s.Size() - from < h.extraLength) return false;
+  std::vector<std::uint8_t> raw(h.extraLength);
+  s.SetPosition(from);
+  s.ReadBuffer(raw.data(), static_cast<std::int64_t>(raw.size()));
+  for (const TExtraBlock& b : ParseExtraBlocks(raw.data(), raw.size())) {
+    if (b.headerId != 1) continue;
+    ByteCursor z(b.data.data(), b.data.size());
+    std::uint64_t unpacked = h.uncompressedSize, packed = h.compressedSize;
+    if (h.uncompressedSize == 0xFFFFFFFF) unpacked = z.U64();
+    if (h.compressedSize == 0xFFFFFFFF) packed = z.U64();
+    return z.Ok() && unpacked == item.UncompressedSize() && packed == item.CompressedSize();
+  }
+  return false;
+}
 
 std::int64_t TZipDirManager::FindSignature(std::int64_t from, std::uint32_t sig,
                                            std::size_t chunk, std::int64_t minAfter) {
@@ -63,8 +88,7 @@ void TZipDirManager::DetectPrefix(std::int64_t endPos) {
     bool streamed = (h.flags & 0x08) != 0;
     bool same = h.versionNeeded == want.versionNeeded && h.method == want.method &&
                 h.time == want.time && h.date == want.date &&
-                (streamed || (h.crc == want.crc && h.compressedSize == want.compressedSize &&
-                              h.uncompressedSize == want.uncompressedSize));
+                (streamed || (h.crc == want.crc && SameLocalSizes(hit, h, items_.ItemPtr(0))));
     if (hit == 0 || same) {
       prefixLength_ = hit;
       break;
@@ -121,10 +145,14 @@ void TZipDirManager::Rebuild() {
     std::string name;
     std::int64_t nameAt = hit + static_cast<std::int64_t>(TLocalHeader::kSize);
     if (size - nameAt >= h.nameLength) {
-      std::vector<std::uint8_t> raw(h.nameLength);
+      // The extra field too, when the file holds it: its timestamps are the
+      // entry's true time.
+      const bool withExtra = size - nameAt >= std::int64_t{h.nameLength} + h.extraLength;
+      std::vector<std::uint8_t> raw(h.nameLength + (withExtra ? h.extraLength : 0));
       s.SetPosition(nameAt);
-      s.ReadBuffer(raw.data(), h.nameLength);
-      name = ConvertName(raw.data(), raw.size(), h.flags);
+      s.ReadBuffer(raw.data(), static_cast<std::int64_t>(raw.size()));
+      if (withExtra) item.extra = ParseExtraBlocks(raw.data() + h.nameLength, h.extraLength);
+      name = ConvertName(raw.data(), h.nameLength, h.flags, c.versionMadeBy, item.extra);
     }
     // An empty file is a file: only a name ending in '/' (or a nameless empty
     // entry) makes a folder.

@@ -22,6 +22,7 @@ constexpr CodePair kCodes[] = {
     {45, 24}, {46, 25}, {47, 26}, {48, 27}, {49, 28}, {50, 29}, {51, 30}, {52, 31}, {53, 6},
     {54, 6},  {55, 32}, {56, 33}, {57, 27}, {58, 34}, {59, 34}, {60, 35}, {61, 36}, {62, 37},
     {63, 38},  // entries overlap: found at open, when no item has been written
+    {64, 39},  // a compression method this component does not decode
 };
 
 constexpr const char* kMessages[41] = {
@@ -66,7 +67,7 @@ constexpr const char* kMessages[41] = {
     "File name is too long: \r\n\"%s\"",
     "Multiple transactions are not supported for multi-volume archives",
     "Entries overlap in the archive",
-    "",
+    "Unsupported compression method %d (%s)",
     "",
 };
 

@@ -1,7 +1,7 @@
 #pragma once
 // The archive component's exception family. A raising site names the failure
-// by its native code (0..63); the class maps it to a message number (the error
-// code, 0..38) and builds the text "[<component>: ]<message> - Native error: NNNNN".
+// by its native code (0..64); the class maps it to a message number (the error
+// code, 0..39) and builds the text "[<component>: ]<message> - Native error: NNNNN".
 #include <string>
 #include <vector>
 
@@ -18,7 +18,8 @@ class EZipException : public base::Exception {
   // anything but std::bad_alloc.
   explicit EZipException(int nativeError, const TZipBaseArchiver* archiver = nullptr);
   // As above, the message text first formatted with `args`: one string for
-  // the "%s" texts, two integers (as decimal strings) for error code 17.
+  // the "%s" texts, two integers (as decimal strings) for error code 17, an
+  // integer and a string for error code 39.
   // A text without placeholders ignores the arguments.
   static EZipException Fmt(int nativeError, const TZipBaseArchiver* archiver,
                            const std::vector<std::string>& args);

@@ -5,13 +5,17 @@
 
 #include <exception>
 #include <mutex>
+#include <optional>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 
 #include "archive/ZipBaseArchiver.h"
 #include "archive/ZipDecoder.h"
 #include "archive/ZipDirManager.h"
 #include "archive/ZipException.h"
+#include "archive/ZipExtraFields.h"
+#include "archive/ZipFolderStamps.h"
 #include "archive/ZipHost.h"
 #include "archive/ZipRemover.h"
 #include "archive/ZipTempFile.h"
@@ -51,7 +55,9 @@ bool LeavesFolder(const std::string& name) {
 // few folders. Forgotten at the start of every batch.
 std::unordered_set<std::string> gKnownFolders;
 
-bool ForceDirectories(const std::string& path) {
+// Creates `path` with its missing parents; `stamps` (may be null) learns of
+// every folder created.
+bool ForceDirectories(const std::string& path, TZipFolderStamps* stamps) {
   if (path.empty()) return false;
   if (gKnownFolders.count(path)) return true;
   if (gKnownFolders.size() > 4096) gKnownFolders.clear();
@@ -59,9 +65,14 @@ bool ForceDirectories(const std::string& path) {
   std::string p = path;
   while (p.size() > 1 && p.back() == '/') p.pop_back();
   std::string parent = base::ExtractFilePath(p);
-  if (!parent.empty() && parent != p && !base::DirectoryExists(parent) && !ForceDirectories(parent))
+  if (!parent.empty() && parent != p && !base::DirectoryExists(parent) &&
+      !ForceDirectories(parent, stamps))
     return false;
-  if (!base::CreateDir(p) && !base::DirectoryExists(p)) return false;
+  if (base::CreateDir(p)) {
+    if (stamps) stamps->Created(p);
+  } else if (!base::DirectoryExists(p)) {
+    return false;
+  }
   gKnownFolders.insert(path);
   return true;
 }
@@ -78,6 +89,14 @@ unsigned ModeFor(const TDirItem& item, std::uint32_t attributes, bool apply) {
     mode = (attributes >> 16) & 0777;
   if (attributes & kAttrReadOnly) mode &= ~0222u;
   return mode;
+}
+
+// A folder's stored mode (made on Unix), else none: the folder keeps the
+// mode it was created with. The DOS read-only bit means nothing on a folder.
+std::optional<unsigned> FolderModeFor(const TDirItem& item, std::uint32_t attributes, bool apply) {
+  if (!apply || (item.header.versionMadeBy >> 8) != 3 || (attributes >> 16) == 0)
+    return std::nullopt;
+  return (attributes >> 16) & 0777;
 }
 
 // Whether a folder lies on removable media, remembered per folder: a batch
@@ -114,6 +133,13 @@ void TZipBaseArchiver::ProcessMarkedItems(TZipProcessOperation op) {
   if (!manager_) throw EZipException(13, this);
   TZipDirArray& items = manager_->Items();
   gKnownFolders.clear();
+  // A batch that a handler starts inside this one stamps its own folders.
+  TZipFolderStamps stamps;
+  struct Restore {
+    TZipFolderStamps*& slot;
+    TZipFolderStamps* old;
+    ~Restore() { slot = old; }
+  } restore{folderStamps_, std::exchange(folderStamps_, &stamps)};
   processed_ = 0;
   selected_ = 0;
   cancel_ = false;
@@ -166,6 +192,8 @@ void TZipBaseArchiver::ProcessMarkedItems(TZipProcessOperation op) {
   // The files that replaced ones are in place; the old ones go before the
   // batch is reported over.
   TZipRemover::Instance().Drain();
+  // Nothing more is written into the folders now.
+  stamps.Apply();
   if (reports) {
     bool c = cancel_;
     NotifyOverallProgress(op, ppEnd, c, 100.0);
@@ -195,7 +223,10 @@ void TZipBaseArchiver::ExtractItem(int index, const std::string& name,
     fileName = base::ExtractFileName(fileName);
   } else {
     std::string dirs = folder + base::ExtractFilePath(fileName);
-    if (!ForceDirectories(dirs)) throw EZipException::Fmt(20, this, {dirs});
+    if (!ForceDirectories(dirs, folderStamps_)) throw EZipException::Fmt(20, this, {dirs});
+    if (item.IsFolder() && folderStamps_)
+      folderStamps_->Stamp(dirs, FolderModeFor(item, attributes, Options.SetAttributes),
+                           ModificationTime(item));
   }
   if (item.IsFolder()) return;
   std::string dest = folder + fileName;
@@ -240,7 +271,7 @@ void TZipBaseArchiver::ExtractItem(int index, const std::string& name,
   } catch (...) {
     failure = std::current_exception();
   }
-  temp->Finish(item.DosDateTime(),
+  temp->Finish(ModificationTime(item),
                Options.FlushBuffers && RemovableFolder(base::ExtractFilePath(dest)));
   if (failure) std::rethrow_exception(failure);
   if (skipFile_ || cancel_) return;

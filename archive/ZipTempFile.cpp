@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 
 #include "archive/ZipRemover.h"
 #include "base/Errors.h"
@@ -102,28 +101,11 @@ base::TStream& TZipTempFile::Stream() {
   return *stream_;
 }
 
-void TZipTempFile::Finish(std::uint32_t dos, bool flush) noexcept {
+void TZipTempFile::Finish(std::optional<struct timespec> modified, bool flush) noexcept {
   int fd = stream_->Fd();
-  std::tm t{};
-  t.tm_year = static_cast<int>(dos >> 25) + 80;
-  t.tm_mon = static_cast<int>((dos >> 21) & 15) - 1;
-  t.tm_mday = static_cast<int>((dos >> 16) & 31);
-  t.tm_hour = static_cast<int>((dos >> 11) & 31);
-  t.tm_min = static_cast<int>((dos >> 5) & 63);
-  t.tm_sec = static_cast<int>((dos & 31) * 2);
-  t.tm_isdst = -1;
-  // Archives tend to hold many entries of one date-time; the local-time
-  // conversion is remembered for the last one.
-  static std::uint32_t lastDos = 0;
-  static std::time_t lastWhen = -1;
-  if (t.tm_mon >= 0 && t.tm_mon < 12 && t.tm_mday >= 1 && t.tm_hour < 24 && t.tm_min < 60 &&
-      t.tm_sec < 60) {
-    if (dos != lastDos || lastWhen == -1) lastDos = dos, lastWhen = std::mktime(&t);
-    std::time_t when = lastWhen;
-    if (when != static_cast<std::time_t>(-1)) {
-      struct timespec times[2] = {{0, UTIME_NOW}, {when, 0}};
-      ::futimens(fd, times);
-    }
+  if (modified) {
+    struct timespec times[2] = {{0, UTIME_NOW}, *modified};
+    ::futimens(fd, times);
   }
   if (flush) ::fsync(fd);
 }

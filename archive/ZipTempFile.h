@@ -6,7 +6,9 @@
 // when committed: a process killed half way leaves nothing behind, never a
 // partial file that a later run would take for an installed one.
 #include <cstdint>
+#include <ctime>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "base/Streams.h"
@@ -25,9 +27,9 @@ class TZipTempFile final {
   TZipTempFile& operator=(const TZipTempFile&) = delete;
 
   base::TStream& Stream();
-  // The last-write time (a local DOS date-time; an impossible one is left
-  // alone) and, when asked, a flush to the medium. Never throws.
-  void Finish(std::uint32_t dosDateTime, bool flush) noexcept;
+  // The last-write time (none: left alone) and, when asked, a flush to the
+  // medium, both through the descriptor. Never throws.
+  void Finish(std::optional<struct timespec> modified, bool flush) noexcept;
   // Puts the file under the destination's name (over what is there); false
   // when that fails (the file is then removed).
   bool Commit();

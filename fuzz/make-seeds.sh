@@ -101,9 +101,14 @@ z="$out/fuzz_zip_open"
   zip -q -r -P secret "$z/zip-crypt.zip" . && seq 1 200 | zip -q "$z/zip-piped.zip" -)
 if command -v 7z >/dev/null; then
   (cd "$src/pkg" && 7z a -tzip -psecret -mem=ZipCrypto "$z/7z-crypt.zip" . >/dev/null)
+  # NTFS time blocks.
+  (cd "$src/pkg" && 7z a -tzip "$z/7z-ntfs.zip" . >/dev/null)
 fi
+# Forced Zip64 (markers in the local headers) behind a stub.
+(cd "$src/pkg" && zip -q -fz "$src/z64.zip" a.txt) &&
+  { printf '#!/bin/sh\nexit 0\n'; cat "$src/z64.zip"; } >"$z/prefixed-zip64.zip"
 ziptool="$(dirname "$0")/../tests/archive/ziptool.py"
-for kind in zip64 descriptor utf8 oem controls; do
+for kind in zip64 descriptor utf8 oem controls windows unicode-path; do
   /usr/bin/python3 "$ziptool" make "$kind" "$z/py-$kind.zip"
 done
 # Entries that share their bytes: one local header named many times, and an

@@ -173,8 +173,16 @@ TEST_F(Decode, MethodsOtherThanStoredAndDeflate) {
   std::size_t central = d.rfind("s.txt") - 46;
   struct Case {
     std::uint16_t method, version;
-    int native;  // 0: the entry fails verification (native 8 from the driver)
-  } cases[] = {{9, 21, 55}, {12, 10, 8}, {12, 46, 8}, {14, 63, 8}};
+    int native;              // 8: the entry fails verification
+    const char* named = "";  // what the message says of the method
+  } cases[] = {{9, 21, 55},
+               {12, 10, 64, "method 12 (BZip2)"},
+               {12, 46, 64, "method 12 (BZip2)"},
+               {14, 63, 64, "method 14 (LZMA)"},
+               {99, 51, 64, "method 99 (AES)"},
+               {3, 10, 64, "method 3 (Reduce)"},
+               {77, 10, 64, "method 77 (unknown)"},
+               {77, 46, 8}};  // the block container, which this data is not
   for (const Case& c : cases) {
     Damage(dir / "pkg.zip", static_cast<std::int64_t>(central + 6),
            std::string{static_cast<char>(c.version), 0, 0, 0, static_cast<char>(c.method), 0});
@@ -184,6 +192,7 @@ TEST_F(Decode, MethodsOtherThanStoredAndDeflate) {
       ADD_FAILURE() << c.method;
     } catch (const EZipException& e) {
       EXPECT_EQ(e.NativeError, c.native) << c.method << " " << c.version;
+      EXPECT_NE(std::string(e.what()).find(c.named), std::string::npos) << e.what();
     }
     zip.CloseArchiveFile();
   }

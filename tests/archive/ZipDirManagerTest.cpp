@@ -8,6 +8,7 @@
 #include "archive/ZipArchiver.h"
 #include "archive/ZipDirManager.h"
 #include "archive/ZipException.h"
+#include "base/Streams.h"
 #include "tests/archive/ArchiveTestSupport.h"
 #include "tools/UnzipListing.h"
 
@@ -174,6 +175,24 @@ TEST(DirManager, EmptyDirectoryBehindAStubHasThePrefixOfItsEndRecord) {
   zip.OpenArchiveFile(0);
   EXPECT_EQ(zip.DirManager()->Items().UsedCount(), 0);
   EXPECT_EQ(zip.DirManager()->PrefixLength(), 3000);
+}
+
+// A Zip64 local header keeps its sizes in its Zip64 block: the stub in
+// front is found by them all the same.
+TEST(DirManager, StubInFrontOfAZip64Archive) {
+  TempFolder dir;
+  // Forced Zip64: the local header holds markers where the central one
+  // holds a 32-bit size.
+  test::Shell(dir.Path(), "printf 'alpha\\n' > a.txt && zip -q -fz z.zip a.txt");
+  WriteFile(dir / "x.zip", std::string(3000, 'S') + ReadFile(dir / "z.zip"));
+  TZipArchiver zip;
+  zip.FileName = dir / "x.zip";
+  zip.OpenArchiveFile(0);
+  ASSERT_TRUE(zip.DirManager()->IsZip64());
+  EXPECT_EQ(zip.DirManager()->PrefixLength(), 3000);
+  base::TMemoryStream out;
+  zip.ExtractItemToStream(0, out);
+  EXPECT_EQ(out.AsString(), "alpha\n");
 }
 
 TEST(DirManager, StubInFrontShiftsFileOffsetsButNotFolders) {

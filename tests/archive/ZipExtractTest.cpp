@@ -277,3 +277,60 @@ TEST_F(Extract, OutputBeyondTheDeclaredSizeStops) {
 
 }  // namespace
 }  // namespace krevo::archive
+
+namespace krevo::archive {
+namespace {
+
+struct Entry {
+  unsigned mode;
+  std::int64_t mtime;
+};
+
+Entry StatOf(const std::string& path) {
+  struct stat st {};
+  EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
+  return {static_cast<unsigned>(st.st_mode & 07777), st.st_mtim.tv_sec};
+}
+
+// Folders this batch creates get their stored mode (through the umask) and
+// time once their files are in, a read-only one too; a folder that was
+// there keeps its mode.
+TEST(ExtractFolders, StoredModesAndTimesAfterTheFiles) {
+  TempFolder dir;
+  Shell(dir.Path(),
+        "mkdir -p src/ro/inner src/open root/kept && echo x > src/ro/inner/f"
+        " && echo y > src/open/g && chmod 0555 src/ro/inner && chmod 0500 src/ro"
+        " && chmod 0777 src/open && mkdir src/kept && chmod 0751 src/kept"
+        " && touch -d @1500000000 src/ro/inner && touch -d @1400000000 src/ro src/open src/kept"
+        " && chmod 0700 root/kept && cd src && zip -qr ../t.zip ro open kept"
+        " && chmod -R u+w ro");
+  TZipArchiver zip;
+  zip.FileName = dir / "t.zip";
+  zip.BaseDir = dir / "root";
+  zip.OpenArchiveFile(0);
+  const mode_t old = ::umask(027);
+  zip.ExtractMatching();
+  ::umask(old);
+  struct Case {
+    const char* path;
+    unsigned mode;
+    std::int64_t mtime;  // 0: not compared
+  } cases[] = {
+      {"root/ro", 0500, 1400000000},
+      {"root/ro/inner", 0550, 1500000000},
+      {"root/open", 0750, 1400000000},  // 0777 less the umask 027
+      {"root/kept", 0700, 0},           // there before: its mode stays
+  };
+  for (const Case& c : cases) {
+    Entry e = StatOf(dir / c.path);
+    EXPECT_EQ(e.mode, c.mode) << c.path;
+    if (c.mtime) {
+      EXPECT_EQ(e.mtime, c.mtime) << c.path;
+    }
+  }
+  EXPECT_EQ(ReadFile(dir / "root/ro/inner/f"), "x\n");
+  Shell(dir.Path(), "chmod -R u+w root");
+}
+
+}  // namespace
+}  // namespace krevo::archive

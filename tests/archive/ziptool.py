@@ -67,6 +67,33 @@ def make(kind, out):
         write(out, [item("X-cp437.txt", b"oem\n")])
         data = open(out, "rb").read().replace(b"X-cp437", b"\x81-cp437")
         open(out, "wb").write(data)
+    elif kind == "windows":
+        # Made on Windows (FAT): the name in CP437, and a Unicode Path block
+        # naming it otherwise, which Windows names do not take.
+        info, data = item("X-cp437.txt", b"windows\n", attr=0x20)
+        info.create_system = 0
+        crc = zlib.crc32(b"\x81-cp437.txt")
+        info.extra = struct.pack("<HHBI", 0x7075, 5 + 9, 1, crc) + b"other.txt"
+        write(out, [(info, data)])
+        data = open(out, "rb").read().replace(b"X-cp437", b"\x81-cp437")
+        open(out, "wb").write(data)
+    elif kind == "unicode-path":
+        # Made on Unix by a tool that stores Latin-1 names (read as CP437
+        # they would be garbled) and the true name in a Unicode Path block;
+        # a folder too, and Unix modes. The names are written as ASCII of
+        # the same length and then patched.
+        entries = []
+        for name, true, data, attr in [
+                ("cafX/", "café/", b"", 0o40750 << 16 | 0x10),
+                ("cafX/crYme.txt", "café/crème.txt", b"cream\n", 0o100640 << 16)]:
+            stored = name.encode().replace(b"X", b"\xe9").replace(b"Y", b"\xe8")
+            info, data = item(name, data, attr=attr)
+            info.extra = struct.pack("<HHBI", 0x7075, 5 + len(true.encode()), 1,
+                                     zlib.crc32(stored)) + true.encode()
+            entries.append((info, data))
+        write(out, entries)
+        data = open(out, "rb").read().replace(b"cafX", b"caf\xe9").replace(b"crYme", b"cr\xe8me")
+        open(out, "wb").write(data)
     elif kind == "descriptor":
         with open(out, "wb") as f:
             with zipfile.ZipFile(Unseekable(f), "w") as z:
