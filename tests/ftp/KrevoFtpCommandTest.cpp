@@ -40,6 +40,9 @@ TEST(FtpUrl, ParsesTheAcceptedForms) {
        21,
        {},
        "name/with/slashes"},
+      {"ftp://[::1]/x", "anonymous", "anonymous@", "::1", 21, {}, "x"},
+      {"ftp://u@[fe80::1:2]:2121/", "u", "", "fe80::1:2", 2121, {}, ""},
+      {"ftp://[::ffff:10.0.0.1]:21", "anonymous", "anonymous@", "::ffff:10.0.0.1", 21, {}, ""},
   };
   for (const auto& tc : cases) {
     std::string error;
@@ -54,7 +57,9 @@ TEST(FtpUrl, ParsesTheAcceptedForms) {
   }
   for (const char* bad :
        {"http://host/x", "ftp://", "ftp://host:0/x", "ftp://host:99999/x", "ftp://host:2x/x",
-        "ftp://host/a%2", "ftp://host/a%0D%0ADELE%20x", "ftp://[::1]/x", "ftp:/host/x"}) {
+        "ftp://host/a%2", "ftp://host/a%0D%0ADELE%20x", "ftp:/host/x", "ftp://::1/x",
+        "ftp://[::1/x", "ftp://::1]/x", "ftp://[]/x", "ftp://[::1]2121/x", "ftp://[::1]:/x",
+        "ftp://[host]/x", "ftp://[::1]]/x", "ftp://[[::1]]/x", "ftp://a[::1]/x"}) {
     std::string error;
     EXPECT_FALSE(ParseFtpUrl(bad, error)) << bad;
     EXPECT_FALSE(error.empty()) << bad;
