@@ -184,5 +184,23 @@ TEST_F(KrevoFtpCommand, VerboseShowsTheExchangeWithoutThePassword) {
   EXPECT_NE(run.err.find("* Connection established\n"), std::string::npos);
 }
 
+TEST(KrevoFtpOverIPv6, GetsFromABracketedAddressAndShowsTheEpsvExchange) {
+  if (!ftp::test::HaveIPv6Loopback()) GTEST_SKIP() << "no IPv6 loopback (::1 cannot be bound)";
+  ftp::test::TTempFolder home, local;
+  home.WriteFile("krevo/updates/up080101.zip", std::string(70000, 'k'));
+  ftp::test::TRealFtpServer server(home.Path(), "dos", "krevoftp", "q7wz2kp", 0, "::1");
+  const std::string url =
+      "ftp://krevoftp:q7wz2kp@[::1]:" + std::to_string(server.Port()) + "/krevo/updates/up080101.zip";
+  TRun get = RunCommand({"-v", "get", url, local.Path() + "/copy.zip"});
+  EXPECT_EQ(get.status, kExitOk) << get.err;
+  EXPECT_EQ(local.ReadFile("copy.zip"), std::string(70000, 'k'));
+  EXPECT_NE(get.err.find("> EPSV\n< 229 "), std::string::npos) << get.err;
+  EXPECT_EQ(get.err.find("PASV"), std::string::npos) << get.err;
+  TRun active = RunCommand({"-v", "--active", "ls", url});
+  EXPECT_EQ(active.status, kExitOk) << active.err;
+  EXPECT_EQ(active.out.substr(39), "up080101.zip\n");
+  EXPECT_NE(active.err.find("> EPRT |2|::1|"), std::string::npos) << active.err;
+}
+
 }  // namespace
 }  // namespace krevo::tools
