@@ -183,8 +183,10 @@ void TNetFTP::FinishTransfer() {
     // servers) send the abort alone: a second reply is read only when one
     // starts within a short wait, or the next command would wait for ever
     // behind a reply that never comes.
-    const int wait = ReadTimeout > 0 ? std::min(ReadTimeout, kSecondEndReplyWait) : kSecondEndReplyWait;
-    if (InputBuffer().Size() > 0 || FillInputBuffer(false, wait, false) > 0) ExpectReply({226, 225});
+    const int wait =
+        ReadTimeout > 0 ? std::min(ReadTimeout, kSecondEndReplyWait) : kSecondEndReplyWait;
+    if (InputBuffer().Size() > 0 || FillInputBuffer(false, wait, false) > 0)
+      ExpectReply({226, 225});
     DoStatus(ftpAborted, "Transfer aborted");
     // The data is incomplete: the caller must not take it for a whole file.
     throw ENetProtocolReplyError(aborted.NumericCode(), aborted.FormattedText());

@@ -53,7 +53,8 @@ void TNetIOHandlerSocket::ConnectClient(const std::string& host, int port,
 }
 
 void TNetIOHandlerSocket::ConnectTo(const std::string& ip, int port, const std::string& boundIP,
-                                    int boundPort, int boundPortMin, int boundPortMax, int timeout) {
+                                    int boundPort, int boundPortMin, int boundPortMax,
+                                    int timeout) {
   TNetStack& stack = Stack();
   binding_->AllocateSocket(SOCK_STREAM, 0, TNetStack::AddressFamily(ip));
   binding_->IP = boundIP;

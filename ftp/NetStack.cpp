@@ -439,7 +439,9 @@ std::vector<std::string> TNetStack::LookUpHostAddresses(const std::string& name)
   return addresses;
 }
 
-std::string TNetStack::LookUpHostAddress(const std::string& name) { return LookUpHostAddresses(name).front(); }
+std::string TNetStack::LookUpHostAddress(const std::string& name) {
+  return LookUpHostAddresses(name).front();
+}
 
 std::string TNetStack::HostName() {
   char buf[256] = {};
@@ -476,7 +478,8 @@ std::string TNetStack::HostByAddress(const std::string& ip) {
   socklen_t len;
   char host[NI_MAXHOST] = {};
   if (ip.empty() || !MakeAddress(ip, 0, AF_INET, a, len) ||
-      ::getnameinfo(reinterpret_cast<sockaddr*>(&a), len, host, sizeof host, nullptr, 0, NI_NAMEREQD) != 0)
+      ::getnameinfo(reinterpret_cast<sockaddr*>(&a), len, host, sizeof host, nullptr, 0,
+                    NI_NAMEREQD) != 0)
     return {};
   return host;
 }

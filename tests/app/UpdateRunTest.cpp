@@ -184,7 +184,8 @@ TEST(UpdateRunOverIPv6, HostAsAnIPv6AddressInConfigIni) {
   site.AddPackage("090101", {{"bin/krevo.dll", "dll 2", LocalTime(2009, 1, 1)}});
   RunResult r = site.Run();
   EXPECT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(r.err, kInformation + "2 new updates were downloaded." + kRestart + "No files were updated.\n");
+  EXPECT_EQ(r.err, kInformation + "2 new updates were downloaded." + kRestart +
+                       "No files were updated.\n");
   EXPECT_EQ(ReadFile(site.install / "readme.txt"), "readme 1");
   EXPECT_EQ(ReadFile(site.install / "bin/krevo.dll"), "dll 2");
 }

@@ -62,8 +62,8 @@ class UpdateSite {
 
   // config.ini with the server, and `extra` lines appended.
   void WriteConfig(const std::string& extra = "") {
-    install.Write("config.ini",
-                  "[Updater]\r\nHost=" + host_ + "\r\nPort=" + std::to_string(Port()) + "\r\n" + extra);
+    install.Write("config.ini", "[Updater]\r\nHost=" + host_ +
+                                    "\r\nPort=" + std::to_string(Port()) + "\r\n" + extra);
   }
   int Port() const { return port_; }
   // Stops the server: later connections are refused.

@@ -189,8 +189,8 @@ TEST(KrevoFtpOverIPv6, GetsFromABracketedAddressAndShowsTheEpsvExchange) {
   ftp::test::TTempFolder home, local;
   home.WriteFile("krevo/updates/up080101.zip", std::string(70000, 'k'));
   ftp::test::TRealFtpServer server(home.Path(), "dos", "krevoftp", "q7wz2kp", 0, "::1");
-  const std::string url =
-      "ftp://krevoftp:q7wz2kp@[::1]:" + std::to_string(server.Port()) + "/krevo/updates/up080101.zip";
+  const std::string url = "ftp://krevoftp:q7wz2kp@[::1]:" + std::to_string(server.Port()) +
+                          "/krevo/updates/up080101.zip";
   TRun get = RunCommand({"-v", "get", url, local.Path() + "/copy.zip"});
   EXPECT_EQ(get.status, kExitOk) << get.err;
   EXPECT_EQ(local.ReadFile("copy.zip"), std::string(70000, 'k'));

@@ -55,17 +55,17 @@ TEST(NetFTPOverIPv6, ListsAndRetrievesPassiveWithEpsvAndActiveWithEprt) {
     EXPECT_EQ(stream.AsString(), payload) << passive;
     ftp.CloseSession();
     const std::string dataCommand = passive ? "EPSV" : "EPRT";
-    EXPECT_EQ(log.commands, (std::vector<std::string>{"USER", "PASS", "TYPE", "SYST", "CWD", "CWD", dataCommand,
-                                                      "LIST", dataCommand, "RETR"}))
+    EXPECT_EQ(log.commands, (std::vector<std::string>{"USER", "PASS", "TYPE", "SYST", "CWD", "CWD",
+                                                      dataCommand, "LIST", dataCommand, "RETR"}))
         << passive;
   }
 }
 
 TEST(NetStackAddresses, FamiliesOfAddressTextAndLiteralsNeedNoLookUp) {
   const std::pair<const char*, int> families[] = {
-      {"127.0.0.1", AF_INET},   {"::1", AF_INET6},         {"fe80::1%lo", AF_INET6},
-      {"::ffff:1.2.3.4", AF_INET6}, {"[::1]", AF_UNSPEC},  {"::1:", AF_UNSPEC},
-      {"localhost", AF_UNSPEC}, {"", AF_UNSPEC},           {"1.2.3", AF_UNSPEC},
+      {"127.0.0.1", AF_INET},       {"::1", AF_INET6},    {"fe80::1%lo", AF_INET6},
+      {"::ffff:1.2.3.4", AF_INET6}, {"[::1]", AF_UNSPEC}, {"::1:", AF_UNSPEC},
+      {"localhost", AF_UNSPEC},     {"", AF_UNSPEC},      {"1.2.3", AF_UNSPEC},
       {"12345::1", AF_UNSPEC},
   };
   for (auto [text, family] : families) EXPECT_EQ(TNetStack::AddressFamily(text), family) << text;

@@ -144,11 +144,14 @@ TEST_F(NetFTPScripted, ExtendedPassiveOnIPv6AndWhenPasvIsRefused) {
   } cases[] = {
       {"plain", "::1", {"EPSV", "RETR file.bin"}, nullptr},
       {"pasv-refused", "127.0.0.1", {"PASV", "EPSV", "RETR file.bin"}, nullptr},
-      // The data connection goes to the control peer whatever the reply names,
-      // and a reply naming a family or address, or port 0, is refused.
-      {"epsv-family", "127.0.0.1", {"PASV", "EPSV"},
+      // A 229 reply naming a family or an address, or port 0, is refused.
+      {"epsv-family",
+       "127.0.0.1",
+       {"PASV", "EPSV"},
        "Invalid passive mode reply: Entering Extended Passive Mode (|2|::1|"},
-      {"epsv-port-zero", "127.0.0.1", {"PASV", "EPSV"},
+      {"epsv-port-zero",
+       "127.0.0.1",
+       {"PASV", "EPSV"},
        "Invalid passive mode reply: Entering Extended Passive Mode (|||0|)"},
       {"retr-refused", "::1", {"EPSV", "RETR file.bin"}, "No such file."},
   };
@@ -182,7 +185,8 @@ TEST_F(NetFTPScripted, ALone426FailsWithinASecondEvenWithoutAReadLimit) {
   ftp.OpenSession(true, -1);
   base::TMemoryStream stream;
   const auto start = std::chrono::steady_clock::now();
-  auto e = test::Caught<ENetProtocolReplyError>([&] { ftp.RetrieveIntoStream("file.bin", stream, false); });
+  auto e = test::Caught<ENetProtocolReplyError>(
+      [&] { ftp.RetrieveIntoStream("file.bin", stream, false); });
   const auto took = std::chrono::steady_clock::now() - start;
   ASSERT_TRUE(e);
   EXPECT_EQ(e->ReplyCode, 426);

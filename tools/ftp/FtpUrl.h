@@ -12,7 +12,7 @@ namespace krevo::tools {
 struct TFtpUrl {
   std::string user = "anonymous";      // no user in the URL: anonymous
   std::string password = "anonymous@";  // ... with this password
-  std::string host;  // an IPv6 address without its brackets
+  std::string host;                     // an IPv6 address without its brackets
   int port = 21;
   std::vector<std::string> folders;  // each entered with one CWD, in order
   std::string last;                  // the last segment: a name or a pattern; may be empty
