@@ -47,7 +47,9 @@ class NetFTPScripted : public ::testing::Test {
       EXPECT_EQ(stream.Size(), 80000) << scenario;
     } catch (const ENetException& e) {
       EXPECT_NE(error, nullptr) << scenario << ": " << e.what();
-      if (error) EXPECT_EQ(std::string(e.what()).rfind(error, 0), 0u) << e.what();
+      if (error) {
+        EXPECT_EQ(std::string(e.what()).rfind(error, 0), 0u) << e.what();
+      }
     }
     ftp.CloseSession();
   }
