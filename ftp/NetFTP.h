@@ -41,6 +41,12 @@ using TNetFtpAfterGet = std::function<void(TNetComponent* ASender, base::TStream
 // 0..255. Returns false for anything else.
 bool ParsePassiveReply(const std::string& text, std::string& host, int& port);
 
+// Parses the text of a 229 reply, "Entering Extended Passive Mode (|||port|)":
+// after the first "(", one delimiter (printable, not a digit) three times, the
+// port 1..65535 in decimal, the delimiter and ")". Returns false for anything
+// else, a reply naming a network family or an address included.
+bool ParseExtendedPassiveReply(const std::string& text, int& port);
+
 // Splits listing data into lines: each run of bytes up to CR, LF or CR LF is
 // one line, exactly as received; a last line without a line end counts; text
 // after a NUL byte is dropped.
@@ -58,7 +64,9 @@ class TNetFTP final : public TNetTCPClient {
   bool Passive = false;
   // With False (the default) the passive data connection goes to the address
   // the control connection is connected to, with the port from the 227 reply:
-  // a server cannot send the client elsewhere. True uses the reply's address.
+  // a server cannot send the client elsewhere. True uses the reply's address
+  // (PASV only: the data connection after EPSV always goes to the control
+  // connection's peer).
   bool PassiveUseReplyHost = false;
   TNetFtpProxySettings ProxySettings;
   TNotifyEvent OnAfterClientLogin;
@@ -113,14 +121,19 @@ class TNetFTP final : public TNetTCPClient {
   // --- Data channel.
   // One transfer: data channel, optional REST, the command (125/150/154), the
   // data until the server closes it, the end reply (225/226/250). An abort
-  // reported by the server (426 or 450, then 226 or 225) raises
-  // ENetProtocolReplyError with the 426/450 code and text after the second reply
-  // is read and status ftpAborted is reported.
+  // reported by the server (426 or 450) raises ENetProtocolReplyError with the
+  // 426/450 code and text after status ftpAborted is reported; a 226 or 225
+  // that starts within a second of it (or of ReadTimeout, when shorter) is
+  // read first, so the next command gets its own answer.
   void RunDataTransfer(const std::string& command, base::TStream& stream, bool resume);
-  // PASV (227) and its address. Throws ENetException "Invalid passive mode
-  // reply: <text>" for a reply without six numbers 0..255.
+  // The passive data address. On an IPv4 control connection PASV (227), or
+  // EPSV (229) when PASV is refused with 500 or 502; on IPv6 EPSV alone. The
+  // address after EPSV is the control connection's peer. Throws
+  // ENetException "Invalid passive mode reply: <text>" for a reply that does
+  // not parse, ENetProtocolReplyError for any other code.
   void QueryPassiveEndpoint(std::string& host, int& port);
-  // PORT a,b,c,d,hi,lo (200) for a listener.
+  // PORT a,b,c,d,hi,lo (200) for an IPv4 listener, EPRT |2|address|port|
+  // (200) for an IPv6 one.
   void AnnouncePort(const TNetSocketHandle& listenBinding);
   virtual void DoOnAfterGet(base::TStream& stream);
   // Sends ABOR when connected (no reply is read), then CloseDataChannel. Safe
@@ -135,6 +148,11 @@ class TNetFTP final : public TNetTCPClient {
  private:
   void SendUserPass(const std::string& user, const std::string& password);
   void FinishTransfer();
+  // The first text line of the last reply, trimmed.
+  std::string FirstReplyLine();
+
+  // Milliseconds to wait for a 226 or 225 after an abort reply.
+  static constexpr int kSecondEndReplyWait = 1000;
 
   TNetFTPTransferType transferType_ = ftBinary;
   TNetRFCReply loginReply_;

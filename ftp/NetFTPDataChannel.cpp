@@ -1,5 +1,6 @@
-// The data channel of TNetFTP: passive and active transfers, the PASV and PORT
-// exchanges, abort.
+// The data channel of TNetFTP: passive and active transfers, the PASV, EPSV,
+// PORT and EPRT exchanges, the end reply, abort.
+#include <algorithm>
 #include <cstdint>
 
 #include "ftp/NetFTP.h"
@@ -50,6 +51,25 @@ bool ParsePassiveReply(const std::string& text, std::string& host, int& port) {
   return true;
 }
 
+bool ParseExtendedPassiveReply(const std::string& text, int& port) {
+  // "(<d><d><d><port><d>)": one delimiter, printable and no digit, four times
+  // around an empty network family, an empty address and the port.
+  const std::size_t open = text.find('(');
+  if (open == std::string::npos || text.size() - open < 7) return false;
+  const char d = text[open + 1];
+  if (d < 33 || d > 126 || (d >= '0' && d <= '9')) return false;
+  if (text[open + 2] != d || text[open + 3] != d) return false;
+  std::size_t i = open + 4;
+  long value = 0;
+  const std::size_t digits = i;
+  while (i < text.size() && text[i] >= '0' && text[i] <= '9' && i - digits < 5)
+    value = value * 10 + (text[i++] - '0');
+  if (i == digits || value < 1 || value > 65535) return false;
+  if (i + 1 >= text.size() || text[i] != d || text[i + 1] != ')') return false;
+  port = static_cast<int>(value);
+  return true;
+}
+
 void TNetFTP::PrepareDataChannel(TNetTCPConnection& channel) {
   channel.SendBufferSize = SendBufferSize;
   channel.RecvBufferSize = RecvBufferSize;
@@ -63,15 +83,39 @@ void TNetFTP::PrepareDataChannel(TNetTCPConnection& channel) {
 }
 
 void TNetFTP::QueryPassiveEndpoint(std::string& host, int& port) {
-  SendCommand("PASV", 227);
-  const std::string text = TrimBlanks(LastReply().Text.Count() > 0 ? LastReply().Text[0] : std::string());
-  std::string replyHost;
-  if (!ParsePassiveReply(text, replyHost, port))
+  // The control connection's peer, where the data connection goes unless the
+  // reply's own address is trusted (PASV only: EPSV names no address).
+  const std::string peer = Binding() ? Binding()->PeerIP() : Host();
+  // PASV speaks only IPv4: over IPv6 the extended command is the one, and on
+  // IPv4 it stands in for a PASV the server refuses as unknown.
+  if (TNetStack::AddressFamily(peer) != AF_INET6) {
+    if (SendCommand("PASV", {227, 500, 502}) == 227) {
+      const std::string text = FirstReplyLine();
+      std::string replyHost;
+      if (!ParsePassiveReply(text, replyHost, port))
+        throw ENetException(NetMessage(TNetMessage::InvalidPassiveReply, {text}));
+      host = PassiveUseReplyHost || !Binding() ? replyHost : peer;
+      return;
+    }
+  }
+  SendCommand("EPSV", 229);
+  const std::string text = FirstReplyLine();
+  if (!ParseExtendedPassiveReply(text, port))
     throw ENetException(NetMessage(TNetMessage::InvalidPassiveReply, {text}));
-  host = PassiveUseReplyHost || !Binding() ? replyHost : Binding()->PeerIP();
+  host = peer;
+}
+
+std::string TNetFTP::FirstReplyLine() {
+  return TrimBlanks(LastReply().Text.Count() > 0 ? LastReply().Text[0] : std::string());
 }
 
 void TNetFTP::AnnouncePort(const TNetSocketHandle& listenBinding) {
+  if (TNetStack::AddressFamily(listenBinding.IP) == AF_INET6) {
+    // A zone ("%lo") means nothing to the server: the address alone.
+    const std::string address = listenBinding.IP.substr(0, listenBinding.IP.find('%'));
+    SendCommand("EPRT |2|" + address + "|" + std::to_string(listenBinding.Port) + "|", 200);
+    return;
+  }
   std::string address = listenBinding.IP;
   for (char& c : address)
     if (c == '.') c = ',';
@@ -135,7 +179,14 @@ void TNetFTP::FinishTransfer() {
   if (code == 426 || code == 450) {
     TNetRFCReply aborted;
     aborted.Assign(LastReply());
-    ExpectReply({226, 225});
+    // Some servers follow the abort with 226 or 225, others (most Unix
+    // servers) send the abort alone: a second reply is read only when one
+    // starts within a short wait, or the next command would wait for ever
+    // behind a reply that never comes.
+    const int wait =
+        ReadTimeout > 0 ? std::min(ReadTimeout, kSecondEndReplyWait) : kSecondEndReplyWait;
+    if (InputBuffer().Size() > 0 || FillInputBuffer(false, wait, false) > 0)
+      ExpectReply({226, 225});
     DoStatus(ftpAborted, "Transfer aborted");
     // The data is incomplete: the caller must not take it for a whole file.
     throw ENetProtocolReplyError(aborted.NumericCode(), aborted.FormattedText());

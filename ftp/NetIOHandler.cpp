@@ -3,6 +3,8 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 
+#include <vector>
+
 #include "ftp/NetExceptions.h"
 
 namespace krevo::ftp {
@@ -29,22 +31,45 @@ void TNetIOHandlerSocket::ConnectClient(const std::string& host, int port,
   const std::string& target = socks ? SocksInfo.Host : host;
   int targetPort = socks ? SocksInfo.Port : port;
 
-  binding_->AllocateSocket(SOCK_STREAM, 0);
+  if (TNetStack::AddressFamily(target) == AF_UNSPEC) DoStatus(hsResolving, target);
+  const std::vector<std::string> addresses = stack.LookUpHostAddresses(target);
+  // Each address in turn until one connects, each with the whole limit: a
+  // name whose first address is unreachable (an IPv6 address on a host
+  // without an IPv6 route) still connects by its next one. The failure of the
+  // last attempt is the one reported; an abort ends the attempts at once.
+  for (std::size_t i = 0;; ++i) {
+    try {
+      ConnectTo(addresses[i], targetPort, boundIP, boundPort, boundPortMin, boundPortMax, timeout);
+      break;
+    } catch (const ENetSocketError&) {
+      if (i + 1 == addresses.size()) throw;
+    } catch (const ENetConnectException&) {
+      if (i + 1 == addresses.size()) throw;
+    } catch (const ENetConnectTimeout&) {
+      if (i + 1 == addresses.size()) throw;
+    }
+  }
+  if (socks) throw ENetException(TNetMessage::CommandNotSupported);
+}
+
+void TNetIOHandlerSocket::ConnectTo(const std::string& ip, int port, const std::string& boundIP,
+                                    int boundPort, int boundPortMin, int boundPortMax,
+                                    int timeout) {
+  TNetStack& stack = Stack();
+  binding_->AllocateSocket(SOCK_STREAM, 0, TNetStack::AddressFamily(ip));
   binding_->IP = boundIP;
   binding_->Port = boundPort;
   binding_->ClientPortMin = boundPortMin;
   binding_->ClientPortMax = boundPortMax;
   binding_->Bind();
   binding_->EnableKeepAlive();
-
-  if (!TNetStack::IsDottedAddress(target)) DoStatus(hsResolving, target);
-  binding_->SetPeer(stack.LookUpHostAddress(target), targetPort);
+  binding_->SetPeer(ip, port);
   if (!UseNagle) {
     int one = 1;
     stack.CheckSocketResult(
         stack.SetSocketOption(binding_->Handle(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one));
   }
-  DoStatus(hsConnecting, binding_->PeerIP());
+  DoStatus(hsConnecting, ip);
   const bool unlimited = timeout == -1 || timeout == 0;
   // A plain connect cannot be woken: with an abort descriptor the connect is
   // a watched one, without a limit of its own.
@@ -52,7 +77,6 @@ void TNetIOHandlerSocket::ConnectClient(const std::string& host, int port,
     stack.CheckSocketResult(binding_->Connect());
   else
     binding_->ConnectWithTimeout(unlimited ? kInfiniteWait : timeout, AbortDescriptor);
-  if (socks) throw ENetException(TNetMessage::CommandNotSupported);
 }
 
 bool TNetIOHandlerSocket::Readable(int ms) {

@@ -52,8 +52,10 @@ class TNetIOHandler : public TNetComponent {
   // Closes the socket.
   virtual void Close() = 0;
   virtual bool Connected() const = 0;
-  // Binds, resolves, connects, with keep-alive on. `timeout` -1 or 0: no
-  // limit (a plain blocking connect unless an abort descriptor is watched).
+  // Resolves, then binds and connects to each address of `host` in turn
+  // until one connects, with keep-alive on. `timeout` applies to each
+  // attempt; -1 or 0: no limit (a plain blocking connect unless an abort
+  // descriptor is watched). Raises the last attempt's failure.
   virtual void ConnectClient(const std::string& host, int port, const std::string& boundIP,
                              int boundPort, int boundPortMin, int boundPortMax, int timeout) = 0;
   // True when a receive will not block within `ms` (kInfiniteWait: no limit);
@@ -83,6 +85,10 @@ class TNetIOHandlerSocket final : public TNetIOHandler {
   std::int64_t Send(const void* buffer, std::int64_t length) override;
 
  private:
+  // One attempt: a socket of `ip`'s family, bound and connected to ip:port.
+  void ConnectTo(const std::string& ip, int port, const std::string& boundIP, int boundPort,
+                 int boundPortMin, int boundPortMax, int timeout);
+
   std::unique_ptr<TNetSocketHandle> binding_;
 };
 

@@ -12,7 +12,9 @@ void TNetSimpleServer::BeginListen(const std::string& ip) {
   IOHandler()->Open();
   ResetLink();
   abortRequested_ = false;
-  listener_.AllocateSocket(1, 0);
+  // The listener takes the family of the address it binds to (the control
+  // connection's own), so the server can reach it the way it reached us.
+  listener_.AllocateSocket(1, 0, TNetStack::AddressFamily(ip) == AF_INET6 ? AF_INET6 : AF_INET);
   listener_.IP = ip;
   listener_.Port = 0;
   listener_.Bind();

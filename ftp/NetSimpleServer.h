@@ -15,8 +15,9 @@ class TNetSimpleServer final : public TNetTCPConnection {
   // reply on the control connection, in milliseconds.
   int AcceptPollInterval = 100;
 
-  // Allocates a stream socket bound to `ip` and any free port, and listens with
-  // a backlog of 15. Throws ENetSocketError.
+  // Allocates a stream socket of `ip`'s family (IPv4 when empty) bound to
+  // `ip` and any free port, and listens with a backlog of 15. Throws
+  // ENetSocketError.
   void BeginListen(const std::string& ip);
   // The listening socket's binding (its IP and Port are announced to the server).
   const TNetSocketHandle& ListenBinding() const { return listener_; }

@@ -12,13 +12,13 @@ namespace krevo::ftp {
 
 TNetSocketHandle::~TNetSocketHandle() { CloseSocket(); }
 
-void TNetSocketHandle::AllocateSocket(int type, int protocol) {
+void TNetSocketHandle::AllocateSocket(int type, int protocol, int family) {
   CloseSocket();
   IP.clear();
   Port = 0;
   peerIP_.clear();
   peerPort_ = 0;
-  handle_ = TNetComponent::Stack().OpenSocketHandle(type, protocol);
+  handle_ = TNetComponent::Stack().OpenSocketHandle(type, protocol, family);
   allocated_ = true;
 }
 

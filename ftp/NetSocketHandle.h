@@ -31,8 +31,9 @@ class TNetSocketHandle final {
   bool HandleAllocated() const { return allocated_; }
 
   // Closes any current socket, resets the binding, then opens a new socket
-  // (stream: type 1, protocol 0). Throws ENetInvalidSocket.
-  void AllocateSocket(int type = 1, int protocol = 0);
+  // (stream: type 1, protocol 0) of `family` (AF_INET or AF_INET6). Throws
+  // ENetInvalidSocket.
+  void AllocateSocket(int type = 1, int protocol = 0, int family = AF_INET);
   // When allocated: clears the flag, shuts down sending, closes; results
   // ignored.
   void CloseSocket();

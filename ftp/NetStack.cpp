@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -93,21 +94,71 @@ int Fail() {
   return kSocketError;
 }
 
-sockaddr_in MakeAddress(const std::string& ip, int port, bool& ok) {
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<std::uint16_t>(port));
-  std::uint32_t addr = htonl(INADDR_ANY);
-  ok = ip.empty() || TNetStack::TextToAddress(ip, addr);
-  a.sin_addr.s_addr = addr;
-  return a;
+// A socket address of either family from address text: a dotted IPv4
+// address, or IPv6 text (a zone such as "%lo" included) read without any
+// look-up; empty text is the any-address of `family`. False for anything else.
+bool MakeAddress(const std::string& ip, int port, int family, sockaddr_storage& a, socklen_t& len) {
+  a = {};
+  const auto netPort = htons(static_cast<std::uint16_t>(port));
+  std::uint32_t v4 = htonl(INADDR_ANY);
+  if ((ip.empty() && family != AF_INET6) || TNetStack::TextToAddress(ip, v4)) {
+    auto& in = reinterpret_cast<sockaddr_in&>(a);
+    in.sin_family = AF_INET;
+    in.sin_port = netPort;
+    in.sin_addr.s_addr = v4;
+    len = sizeof in;
+    return true;
+  }
+  auto& in6 = reinterpret_cast<sockaddr_in6&>(a);
+  len = sizeof in6;
+  if (ip.empty()) {
+    in6.sin6_family = AF_INET6;
+    in6.sin6_port = netPort;
+    in6.sin6_addr = in6addr_any;
+    return true;
+  }
+  if (ip.find(':') == std::string::npos) return false;
+  addrinfo hints{};
+  hints.ai_family = AF_INET6;
+  hints.ai_flags = AI_NUMERICHOST;
+  addrinfo* result = nullptr;
+  if (::getaddrinfo(ip.c_str(), nullptr, &hints, &result) != 0 || result == nullptr) return false;
+  std::memcpy(&in6, result->ai_addr, sizeof in6);
+  ::freeaddrinfo(result);
+  in6.sin6_port = netPort;
+  return true;
 }
 
-int ReadName(int rc, const sockaddr_in& a, std::string& ip, int& port) {
+// The address text of a socket address: dotted for IPv4, the numeric form
+// (with its zone, if any) for IPv6.
+std::string AddressText(const sockaddr_storage& a) {
+  if (a.ss_family == AF_INET)
+    return TNetStack::AddressToText(reinterpret_cast<const sockaddr_in&>(a).sin_addr.s_addr);
+  char host[NI_MAXHOST] = {};
+  if (::getnameinfo(reinterpret_cast<const sockaddr*>(&a), sizeof(sockaddr_in6), host, sizeof host,
+                    nullptr, 0, NI_NUMERICHOST) != 0)
+    return {};
+  return host;
+}
+
+int AddressPort(const sockaddr_storage& a) {
+  return ntohs(a.ss_family == AF_INET6 ? reinterpret_cast<const sockaddr_in6&>(a).sin6_port
+                                       : reinterpret_cast<const sockaddr_in&>(a).sin_port);
+}
+
+int ReadName(int rc, const sockaddr_storage& a, std::string& ip, int& port) {
   if (rc != 0) return Fail();
-  ip = TNetStack::AddressToText(a.sin_addr.s_addr);
-  port = ntohs(a.sin_port);
+  ip = AddressText(a);
+  port = AddressPort(a);
   return 0;
+}
+
+// The family a socket was made for (AF_INET when it cannot be read).
+int SocketFamily(TNetSocket s) {
+  int family = AF_INET;
+  socklen_t len = sizeof family;
+  if (::getsockopt(s, SOL_SOCKET, SO_DOMAIN, &family, &len) != 0) return AF_INET;
+  return family;
 }
 
 // Parses 1..n decimal digits as a value up to `limit`; false otherwise.
@@ -140,36 +191,36 @@ TNetWaitTime SplitWaitTime(int ms) { return {ms / 1000, (ms % 1000) * 1000L}; }
 
 TNetStack::TNetStack() = default;
 
-TNetSocket TNetStack::CreateSocket(int type, int protocol) {
-  int s = ::socket(AF_INET, type | SOCK_CLOEXEC, protocol);
+TNetSocket TNetStack::CreateSocket(int type, int protocol, int family) {
+  int s = ::socket(family, type | SOCK_CLOEXEC, protocol);
   return s < 0 ? Fail() : s;
 }
 
 int TNetStack::Bind(TNetSocket s, const std::string& ip, int port) {
-  bool ok;
-  sockaddr_in a = MakeAddress(ip, port, ok);
-  if (!ok) {
+  sockaddr_storage a;
+  socklen_t len;
+  if (!MakeAddress(ip, port, SocketFamily(s), a, len)) {
     tLastError = WSAEINVAL;
     return kSocketError;
   }
-  return ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 ? 0 : Fail();
+  return ::bind(s, reinterpret_cast<sockaddr*>(&a), len) == 0 ? 0 : Fail();
 }
 
 int TNetStack::Connect(TNetSocket s, const std::string& ip, int port) {
-  bool ok;
-  sockaddr_in a = MakeAddress(ip, port, ok);
-  if (!ok) {
+  sockaddr_storage a;
+  socklen_t len;
+  if (!MakeAddress(ip, port, SocketFamily(s), a, len)) {
     tLastError = WSAEINVAL;
     return kSocketError;
   }
-  if (::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return 0;
+  if (::connect(s, reinterpret_cast<sockaddr*>(&a), len) == 0) return 0;
   if (errno != EINTR) return Fail();
   // An interrupted blocking connect goes on in the background: wait for it.
   while (PollWritable(s, kInfiniteWait) < 0) {
   }
   int err = 0;
-  socklen_t len = sizeof err;
-  if (::getsockopt(s, SOL_SOCKET, SO_ERROR, &err, &len) != 0) return Fail();
+  socklen_t errLen = sizeof err;
+  if (::getsockopt(s, SOL_SOCKET, SO_ERROR, &err, &errLen) != 0) return Fail();
   if (err == 0) return 0;
   tLastError = ErrorFromErrno(err);
   return kSocketError;
@@ -178,14 +229,14 @@ int TNetStack::Connect(TNetSocket s, const std::string& ip, int port) {
 int TNetStack::Listen(TNetSocket s, int backlog) { return ::listen(s, backlog) == 0 ? 0 : Fail(); }
 
 TNetSocket TNetStack::Accept(TNetSocket s, std::string& peerIP, int& peerPort) {
-  sockaddr_in a{};
+  sockaddr_storage a{};
   socklen_t len = sizeof a;
   int n;
   do n = ::accept4(s, reinterpret_cast<sockaddr*>(&a), &len, SOCK_CLOEXEC);
   while (n < 0 && errno == EINTR);
   if (n < 0) return Fail();
-  peerIP = AddressToText(a.sin_addr.s_addr);
-  peerPort = ntohs(a.sin_port);
+  peerIP = AddressText(a);
+  peerPort = AddressPort(a);
   return n;
 }
 
@@ -222,13 +273,13 @@ int TNetStack::GetSocketOption(TNetSocket s, int level, int option, void* value,
 }
 
 int TNetStack::GetSocketName(TNetSocket s, std::string& ip, int& port) {
-  sockaddr_in a{};
+  sockaddr_storage a{};
   socklen_t len = sizeof a;
   return ReadName(::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len), a, ip, port);
 }
 
 int TNetStack::GetPeerName(TNetSocket s, std::string& ip, int& port) {
-  sockaddr_in a{};
+  sockaddr_storage a{};
   socklen_t len = sizeof a;
   return ReadName(::getpeername(s, reinterpret_cast<sockaddr*>(&a), &len), a, ip, port);
 }
@@ -325,8 +376,8 @@ void TNetStack::ThrowSocketError(int errorNumber) {
   throw ENetSocketError(errorNumber, SocketErrorMessage(errorNumber));
 }
 
-TNetSocket TNetStack::OpenSocketHandle(int type, int protocol) {
-  TNetSocket s = CreateSocket(type, protocol);
+TNetSocket TNetStack::OpenSocketHandle(int type, int protocol, int family) {
+  TNetSocket s = CreateSocket(type, protocol, family);
   if (s == kInvalidSocket) throw ENetInvalidSocket();
   return s;
 }
@@ -344,13 +395,20 @@ bool TNetStack::IsDottedAddress(const std::string& text) {
   return true;
 }
 
-std::string TNetStack::LookUpHostAddress(const std::string& name) {
+int TNetStack::AddressFamily(const std::string& text) {
+  if (IsDottedAddress(text)) return AF_INET;
+  sockaddr_storage a;
+  socklen_t len;
+  return !text.empty() && MakeAddress(text, 0, AF_INET6, a, len) ? AF_INET6 : AF_UNSPEC;
+}
+
+std::vector<std::string> TNetStack::LookUpHostAddresses(const std::string& name) {
   std::string upper;
   for (char c : name) upper += static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
-  if (upper == "LOCALHOST") return "127.0.0.1";
-  if (IsDottedAddress(name)) return name;
+  if (upper == "LOCALHOST") return {"127.0.0.1"};
+  if (AddressFamily(name) != AF_UNSPEC) return {name};
   addrinfo hints{};
-  hints.ai_family = AF_INET;
+  hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* result = nullptr;
   int rc = ::getaddrinfo(name.c_str(), nullptr, &hints, &result);
@@ -362,9 +420,27 @@ std::string TNetStack::LookUpHostAddress(const std::string& name) {
     SetLastError(err);
     ThrowSocketError(err);
   }
-  std::string ip = AddressToText(reinterpret_cast<sockaddr_in*>(result->ai_addr)->sin_addr.s_addr);
+  // In the resolver's order (which weighs the families by the system's
+  // preference), each address once.
+  std::vector<std::string> addresses;
+  for (addrinfo* p = result; p; p = p->ai_next) {
+    if (p->ai_family != AF_INET && p->ai_family != AF_INET6) continue;
+    sockaddr_storage a{};
+    std::memcpy(&a, p->ai_addr, std::min<std::size_t>(p->ai_addrlen, sizeof a));
+    std::string ip = AddressText(a);
+    if (!ip.empty() && std::find(addresses.begin(), addresses.end(), ip) == addresses.end())
+      addresses.push_back(std::move(ip));
+  }
   ::freeaddrinfo(result);
-  return ip;
+  if (addresses.empty()) {
+    SetLastError(WSAHOST_NOT_FOUND);
+    ThrowSocketError(WSAHOST_NOT_FOUND);
+  }
+  return addresses;
+}
+
+std::string TNetStack::LookUpHostAddress(const std::string& name) {
+  return LookUpHostAddresses(name).front();
 }
 
 std::string TNetStack::HostName() {
@@ -398,11 +474,12 @@ std::string TNetStack::LocalAddress() {
 }
 
 std::string TNetStack::HostByAddress(const std::string& ip) {
-  bool ok;
-  sockaddr_in a = MakeAddress(ip, 0, ok);
+  sockaddr_storage a;
+  socklen_t len;
   char host[NI_MAXHOST] = {};
-  if (!ok || ::getnameinfo(reinterpret_cast<sockaddr*>(&a), sizeof a, host, sizeof host, nullptr, 0,
-                           NI_NAMEREQD) != 0)
+  if (ip.empty() || !MakeAddress(ip, 0, AF_INET, a, len) ||
+      ::getnameinfo(reinterpret_cast<sockaddr*>(&a), len, host, sizeof host, nullptr, 0,
+                    NI_NAMEREQD) != 0)
     return {};
   return host;
 }

@@ -1,10 +1,13 @@
 #pragma once
 // TNetStack: the one place where the FTP client touches the operating system's
-// network interface. On Linux it is built on POSIX sockets, IPv4
-// only; failures are reported with the Windows Sockets error numbers of the
+// network interface. On Linux it is built on POSIX sockets, IPv4 and IPv6:
+// addresses are text in and out, dotted for IPv4 and the numeric form for
+// IPv6 (without brackets). Failures are reported with the Windows Sockets error numbers of the
 // error table where a platform error corresponds to one (ErrorFromErrno), and
 // with the platform's own number and no text otherwise. EINTR is retried, never
 // reported. One object exists per process while any TNetComponent exists.
+#include <sys/socket.h>
+
 #include <cstdint>
 #include <initializer_list>
 #include <string>
@@ -61,11 +64,14 @@ class TNetStack final {
 
   // --- The raw operations: they return the platform's plain result (-1 on
   // failure, with LastError() telling why) and raise nothing.
-  TNetSocket CreateSocket(int type, int protocol);
+  // `family` AF_INET or AF_INET6.
+  TNetSocket CreateSocket(int type, int protocol, int family = AF_INET);
+  // The address must be of the socket's family; empty text binds to that
+  // family's any-address. Text that is no address fails with 10022.
   int Bind(TNetSocket s, const std::string& ip, int port);
   int Connect(TNetSocket s, const std::string& ip, int port);
   int Listen(TNetSocket s, int backlog);
-  // Returns the new socket and fills the peer's dotted IP and port.
+  // Returns the new socket and fills the peer's address text and port.
   TNetSocket Accept(TNetSocket s, std::string& peerIP, int& peerPort);
   // Receives up to `length` bytes (flags 0): the count, 0 when the peer closed,
   // -1 on failure.
@@ -108,21 +114,29 @@ class TNetStack final {
   bool CheckSocketResult(std::int64_t result, std::initializer_list<int> tolerated = {});
   // Raises ENetSocketError with `errorNumber` and its message.
   [[noreturn]] void ThrowSocketError(int errorNumber);
-  // socket(AF_INET, type, protocol); failure raises ENetInvalidSocket.
-  TNetSocket OpenSocketHandle(int type, int protocol);
-  // "LOCALHOST" in any case gives "127.0.0.1", a dotted address is returned as
-  // it stands, anything else is looked up (getaddrinfo, IPv4) and its first
-  // address returned dotted. A failed look-up raises the socket error 11001
-  // "Host not found.".
+  // socket(family, type, protocol); failure raises ENetInvalidSocket.
+  TNetSocket OpenSocketHandle(int type, int protocol, int family = AF_INET);
+  // The addresses to try for `name`, in order: "LOCALHOST" in any case gives
+  // "127.0.0.1" alone, an address (dotted IPv4, or IPv6 text without
+  // brackets) is returned as it stands, anything else is looked up
+  // (getaddrinfo, IPv6 and IPv4) and each address it gives returned once. A
+  // name that does not resolve raises the socket error 11001 "Host not
+  // found." (a failing system call or memory their own numbers).
+  std::vector<std::string> LookUpHostAddresses(const std::string& name);
+  // The first of LookUpHostAddresses.
   std::string LookUpHostAddress(const std::string& name);
   // Four parts cut at the first three "."s, each an integer 0..255.
   static bool IsDottedAddress(const std::string& text);
+  // AF_INET for a dotted address, AF_INET6 for IPv6 address text (a zone
+  // such as "%lo" allowed, no brackets), AF_UNSPEC (0) for anything else,
+  // a host name included. Never looks a name up.
+  static int AddressFamily(const std::string& text);
 
   std::string HostName();
   // Every IPv4 address of the local host name, dotted; refilled on each call.
   const base::TStringList& LocalAddresses();
   std::string LocalAddress();
-  // The name of a dotted address, or empty.
+  // The name of an address, or empty.
   std::string HostByAddress(const std::string& ip);
   // The port of a service name, or the number itself; else
   // ENetInvalidServiceName.

@@ -30,6 +30,8 @@ replies=(
   pasv        '227 Entering Passive Mode (127,0,0,1,19,137).\r\n'
   transfer    '150 Opening BINARY mode data connection.\r\n226 Transfer complete.\r\n'
   aborted     '426 Connection closed; transfer aborted.\r\n226 Closing data connection.\r\n'
+  lone-426    '426 Failure writing network stream.\r\n'
+  epsv        '229 Entering Extended Passive Mode (|||6446|)\r\n'
   lf-only     '220 ready\n230 in\n'
   bad-code    '2x0 not a code\r\n99 short\r\n1234 long\r\n'
   unended-ml  '220-first\r\n220-second\r\n'
@@ -61,6 +63,12 @@ seed ftp_passive_listing_fuzzer pasv-out-of-range 'Entering Passive Mode (127,0,
 seed ftp_passive_listing_fuzzer pasv-five 'Entering Passive Mode (127,0,0,1,2)'
 seed ftp_passive_listing_fuzzer pasv-spaces 'Entering Passive Mode ( 10, 0, 0, 2, 255, 255 )'
 seed ftp_passive_listing_fuzzer pasv-reversed 'Entering Passive Mode )127,0,0,1,1,1('
+# The text of a 229 reply: any delimiter, the port alone, or a family and address.
+seed ftp_passive_listing_fuzzer epsv 'Entering Extended Passive Mode (|||6446|)'
+seed ftp_passive_listing_fuzzer epsv-other-delimiter 'Entering Extended Passive Mode (!!!65535!)'
+seed ftp_passive_listing_fuzzer epsv-with-address 'Entering Extended Passive Mode (|2|::1|6446|)'
+seed ftp_passive_listing_fuzzer epsv-too-large 'Entering Extended Passive Mode (|||65536|)'
+seed ftp_passive_listing_fuzzer epsv-unclosed 'Entering Extended Passive Mode (|||21'
 # The update server's listing: date, time, size or <DIR>, the name from column 40.
 seed ftp_passive_listing_fuzzer listing-dos \
 '03-07-08  10:00AM                 1234 up080307.zip\r\n01-01-09  09:30PM              1048576 up090101.zip\r\n02-14-10  12:00AM       <DIR>          old\r\n'

@@ -1,5 +1,5 @@
-// The PASV reply parser, the listing splitter and the Unix-style listing line
-// reader over arbitrary text.
+// The PASV and EPSV reply parsers, the listing splitter and the Unix-style
+// listing line reader over arbitrary text.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -15,6 +15,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   int port = -1;
   if (ParsePassiveReply(text, host, port) && (port < 0 || port > 65535 || !TNetStack::IsDottedAddress(host)))
     __builtin_trap();
+  // An EPSV port is 1..65535, written in the text between a "(" and the
+  // delimiter that closes it: the digits are in the input.
+  int extendedPort = -1;
+  if (ParseExtendedPassiveReply(text, extendedPort)) {
+    if (extendedPort < 1 || extendedPort > 65535) __builtin_trap();
+    const std::string digits = std::to_string(extendedPort);
+    const std::size_t open = text.find('(');
+    if (open == std::string::npos || text.find(digits, open) == std::string::npos) __builtin_trap();
+  }
   krevo::base::TStringList lines;
   SplitListingLines(text, lines);
   std::size_t total = 0;

@@ -177,5 +177,18 @@ TEST_F(UpdateRun, ALogThatCannotBeWrittenStopsTheExtraction) {
             "Krevo-updater: I/O error 105.\n");
 }
 
+TEST(UpdateRunOverIPv6, HostAsAnIPv6AddressInConfigIni) {
+  if (!ftp::test::HaveIPv6Loopback()) GTEST_SKIP() << "no IPv6 loopback (::1 cannot be bound)";
+  UpdateSite site(0, "::1");
+  site.AddPackage("080307", {{"readme.txt", "readme 1", LocalTime(2008, 3, 7)}});
+  site.AddPackage("090101", {{"bin/krevo.dll", "dll 2", LocalTime(2009, 1, 1)}});
+  RunResult r = site.Run();
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.err, kInformation + "2 new updates were downloaded." + kRestart +
+                       "No files were updated.\n");
+  EXPECT_EQ(ReadFile(site.install / "readme.txt"), "readme 1");
+  EXPECT_EQ(ReadFile(site.install / "bin/krevo.dll"), "dll 2");
+}
+
 }  // namespace
 }  // namespace krevo::test

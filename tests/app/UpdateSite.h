@@ -1,7 +1,7 @@
 #pragma once
 // An installation folder and an update server for one test: the built
 // krevo-updater and a krevo.exe in a temporary folder, a config.ini that points
-// at a real FTP server on 127.0.0.1, and packages made by Info-ZIP zip in the
+// at a real FTP server on 127.0.0.1 (or ::1), and packages made by Info-ZIP zip in the
 // server's krevo/updates folder.
 #include <sys/stat.h>
 #include <unistd.h>
@@ -46,10 +46,12 @@ struct PackageFile {
 
 class UpdateSite {
  public:
-  // `throttle` > 0: the server sends at most that many bytes a second.
-  explicit UpdateSite(int throttle = 0)
+  // `throttle` > 0: the server sends at most that many bytes a second. The
+  // server listens on `host`, which config.ini names as it stands.
+  explicit UpdateSite(int throttle = 0, const std::string& host = "127.0.0.1")
       : server_(std::make_unique<ftp::test::TRealFtpServer>(serverRoot.Folder(), "dos", "krevoftp",
-                                                            "q7wz2kp", throttle)) {
+                                                            "q7wz2kp", throttle, host)),
+        host_(host) {
     port_ = server_->Port();
     std::filesystem::create_directories(serverRoot / "krevo/updates");
     std::filesystem::copy_file(KREVO_UPDATER_PATH, install / "krevo-updater");
@@ -60,8 +62,8 @@ class UpdateSite {
 
   // config.ini with the server, and `extra` lines appended.
   void WriteConfig(const std::string& extra = "") {
-    install.Write("config.ini",
-                  "[Updater]\r\nHost=127.0.0.1\r\nPort=" + std::to_string(Port()) + "\r\n" + extra);
+    install.Write("config.ini", "[Updater]\r\nHost=" + host_ +
+                                    "\r\nPort=" + std::to_string(Port()) + "\r\n" + extra);
   }
   int Port() const { return port_; }
   // Stops the server: later connections are refused.
@@ -70,8 +72,8 @@ class UpdateSite {
   // (for example "--cut-short"), on a new port that config.ini then names.
   void RestartServer(const std::vector<std::string>& options) {
     server_.reset();
-    std::vector<std::string> args = {"--root",   serverRoot.Folder(), "--user",
-                                     "krevoftp", "--password",        "q7wz2kp"};
+    std::vector<std::string> args = {"--root",     serverRoot.Folder(), "--user", "krevoftp",
+                                     "--password", "q7wz2kp",           "--host", host_};
     args.insert(args.end(), options.begin(), options.end());
     server_ = std::make_unique<ftp::test::TFtpServerProcess>("tests/ftp/ftp_server.py", args);
     port_ = server_->Port();
@@ -139,6 +141,7 @@ class UpdateSite {
 
  private:
   std::unique_ptr<ftp::test::TFtpServerProcess> server_;
+  std::string host_;
   int port_ = 0;
 };
 

@@ -1,9 +1,11 @@
 #include "tests/ftp/FtpServerFixture.h"
 
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -62,6 +64,15 @@ void TFtpServerProcess::Kill(int signal) {
   int status;
   ::waitpid(pid_, &status, 0);
   pid_ = -1;
+}
+
+bool HaveIPv6Loopback() {
+  base::UniqueFd s(::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (s.get() < 0) return false;
+  sockaddr_in6 a{};
+  a.sin6_family = AF_INET6;
+  a.sin6_addr = in6addr_loopback;
+  return ::bind(s.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
 }
 
 TTempFolder::TTempFolder() {

@@ -3,7 +3,7 @@
 // real server (pyftpdlib, tests/ftp/ftp_server.py) with a home folder and an
 // account, or the scripted fake server (tests/ftp/fake_ftp_server.py) with a
 // scenario. Both listen on 127.0.0.1 with an ephemeral port, read from the
-// first line of their standard output.
+// first line of their standard output (or on ::1, when asked to).
 #include <sys/types.h>
 
 #include <string>
@@ -32,22 +32,29 @@ class TFtpServerProcess {
 
 // The real server serving `root` to user/password (the updater's account by
 // default); `listing` "dos" (the update server's style) or "unix"; with
-// `throttle` > 0, data connections send at most that many bytes a second.
+// `throttle` > 0, data connections send at most that many bytes a second;
+// listening on `host` (127.0.0.1 or ::1).
 struct TRealFtpServer : TFtpServerProcess {
   explicit TRealFtpServer(const std::string& root, const std::string& listing = "dos",
                           const std::string& user = "krevoftp",
-                          const std::string& password = "q7wz2kp", int throttle = 0)
+                          const std::string& password = "q7wz2kp", int throttle = 0,
+                          const std::string& host = "127.0.0.1")
       : TFtpServerProcess("tests/ftp/ftp_server.py",
                           {"--root", root, "--listing", listing, "--user", user, "--password",
-                           password, "--throttle", std::to_string(throttle)}) {}
+                           password, "--throttle", std::to_string(throttle), "--host", host}) {}
 };
 
-// The scripted server running `scenario`; every command line it receives is
-// appended to the file `transcript`.
+// The scripted server running `scenario` on `host`; every command line it
+// receives is appended to the file `transcript`.
 struct TFakeFtpServer : TFtpServerProcess {
-  TFakeFtpServer(const std::string& scenario, const std::string& transcript)
-      : TFtpServerProcess("tests/ftp/fake_ftp_server.py", {scenario, "--transcript", transcript}) {}
+  TFakeFtpServer(const std::string& scenario, const std::string& transcript,
+                 const std::string& host = "127.0.0.1")
+      : TFtpServerProcess("tests/ftp/fake_ftp_server.py",
+                          {scenario, "--transcript", transcript, "--host", host}) {}
 };
+
+// Whether a socket can be bound to ::1 here; tests over IPv6 skip without.
+bool HaveIPv6Loopback();
 
 // A fresh temporary folder, removed with everything in it by the destructor.
 class TTempFolder {

@@ -40,6 +40,9 @@ TEST(FtpUrl, ParsesTheAcceptedForms) {
        21,
        {},
        "name/with/slashes"},
+      {"ftp://[::1]/x", "anonymous", "anonymous@", "::1", 21, {}, "x"},
+      {"ftp://u@[fe80::1:2]:2121/", "u", "", "fe80::1:2", 2121, {}, ""},
+      {"ftp://[::ffff:10.0.0.1]:21", "anonymous", "anonymous@", "::ffff:10.0.0.1", 21, {}, ""},
   };
   for (const auto& tc : cases) {
     std::string error;
@@ -54,7 +57,9 @@ TEST(FtpUrl, ParsesTheAcceptedForms) {
   }
   for (const char* bad :
        {"http://host/x", "ftp://", "ftp://host:0/x", "ftp://host:99999/x", "ftp://host:2x/x",
-        "ftp://host/a%2", "ftp://host/a%0D%0ADELE%20x", "ftp://[::1]/x", "ftp:/host/x"}) {
+        "ftp://host/a%2", "ftp://host/a%0D%0ADELE%20x", "ftp:/host/x", "ftp://::1/x",
+        "ftp://[::1/x", "ftp://::1]/x", "ftp://[]/x", "ftp://[::1]2121/x", "ftp://[::1]:/x",
+        "ftp://[host]/x", "ftp://[::1]]/x", "ftp://[[::1]]/x", "ftp://a[::1]/x"}) {
     std::string error;
     EXPECT_FALSE(ParseFtpUrl(bad, error)) << bad;
     EXPECT_FALSE(error.empty()) << bad;
@@ -177,6 +182,24 @@ TEST_F(KrevoFtpCommand, VerboseShowsTheExchangeWithoutThePassword) {
   EXPECT_EQ(run.err.find("q7wz2kp"), std::string::npos);
   EXPECT_NE(run.err.find("< 226 "), std::string::npos);
   EXPECT_NE(run.err.find("* Connection established\n"), std::string::npos);
+}
+
+TEST(KrevoFtpOverIPv6, GetsFromABracketedAddressAndShowsTheEpsvExchange) {
+  if (!ftp::test::HaveIPv6Loopback()) GTEST_SKIP() << "no IPv6 loopback (::1 cannot be bound)";
+  ftp::test::TTempFolder home, local;
+  home.WriteFile("krevo/updates/up080101.zip", std::string(70000, 'k'));
+  ftp::test::TRealFtpServer server(home.Path(), "dos", "krevoftp", "q7wz2kp", 0, "::1");
+  const std::string url = "ftp://krevoftp:q7wz2kp@[::1]:" + std::to_string(server.Port()) +
+                          "/krevo/updates/up080101.zip";
+  TRun get = RunCommand({"-v", "get", url, local.Path() + "/copy.zip"});
+  EXPECT_EQ(get.status, kExitOk) << get.err;
+  EXPECT_EQ(local.ReadFile("copy.zip"), std::string(70000, 'k'));
+  EXPECT_NE(get.err.find("> EPSV\n< 229 "), std::string::npos) << get.err;
+  EXPECT_EQ(get.err.find("PASV"), std::string::npos) << get.err;
+  TRun active = RunCommand({"-v", "--active", "ls", url});
+  EXPECT_EQ(active.status, kExitOk) << active.err;
+  EXPECT_EQ(active.out.substr(39), "up080101.zip\n");
+  EXPECT_NE(active.err.find("> EPRT |2|::1|"), std::string::npos) << active.err;
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // not do on demand, with the exact command transcript.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -19,10 +20,11 @@ using test::TTempFolder;
 class NetFTPScripted : public ::testing::Test {
  protected:
   // Starts `scenario` and points `ftp` at it.
-  std::unique_ptr<TFakeFtpServer> Start(TNetFTP& ftp, const std::string& scenario) {
+  std::unique_ptr<TFakeFtpServer> Start(TNetFTP& ftp, const std::string& scenario,
+                                        const std::string& host = "127.0.0.1") {
     transcriptFile = folder.Path() + "/" + scenario + std::to_string(++started) + ".txt";
-    auto server = std::make_unique<TFakeFtpServer>(scenario, transcriptFile);
-    test::ConfigureAsUpdater(ftp, server->Port());
+    auto server = std::make_unique<TFakeFtpServer>(scenario, transcriptFile, host);
+    test::ConfigureAsUpdater(ftp, server->Port(), host);
     return server;
   }
   // The command lines the server received, without their CR LF.
@@ -33,6 +35,23 @@ class NetFTPScripted : public ::testing::Test {
     for (std::size_t start = 0, end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
       lines.push_back(text.substr(start, end - start));
     return lines;
+  }
+  // Logs in, retrieves file.bin and closes: the whole 80000 bytes with
+  // `error` null, else an ENetException whose message starts with `error`.
+  static void RetrieveExpecting(TNetFTP& ftp, const std::string& scenario, const char* error) {
+    ftp.OpenSession(true, -1);
+    base::TMemoryStream stream;
+    try {
+      ftp.RetrieveIntoStream("file.bin", stream, false);
+      EXPECT_EQ(error, nullptr) << scenario;
+      EXPECT_EQ(stream.Size(), 80000) << scenario;
+    } catch (const ENetException& e) {
+      EXPECT_NE(error, nullptr) << scenario << ": " << e.what();
+      if (error) {
+        EXPECT_EQ(std::string(e.what()).rfind(error, 0), 0u) << e.what();
+      }
+    }
+    ftp.CloseSession();
   }
   TTempFolder folder;
   std::string transcriptFile;
@@ -109,17 +128,7 @@ TEST_F(NetFTPScripted, PassiveRepliesAreCheckedAndTheControlHostIsUsed) {
   for (const auto& tc : cases) {
     TNetFTP ftp;
     auto server = Start(ftp, tc.scenario);
-    ftp.OpenSession(true, -1);
-    base::TMemoryStream stream;
-    try {
-      ftp.RetrieveIntoStream("file.bin", stream, false);
-      EXPECT_EQ(tc.error, nullptr) << tc.scenario;
-      EXPECT_EQ(stream.Size(), 80000) << tc.scenario;
-    } catch (const ENetException& e) {
-      ASSERT_NE(tc.error, nullptr) << tc.scenario << ": " << e.what();
-      EXPECT_EQ(std::string(e.what()).rfind(tc.error, 0), 0u) << e.what();
-    }
-    ftp.CloseSession();
+    RetrieveExpecting(ftp, tc.scenario, tc.error);
   }
   // Trusting the reply's address goes where the reply says (127.0.0.2, where
   // nothing listens).
@@ -129,6 +138,58 @@ TEST_F(NetFTPScripted, PassiveRepliesAreCheckedAndTheControlHostIsUsed) {
   ftp.OpenSession(true, -1);
   base::TMemoryStream stream;
   EXPECT_THROW(ftp.RetrieveIntoStream("file.bin", stream, false), ENetSocketError);
+  ftp.CloseSession();
+}
+
+TEST_F(NetFTPScripted, ExtendedPassiveOnIPv6AndWhenPasvIsRefused) {
+  const std::vector<std::string> login = {"USER krevoftp", "PASS q7wz2kp", "TYPE I", "SYST"};
+  const struct {
+    const char* scenario;
+    const char* host;
+    std::vector<std::string> commands;  // after the login
+    const char* error;                  // null: the transfer works
+  } cases[] = {
+      {"plain", "::1", {"EPSV", "RETR file.bin"}, nullptr},
+      {"pasv-refused", "127.0.0.1", {"PASV", "EPSV", "RETR file.bin"}, nullptr},
+      // A 229 reply naming a family or an address, or port 0, is refused.
+      {"epsv-family",
+       "127.0.0.1",
+       {"PASV", "EPSV"},
+       "Invalid passive mode reply: Entering Extended Passive Mode (|2|::1|"},
+      {"epsv-port-zero",
+       "127.0.0.1",
+       {"PASV", "EPSV"},
+       "Invalid passive mode reply: Entering Extended Passive Mode (|||0|)"},
+      {"retr-refused", "::1", {"EPSV", "RETR file.bin"}, "No such file."},
+  };
+  const bool ipv6 = test::HaveIPv6Loopback();
+  for (const auto& tc : cases) {
+    if (std::string(tc.host) == "::1" && !ipv6) continue;
+    TNetFTP ftp;
+    auto server = Start(ftp, tc.scenario, tc.host);
+    RetrieveExpecting(ftp, tc.scenario, tc.error);
+    std::vector<std::string> expected = login;
+    expected.insert(expected.end(), tc.commands.begin(), tc.commands.end());
+    EXPECT_EQ(Transcript(server), expected) << tc.scenario;
+  }
+  if (!ipv6) GTEST_SKIP() << "no IPv6 loopback (::1 cannot be bound): only the IPv4 cases ran";
+}
+
+TEST_F(NetFTPScripted, ALone426FailsWithinASecondEvenWithoutAReadLimit) {
+  TNetFTP ftp;
+  auto server = Start(ftp, "lone-426");
+  ftp.ReadTimeout = 0;
+  ftp.OpenSession(true, -1);
+  base::TMemoryStream stream;
+  const auto start = std::chrono::steady_clock::now();
+  auto e = test::Caught<ENetProtocolReplyError>(
+      [&] { ftp.RetrieveIntoStream("file.bin", stream, false); });
+  const auto took = std::chrono::steady_clock::now() - start;
+  ASSERT_TRUE(e);
+  EXPECT_EQ(e->ReplyCode, 426);
+  EXPECT_STREQ(e->what(), "Failure writing network stream.\r\n");
+  EXPECT_EQ(stream.Size(), 40000);
+  EXPECT_LT(took, std::chrono::milliseconds(2500));
   ftp.CloseSession();
 }
 

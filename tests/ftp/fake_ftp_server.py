@@ -1,9 +1,10 @@
 #!/usr/bin/python3
 """A scripted FTP server for what a real server will not do on demand.
 
-Usage: fake_ftp_server.py SCENARIO --transcript FILE
-Prints "PORT <n>" once it listens on 127.0.0.1, serves one control connection,
-appends every command line it receives to FILE, then exits.
+Usage: fake_ftp_server.py SCENARIO --transcript FILE [--host ADDRESS]
+Prints "PORT <n>" once it listens on ADDRESS (127.0.0.1, or ::1), serves one
+control connection, appends every command line it receives to FILE, then exits.
+PASV and EPSV both open a data listener on the control connection's address.
 """
 import argparse
 import socket
@@ -27,6 +28,12 @@ SCENARIOS = {
     "reset-data": {"transfer": "reset-data"},
     "rest-refused": {"REST": "502 REST not implemented."},
     "retr-refused": {"RETR": "550 No such file."},
+    # PASV refused as unknown (EPSV is the way); EPSV replies that do not parse.
+    "pasv-refused": {"PASV": "502 Command not implemented."},
+    "epsv-family": {"PASV": "500 Unknown command.", "epsv": "229 Entering Extended Passive Mode (|2|::1|{port}|)"},
+    "epsv-port-zero": {"PASV": "500 Unknown command.", "epsv": "229 Entering Extended Passive Mode (|||0|)"},
+    # Half the data, then 426 alone, and silence until the client leaves.
+    "lone-426": {"transfer": "lone-426"},
     # Faults: no greeting at all; the control connection closed after the reply
     # to the first CWD, in order (FIN) or abortively (RST); the end reply of a
     # transfer never sent; the data connection kept open without data.
@@ -49,13 +56,21 @@ class Session:
     def send(self, text):
         self.conn.sendall(text.encode() if text.endswith("\n") else (text + "\r\n").encode())
 
-    def pasv(self):
+    def listen_for_data(self):
         if self.data_listener:
             self.data_listener.close()
-        self.data_listener = socket.socket()
-        self.data_listener.bind(("127.0.0.1", 0))
+        self.data_listener = socket.socket(self.conn.family)
+        self.data_listener.bind((self.conn.getsockname()[0], 0))
         self.data_listener.listen(1)
-        port = self.data_listener.getsockname()[1]
+        return self.data_listener.getsockname()[1]
+
+    def epsv(self):
+        port = self.listen_for_data()
+        fmt = self.sc.get("epsv", "229 Entering Extended Passive Mode (|||{port}|)")
+        self.send(fmt.format(port=port))
+
+    def pasv(self):
+        port = self.listen_for_data()
         p1, p2 = port >> 8, port & 255
         nums = "127,0,0,1,%d,%d" % (p1, p2)
         fmt = self.sc.get("pasv", "227 Entering Passive Mode ({nums}).")
@@ -74,6 +89,12 @@ class Session:
             data.sendall(payload[:1000])
             data.close()
             self.send("426 Connection closed; transfer aborted.\r\n226 Closing data connection.\r\n")
+        elif mode == "lone-426":
+            data.sendall(payload[: len(payload) // 2])
+            data.close()
+            self.send("426 Failure writing network stream.")
+            self.drain()
+            return False
         elif mode == "drop-control":
             data.sendall(payload[:1000])
             self.conn.shutdown(socket.SHUT_RDWR)
@@ -130,6 +151,8 @@ class Session:
                 self.send("350 Restarting.")
             elif verb == "PASV":
                 self.pasv()
+            elif verb == "EPSV":
+                self.epsv()
             elif verb in ("RETR", "LIST", "NLST"):
                 payload = DATA if verb == "RETR" else b"line one\r\nline two\r\n"
                 if not self.transfer(payload):
@@ -154,10 +177,11 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("scenario", choices=sorted(SCENARIOS))
     parser.add_argument("--transcript", required=True)
+    parser.add_argument("--host", default="127.0.0.1")
     args = parser.parse_args()
-    listener = socket.socket()
+    listener = socket.socket(socket.AF_INET6 if ":" in args.host else socket.AF_INET)
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    listener.bind(("127.0.0.1", 0))
+    listener.bind((args.host, 0))
     listener.listen(1)
     print("PORT %d" % listener.getsockname()[1], flush=True)
     listener.settimeout(60)

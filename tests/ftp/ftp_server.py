@@ -1,5 +1,6 @@
 #!/usr/bin/python3
-"""A real FTP server for the tests: pyftpdlib on 127.0.0.1 with an ephemeral port.
+"""A real FTP server for the tests: pyftpdlib on 127.0.0.1 (--host ::1: on the
+IPv6 loopback) with an ephemeral port.
 
 Prints "PORT <n>" on standard output once it listens, then serves until killed.
 LIST answers in MS-DOS style by default (date, time, size or <DIR>, the name
@@ -83,6 +84,7 @@ class CutShortHandler(WildcardHandler):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--root", required=True)
+    parser.add_argument("--host", default="127.0.0.1")
     parser.add_argument("--user", default="krevoftp")
     parser.add_argument("--password", default="q7wz2kp")
     parser.add_argument("--anonymous", action="store_true", help="also allow anonymous (read-only)")
@@ -104,7 +106,7 @@ def main():
         class SlowDTPHandler(ThrottledDTPHandler):
             write_limit = args.throttle
         handler.dtp_handler = SlowDTPHandler
-    server = FTPServer(("127.0.0.1", 0), handler)
+    server = FTPServer((args.host, 0), handler)
     print("PORT %d" % server.socket.getsockname()[1], flush=True)
     server.serve_forever(handle_exit=True)
 

@@ -63,22 +63,47 @@ std::optional<TFtpUrl> ParseFtpUrl(const std::string& text, std::string& error) 
       return std::nullopt;
     authority = authority.substr(at + 1);
   }
-  const std::size_t colon = authority.rfind(':');
-  if (colon != std::string::npos) {
-    const std::string port = authority.substr(colon + 1);
+  // An IPv6 address stands in brackets, so that its colons are not taken for
+  // the port's: "[::1]:2121". The brackets must enclose the whole host.
+  std::string host = authority, port;
+  bool hasPort = false;
+  if (!authority.empty() && authority[0] == '[') {
+    const std::size_t close = authority.find(']');
+    if (close == std::string::npos || close < 2 ||
+        (close + 1 < authority.size() && authority[close + 1] != ':')) {
+      error = "bad IPv6 address in " + text;
+      return std::nullopt;
+    }
+    host = authority.substr(1, close - 1);
+    if (host.find(':') == std::string::npos ||
+        host.find_first_not_of("0123456789abcdefABCDEF:.") != std::string::npos) {
+      error = "bad IPv6 address in " + text;
+      return std::nullopt;
+    }
+    hasPort = close + 1 < authority.size();
+    if (hasPort) port = authority.substr(close + 2);
+  } else {
+    const std::size_t colon = authority.rfind(':');
+    hasPort = colon != std::string::npos;
+    if (hasPort) {
+      port = authority.substr(colon + 1);
+      host.resize(colon);
+    }
+  }
+  if (hasPort) {
     url.port = 0;
     for (char c : port) url.port = (c >= '0' && c <= '9' && url.port < 100000) ? url.port * 10 + (c - '0') : -1;
     if (port.empty() || url.port < 1 || url.port > 65535) {
       error = "bad port in " + text;
       return std::nullopt;
     }
-    authority.resize(colon);
   }
-  if (authority.empty() || authority.find_first_of("[]/?#") != std::string::npos) {
+  const bool bracketed = !authority.empty() && authority[0] == '[';
+  if (!bracketed && (host.empty() || host.find_first_of("[]/?#:") != std::string::npos)) {
     error = "no host (or one this client cannot reach) in " + text;
     return std::nullopt;
   }
-  url.host = authority;
+  url.host = host;
   if (pathStart == std::string::npos) return url;
   std::vector<std::string> segments;
   std::size_t start = pathStart + 1;
