@@ -208,6 +208,14 @@ std::int64_t TNetTLSIOHandler::Failure(int sslError, bool handshake) {
   throw ENetTLSError(NetMessage(TNetMessage::TLSError, {TakeReason()}));
 }
 
+void TNetTLSIOHandler::DeferFailure(int sslError) {
+  try {
+    if (Failure(sslError, false) < 0) pendingSocketError_ = Stack().LastError();
+  } catch (...) {
+    pending_ = std::current_exception();
+  }
+}
+
 void TNetTLSIOHandler::SendClose() {
   // One try, no waiting: the close is a courtesy the transfer's result does
   // not depend on, and the socket is closed right after.
@@ -248,11 +256,7 @@ bool TNetTLSIOHandler::Readable(int ms) {
       continue;
     }
     // Kept for Recv, which reports it where the connection expects it.
-    try {
-      if (Failure(error, false) < 0) pendingSocketError_ = Stack().LastError();
-    } catch (...) {
-      pending_ = std::current_exception();
-    }
+    DeferFailure(error);
     return true;
   }
 }
@@ -295,11 +299,7 @@ std::int64_t TNetTLSIOHandler::Recv(void* buffer, std::int64_t length) {
       continue;
     }
     if (total == 0) return Failure(error, false);
-    try {
-      if (Failure(error, false) < 0) pendingSocketError_ = Stack().LastError();
-    } catch (...) {
-      pending_ = std::current_exception();
-    }
+    DeferFailure(error);
     break;
   }
   return static_cast<std::int64_t>(total);

@@ -63,6 +63,8 @@ class TNetTLSIOHandler final : public TNetIOHandlerSocket {
   // What a failed SSL call (`result` of SSL_get_error) means: remembered as
   // fatal, then thrown, or turned into -1 with the stack's last error.
   std::int64_t Failure(int sslError, bool handshake);
+  // Failure, kept for the next Recv instead of thrown or returned now.
+  void DeferFailure(int sslError);
   void SendClose();
 
   UniqueSsl ssl_;
