@@ -64,6 +64,8 @@ void TForm1::FormCreate() {
   // run for ever: the connects and every wait on both connections are bounded.
   NetFTP1.ReadTimeout = FConfig.ReadTimeout * 1000;
   NetFTP1.ConnectTimeout = FConfig.ReadTimeout * 1000;
+  NetFTP1.Security = FConfig.RequireTLS ? ftp::fsTLS : ftp::fsNone;
+  NetFTP1.CAFile = FConfig.CAFile;
   Label5 = "Version : " + base::OwnFileVersion();
   FRootFolder = DeriveRootFolder(FConfig.DocumentsRoot, FConfig.ReportsRoot);
   FLastUpdate = UpdateLog.Open(FRootFolder, Clock());

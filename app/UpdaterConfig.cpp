@@ -11,6 +11,12 @@
 #ifndef KREVO_FTP_PORT
 #define KREVO_FTP_PORT 21
 #endif
+#ifndef KREVO_FTP_SECURITY
+#define KREVO_FTP_SECURITY "none"
+#endif
+#ifndef KREVO_FTP_CAFILE
+#define KREVO_FTP_CAFILE ""
+#endif
 
 namespace krevo::app {
 namespace {
@@ -34,6 +40,12 @@ std::string DefaultFtpHost() {
 int DefaultFtpPort() {
   return KREVO_FTP_PORT;
 }
+std::string DefaultFtpSecurity() {
+  return KREVO_FTP_SECURITY;
+}
+std::string DefaultFtpCAFile() {
+  return KREVO_FTP_CAFILE;
+}
 
 TUpdaterConfig ReadUpdaterConfig(const std::string& executableFolder) {
   const std::string ini = executableFolder + "config.ini";
@@ -44,6 +56,10 @@ TUpdaterConfig ReadUpdaterConfig(const std::string& executableFolder) {
   if (config.Host.empty()) config.Host = DefaultFtpHost();
   config.Port = ReadNumber(ini, "Port", 1, 65535, DefaultFtpPort());
   config.ReadTimeout = ReadNumber(ini, "ReadTimeout", 0, 86400, config.ReadTimeout);
+  std::string security = base::ReadProfileString(ini, "Updater", "Security", DefaultFtpSecurity());
+  for (char& c : security) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+  config.RequireTLS = security != "none";
+  config.CAFile = base::ReadProfileString(ini, "Updater", "CAFile", DefaultFtpCAFile());
   return config;
 }
 

@@ -17,16 +17,27 @@ struct TUpdaterConfig {
   // [Updater] ReadTimeout: seconds of silence on a connection, or of a connect
   // that does not complete, that end the run; 0: no limit.
   int ReadTimeout = 60;
+  // [Updater] Security: "tls" requires TLS on every connection to the server
+  // (the certificate always checked); "none" is plain FTP. Any other value
+  // counts as "tls": a typing error must not send the password in clear.
+  bool RequireTLS = false;
+  // [Updater] CAFile: the PEM file of the certificates the server's must
+  // chain to; empty: the system's trust store.
+  std::string CAFile;
 };
 
 // The compiled-in update server.
 std::string DefaultFtpHost();
 int DefaultFtpPort();
+// The compiled-in Security ("none" or "tls") and CAFile.
+std::string DefaultFtpSecurity();
+std::string DefaultFtpCAFile();
 
 // Reads `executableFolder` + "config.ini". Both root folders default to
 // `executableFolder`; the server to the compiled-in one (a Port that is not a
 // number from 1 to 65535 keeps the default); the read time-out to 60 (a value
-// that is not a whole number from 0 to 86400 keeps it). Never throws for a
+// that is not a whole number from 0 to 86400 keeps it); Security and CAFile to
+// the compiled-in ones. Never throws for a
 // missing or malformed file.
 TUpdaterConfig ReadUpdaterConfig(const std::string& executableFolder);
 

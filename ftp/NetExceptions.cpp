@@ -7,7 +7,7 @@ namespace krevo::ftp {
 namespace {
 
 // One row per TNetMessage, in its order.
-constexpr std::array<std::pair<TNetMessage, const char*>, 25> kMessages{{
+constexpr std::array<std::pair<TNetMessage, const char*>, 30> kMessages{{
     {TNetMessage::ConnClosedGracefully, "Connection Closed Gracefully."},
     {TNetMessage::AlreadyConnected, "Already connected."},
     {TNetMessage::ClosedSocket, "Disconnected."},
@@ -33,6 +33,11 @@ constexpr std::array<std::pair<TNetMessage, const char*>, 25> kMessages{{
     {TNetMessage::InvalidPassiveReply, "Invalid passive mode reply: %s"},
     {TNetMessage::InvalidCommandArgument, "Invalid character in FTP command argument"},
     {TNetMessage::OperationAborted, "Operation aborted."},
+    {TNetMessage::TLSError, "TLS error: %s"},
+    {TNetMessage::TLSCertificateRefused, "The server's certificate was refused: %s"},
+    {TNetMessage::TLSRefused, "The server refused TLS: %s"},
+    {TNetMessage::TLSDataBeforeHandshake, "The server sent data before the TLS handshake."},
+    {TNetMessage::TLSTrustStore, "Cannot load the trusted certificates (%s): %s"},
 }};
 
 }  // namespace

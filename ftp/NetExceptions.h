@@ -35,6 +35,11 @@ enum class TNetMessage {
   InvalidPassiveReply,    // "Invalid passive mode reply: %s"
   InvalidCommandArgument,  // "Invalid character in FTP command argument"
   OperationAborted,       // "Operation aborted."
+  TLSError,               // "TLS error: %s"
+  TLSCertificateRefused,  // "The server's certificate was refused: %s"
+  TLSRefused,             // "The server refused TLS: %s"
+  TLSDataBeforeHandshake,  // "The server sent data before the TLS handshake."
+  TLSTrustStore,          // "Cannot load the trusted certificates (%s): %s"
 };
 
 // The format text of a row ("%s" and "%d" mark the arguments).
@@ -162,6 +167,25 @@ class ENetFileNotFound final : public ENetTCPConnectionError {
  public:
   explicit ENetFileNotFound(const std::string& fileName)
       : ENetTCPConnectionError(NetMessage(TNetMessage::FileNotFound, {fileName})) {}
+};
+
+// A TLS failure: the handshake, a record that does not decrypt, a connection
+// that ended without the TLS close (data cut short), the trust store. The
+// message holds OpenSSL's reason.
+class ENetTLSError : public ENetException {
+ public:
+  using ENetException::ENetException;
+};
+
+// The server's certificate failed the check; `VerifyResult` is OpenSSL's
+// X509_V_ERR_* code, the message names it ("certificate has expired",
+// "self-signed certificate", "hostname mismatch").
+class ENetTLSCertificateError final : public ENetTLSError {
+ public:
+  ENetTLSCertificateError(long verifyResult, const std::string& reason)
+      : ENetTLSError(NetMessage(TNetMessage::TLSCertificateRefused, {reason})),
+        VerifyResult(verifyResult) {}
+  long VerifyResult;
 };
 
 #undef KREVO_NET_SIMPLE_ERROR

@@ -2,6 +2,7 @@
 
 #include "base/FileSystem.h"
 #include "ftp/NetText.h"
+#include "ftp/NetTLSIOHandler.h"
 
 namespace krevo::ftp {
 void CheckCommandArgument(const std::string& arg) {
@@ -45,6 +46,12 @@ void TNetFTP::OpenSession(bool autoLogin, int timeout) {
         host_ = ProxySettings.Host;
         port_ = ProxySettings.Port;
       }
+      if (Security == fsTLS) {
+        tlsContext_ = std::make_unique<TNetTLSContext>(CAFile, VerifyCertificate);
+        if (!IOHandler()) AdoptIOHandler(std::make_unique<TNetTLSIOHandler>());
+      } else {
+        tlsContext_.reset();
+      }
       OpenLink(timeout);
     } catch (...) {
       host_ = savedHost;
@@ -55,9 +62,14 @@ void TNetFTP::OpenSession(bool autoLogin, int timeout) {
     port_ = savedPort;
     ExpectReply({220});
     GreetingReply().Assign(LastReply());
+    if (tlsContext_) StartControlTLS();
     if (autoLogin) {
       SendCredentials();
       if (OnAfterClientLogin) OnAfterClientLogin(this);
+      if (tlsContext_) {
+        SendCommand("PBSZ 0", 200);
+        SendCommand("PROT P", 200);
+      }
       ApplyTransferType();
       if (SendCommand("SYST", {200, 215, 500}) == 500)
         systemDescription_ = "Unknown";

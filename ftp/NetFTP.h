@@ -11,10 +11,15 @@
 #include "base/Streams.h"
 #include "base/StringList.h"
 #include "ftp/NetTCPClient.h"
+#include "ftp/NetTLSContext.h"
 
 namespace krevo::ftp {
 
 enum TNetFTPTransferType { ftASCII, ftBinary };
+
+// fsNone: plain FTP. fsTLS: explicit TLS on the control connection (AUTH TLS
+// right after the greeting, before the login) and on every data connection.
+enum TNetFTPSecurity { fsNone, fsTLS };
 
 enum TNetFtpProxyType {
   fpcmNone,
@@ -69,6 +74,18 @@ class TNetFTP final : public TNetTCPClient {
   // connection's peer).
   bool PassiveUseReplyHost = false;
   TNetFtpProxySettings ProxySettings;
+  // fsTLS requires TLS: a server that refuses AUTH TLS ends OpenSession with
+  // ENetProtocolReplyError (its code; the message "The server refused TLS: "
+  // and its text), and nothing but AUTH TLS goes out in clear. After the
+  // login "PBSZ 0" and "PROT P" (200 each) protect the data connections, each
+  // of which resumes the control connection's TLS session and ends with the
+  // TLS close. fsNone: the plain exchange, unchanged.
+  TNetFTPSecurity Security = fsNone;
+  // A PEM file of the certificates the server's must chain to; empty: the
+  // system's trust store.
+  std::string CAFile;
+  // False: the server's certificate and name are not checked (testing only).
+  bool VerifyCertificate = true;
   TNotifyEvent OnAfterClientLogin;
   TNetFtpAfterGet OnAfterGet;
 
@@ -86,8 +103,10 @@ class TNetFTP final : public TNetTCPClient {
   // The data connection while a transfer runs, else null.
   TNetTCPConnection* TransferLink() const { return transferLink_.get(); }
 
-  // Connects, reads the 220 greeting, and with `autoLogin` logs in, sends TYPE
-  // and SYST. Any failure after the connect began closes the session again and
+  // Connects, reads the 220 greeting, with fsTLS switches to TLS, and with
+  // `autoLogin` logs in (then PBSZ and PROT with fsTLS), sends TYPE and SYST.
+  // A refused certificate raises ENetTLSCertificateError, another TLS failure
+  // ENetTLSError. Any failure after the connect began closes the session again and
   // propagates: the socket error (refused, unknown host), or
   // ENetProtocolReplyError with the server's code and text. A user name or
   // password holding CR or LF raises ENetException before anything is sent.
@@ -142,11 +161,22 @@ class TNetFTP final : public TNetTCPClient {
   // Drops the data channel's socket, when there is one.
   virtual void CloseDataChannel();
   // Hands the data channel the buffer sizes, the work events, ReadTimeout and
-  // AbortDescriptor (a passive channel also gets ConnectTimeout).
+  // AbortDescriptor (a passive channel also gets ConnectTimeout); with TLS on
+  // the control connection also a TLS-capable I/O handler.
   void PrepareDataChannel(TNetTCPConnection& channel);
+  // With TLS on the control connection: the TLS handshake on the connected
+  // data channel, resuming the control connection's session. Else nothing.
+  void SecureDataChannel(TNetTCPConnection& channel);
+  // "TLSv1.3, TLS_AES_256_GCM_SHA384" while the control connection runs TLS;
+  // else empty.
+  std::string TLSDescription() const;
 
  private:
   void SendUserPass(const std::string& user, const std::string& password);
+  // AUTH TLS and the handshake on the control connection.
+  void StartControlTLS();
+  // The waits of a TLS handshake: ReadTimeout, or none.
+  int TLSWaitLimit() const;
   void FinishTransfer();
   // The first text line of the last reply, trimmed.
   std::string FirstReplyLine();
@@ -161,6 +191,8 @@ class TNetFTP final : public TNetTCPClient {
   bool restartProbed_ = false;
   bool restartSupported_ = false;
   std::unique_ptr<TNetTCPConnection> transferLink_;
+  // The TLS settings and session of the current session; null without TLS.
+  std::unique_ptr<TNetTLSContext> tlsContext_;
 };
 
 // Raises ENetException "Invalid character in FTP command argument" when `arg`

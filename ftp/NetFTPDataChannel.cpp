@@ -6,6 +6,7 @@
 #include "ftp/NetFTP.h"
 #include "ftp/NetSimpleServer.h"
 #include "ftp/NetText.h"
+#include "ftp/NetTLSIOHandler.h"
 
 namespace krevo::ftp {
 namespace {
@@ -80,6 +81,11 @@ void TNetFTP::PrepareDataChannel(TNetTCPConnection& channel) {
   // with the default ReadTimeout of 0), and stopped like it.
   channel.ReadTimeout = ReadTimeout;
   channel.AbortDescriptor = AbortDescriptor;
+  if (tlsContext_) {
+    auto handler = std::make_unique<TNetTLSIOHandler>();
+    handler->RequireTLSClose = true;
+    channel.AdoptIOHandler(std::move(handler));
+  }
 }
 
 void TNetFTP::QueryPassiveEndpoint(std::string& host, int& port) {
@@ -159,6 +165,7 @@ void TNetFTP::RunDataTransfer(const std::string& command, base::TStream& stream,
         RaiseReplyError();
       }
     }
+    SecureDataChannel(*transferLink_);
     transferLink_->ReadToStream(stream, -1, true);
     transferLink_->CloseSession();
     transferLink_.reset();

@@ -67,7 +67,7 @@ class TNetIOHandler : public TNetComponent {
   virtual std::int64_t Send(const void* buffer, std::int64_t length) = 0;
 };
 
-class TNetIOHandlerSocket final : public TNetIOHandler {
+class TNetIOHandlerSocket : public TNetIOHandler {
  public:
   TNetSocksInfo SocksInfo;
   bool UseNagle = true;

@@ -23,6 +23,13 @@ void TNetTCPConnection::SetIOHandler(TNetIOHandler* handler) {
   ioHandler_ = handler;
 }
 
+void TNetTCPConnection::AdoptIOHandler(std::unique_ptr<TNetIOHandler> handler) {
+  SetIOHandler(handler.get());
+  handler->OnStatus = OnStatus;
+  ownedHandler_ = std::move(handler);
+  ownsIOHandler_ = true;
+}
+
 TNetSocketHandle* TNetTCPConnection::Binding() const {
   auto* socketHandler = dynamic_cast<TNetIOHandlerSocket*>(ioHandler_);
   return socketHandler ? socketHandler->Binding() : nullptr;

@@ -45,6 +45,9 @@ class TNetTCPConnection : public TNetComponent {
   // at close), or set by the caller (borrowed).
   TNetIOHandler* IOHandler() const { return ioHandler_; }
   void SetIOHandler(TNetIOHandler* handler);
+  // Installs `handler` as an owned one (freed at close like the one OpenLink
+  // creates), with the connection's OnStatus.
+  void AdoptIOHandler(std::unique_ptr<TNetIOHandler> handler);
   // The socket handle of a socket I/O handler, or null.
   TNetSocketHandle* Binding() const;
 

@@ -27,7 +27,7 @@ BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config zlib1g-dev libfltk1
 # pages and the desktop entry (the systemd units are verified where
 # systemd-analyze is installed).
 TEST_PACKAGES=(python3 python3-pyftpdlib zip unzip p7zip-full libarchive-tools minisign xvfb xauth x11-utils
-  man-db groff-base desktop-file-utils)
+  man-db groff-base desktop-file-utils python3-openssl openssl vsftpd)
 # What scripts/package.sh needs besides the build: CPack's dependency
 # computation (dpkg-shlibdeps, file) and lintian.
 PACKAGE_PACKAGES=(dpkg-dev file lintian)

@@ -42,6 +42,11 @@ SCENARIOS = {
     "reset-after-cwd": {"reset-after": "CWD"},
     "no-end-reply": {"transfer": "no-end-reply"},
     "stall-data": {"transfer": "stall-data"},
+    # TLS: AUTH refused; a forged reply sent in clear right behind the 234;
+    # the connection closed where the handshake should begin.
+    "auth-refused": {"AUTH": "500 AUTH not understood."},
+    "auth-then-clear-text": {"AUTH": "234 Go ahead.\r\n230 Forged login.\r\n"},
+    "auth-then-hangup": {"AUTH": "234 Go ahead.", "hangup-after": "AUTH"},
 }
 
 

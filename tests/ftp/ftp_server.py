@@ -10,7 +10,9 @@ connection (a slow line). A wildcard in the last segment of a LIST or NLST argum
 ("up*.zip") is expanded against the folder, as the update server does; a
 pattern that matches nothing gives an empty listing. --cut-short sends only
 the first half of every file that RETR asks for and then 226, which is how a
-transfer cut short looks to a client.
+transfer cut short looks to a client. --tls CERT KEY serves explicit FTPS
+(AUTH TLS) with that certificate and key, TLS required on the control and
+data connections; --tls-version 1.2 or 1.3 allows that version only.
 """
 import argparse
 import fnmatch
@@ -81,6 +83,26 @@ class CutShortHandler(WildcardHandler):
         return file
 
 
+def tls_handler(base, certfile, keyfile, version):
+    from OpenSSL import SSL
+    from pyftpdlib.handlers import TLS_FTPHandler
+
+    class Handler(TLS_FTPHandler, base):
+        pass
+
+    context = SSL.Context(SSL.TLS_SERVER_METHOD)
+    if version != "any":
+        v = SSL.TLS1_2_VERSION if version == "1.2" else SSL.TLS1_3_VERSION
+        context.set_min_proto_version(v)
+        context.set_max_proto_version(v)
+    context.use_certificate_chain_file(certfile)
+    context.use_privatekey_file(keyfile)
+    Handler.ssl_context = context
+    Handler.tls_control_required = True
+    Handler.tls_data_required = True
+    return Handler
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--root", required=True)
@@ -91,6 +113,8 @@ def main():
     parser.add_argument("--listing", choices=["dos", "unix"], default="dos")
     parser.add_argument("--throttle", type=int, default=0, metavar="BYTES_PER_SECOND")
     parser.add_argument("--cut-short", action="store_true", help="send half of every file, then 226")
+    parser.add_argument("--tls", nargs=2, metavar=("CERT", "KEY"))
+    parser.add_argument("--tls-version", choices=["any", "1.2", "1.3"], default="any")
     args = parser.parse_args()
 
     logging.basicConfig(level=logging.ERROR, stream=sys.stderr)
@@ -99,6 +123,8 @@ def main():
     if args.anonymous:
         authorizer.add_anonymous(args.root)
     handler = CutShortHandler if args.cut_short else WildcardHandler
+    if args.tls:
+        handler = tls_handler(handler, args.tls[0], args.tls[1], args.tls_version)
     handler.authorizer = authorizer
     handler.abstracted_fs = DosFS if args.listing == "dos" else AbstractedFS
     handler.banner = "Krevo test server ready."

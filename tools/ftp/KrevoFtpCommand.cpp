@@ -39,9 +39,15 @@ constexpr const char* kUsage =
     "  --ascii        transfer in ASCII type (TYPE A) instead of binary\n"
     "  --resume       continue LOCAL where it ends (REST); a LOCAL as long as the\n"
     "                 remote file (SIZE) is left as it is, a longer one fails (3)\n"
+    "  --ftps         require explicit TLS (AUTH TLS) on the control and data\n"
+    "                 connections, with the server's certificate checked against\n"
+    "                 the system's trust store\n"
+    "  --cacert FILE  with --ftps: trust the certificates in the PEM FILE instead\n"
+    "  -k, --insecure with --ftps: do not check the certificate (testing only)\n"
     "  --timeout MS   give up when the server is silent for MS milliseconds\n"
     "                 (default 0: no limit)\n"
-    "  -v, --verbose  show the status, and every command and reply, on standard error\n"
+    "  -v, --verbose  show the status, the TLS version and cipher, and every command\n"
+    "                 and reply, on standard error\n"
     "  --             end of the options\n"
     "  -h, --help     show this help\n"
     "  --version      show the version\n"
@@ -54,6 +60,8 @@ struct TOptions {
   TFtpUrl url;
   std::string local;
   bool active = false, ascii = false, resume = false, verbose = false;
+  bool ftps = false, insecure = false;
+  std::string caFile;
   int timeout = 0;
 };
 
@@ -87,6 +95,13 @@ std::optional<TOptions> ParseArgs(const std::vector<std::string>& args, std::FIL
       o.ascii = true;
     } else if (a == "--resume") {
       o.resume = true;
+    } else if (a == "--ftps") {
+      o.ftps = true;
+    } else if (a == "-k" || a == "--insecure") {
+      o.insecure = true;
+    } else if (a == "--cacert" || a.rfind("--cacert=", 0) == 0) {
+      o.caFile = a == "--cacert" ? (i + 1 < args.size() ? args[++i] : "") : a.substr(9);
+      if (o.caFile.empty()) return usageError("--cacert needs a file");
     } else if (a == "-v" || a == "--verbose") {
       o.verbose = true;
     } else if (a == "--timeout" || a.rfind("--timeout=", 0) == 0) {
@@ -99,6 +114,8 @@ std::optional<TOptions> ParseArgs(const std::vector<std::string>& args, std::FIL
       return usageError("unknown option " + a);
     }
   }
+  if (!o.ftps && (o.insecure || !o.caFile.empty()))
+    return usageError(std::string(o.insecure ? "-k" : "--cacert") + " needs --ftps");
   if (positional.empty()) return usageError("no command given");
   o.command = positional[0];
   if (o.command != "ls" && o.command != "nlst" && o.command != "get")
@@ -144,6 +161,13 @@ int Run(const TOptions& o, std::FILE* out, std::FILE* err) {
   client.Passive = !o.active;
   client.ReadTimeout = o.timeout;
   if (o.ascii) client.SetTransferType(ftp::ftASCII);
+  if (o.ftps) {
+    client.Security = ftp::fsTLS;
+    client.CAFile = o.caFile;
+    client.VerifyCertificate = !o.insecure;
+    if (o.insecure)
+      std::fprintf(err, "krevo-ftp: warning: --insecure: the server's certificate is not checked\n");
+  }
   TControlLineLog lineLog(err);
   if (o.verbose) {
     client.Intercept = &lineLog;

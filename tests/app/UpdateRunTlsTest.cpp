@@ -1,0 +1,65 @@
+// The updater over FTPS: Security=tls with the test's CA in CAFile.
+#include <gtest/gtest.h>
+
+#include "tests/app/UpdateSite.h"
+#include "tests/ftp/TlsTestSite.h"
+
+namespace krevo::test {
+namespace {
+
+ftp::test::TTestCertificates& Certs() {
+  static ftp::test::TTestCertificates certs;
+  return certs;
+}
+
+TEST(UpdateRunTls, APackageIsInstalledOverTls) {
+  UpdateSite site;
+  site.AddPackage("240101", {{"doc/readme.txt", "over TLS", LocalTime(2024, 1, 1)}});
+  site.RestartServer({"--tls", Certs().Cert("good"), Certs().Key("good")});
+  site.WriteConfig("Security=tls\r\nCAFile=" + Certs().CA() + "\r\n");
+  RunResult r = site.Run();
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(ReadFile(site.install / "doc/readme.txt"), "over TLS");
+}
+
+TEST(UpdateRunTls, ARefusedCertificateEndsTheRunWithItsReason) {
+  struct Case {
+    std::string cert, extra, reason;
+  };
+  const std::vector<Case> cases = {
+      {"untrusted", "", "self-signed certificate"},
+      {"wronghost", "", "IP address mismatch"},  // Host=127.0.0.1 is checked as an address
+      {"expired", "", "certificate has expired"},
+      // The system's store does not know the test's CA.
+      {"good", "none", "unable to get local issuer certificate"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.cert + c.extra);
+    UpdateSite site;
+    site.AddPackage("240101", {{"a.txt", "x", LocalTime(2024, 1, 1)}});
+    site.RestartServer({"--tls", Certs().Cert(c.cert), Certs().Key(c.cert)});
+    site.WriteConfig("Security=TLS\r\n" +
+                     (c.extra.empty() ? "CAFile=" + Certs().CA() + "\r\n" : ""));
+    site.install.Write("updates.log", "");
+    const std::time_t before = LocalTime(2020, 5, 5);
+    SetModified(site.install / "updates.log", before);
+    RunResult r = site.Run();
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("The server's certificate was refused: " + c.reason), std::string::npos)
+        << r.err;
+    EXPECT_EQ(Modified(site.install / "updates.log"), before)
+        << "the date of the last update stays";
+    EXPECT_FALSE(std::filesystem::exists(site.install / "a.txt"));
+  }
+}
+
+TEST(UpdateRunTls, SecurityNoneAgainstATlsServerSendsNoPasswordAndFails) {
+  UpdateSite site;
+  site.RestartServer({"--tls", Certs().Cert("good"), Certs().Key("good")});
+  RunResult r = site.Run();
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("SSL/TLS required"), std::string::npos) << r.err;
+}
+
+}  // namespace
+}  // namespace krevo::test

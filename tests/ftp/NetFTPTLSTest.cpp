@@ -1,0 +1,183 @@
+// Explicit FTPS against real TLS servers (pyftpdlib, vsftpd) with
+// certificates made for the test, and the scripted server for the faults.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "ftp/NetFTP.h"
+#include "ftp/NetStack.h"
+#include "tests/ftp/Caught.h"
+#include "tests/ftp/FtpServerFixture.h"
+#include "tests/ftp/TlsTestSite.h"
+#include "tests/ftp/UpdaterClient.h"
+
+namespace krevo::ftp {
+namespace {
+
+using test::Caught;
+using test::TTempFolder;
+
+class NetFTPTLS : public ::testing::Test {
+ protected:
+  NetFTPTLS() {
+    // Two packages past one TLS record and one receive buffer each.
+    site.WriteFile("krevo/updates/up240101.zip", std::string(200000, 'a') + "end1");
+    site.WriteFile("krevo/updates/up240102.zip", std::string(70001, 'b'));
+  }
+  static test::TTestCertificates& Certs() {
+    static test::TTestCertificates certs;
+    return certs;
+  }
+  void Configure(TNetFTP& ftp, int port, const std::string& host = "localhost") {
+    test::ConfigureAsUpdater(ftp, port);
+    ftp.SetHost(host);
+    ftp.Security = fsTLS;
+    ftp.CAFile = Certs().CA();
+  }
+  // The updater's session: listing, then both packages in one session (the
+  // second data connection resumes the session again).
+  void RunUpdaterSession(TNetFTP& ftp) {
+    std::vector<std::string> status;
+    ftp.OnStatus = [&](TNetComponent*, TNetStatus, const std::string& text) {
+      status.push_back(text);
+    };
+    ftp.OpenSession(true, -1);
+    ftp.EnterDirectory("krevo");
+    ftp.EnterDirectory("updates");
+    base::TStringList lines;
+    ftp.FetchListing(&lines, "up*.zip", true);
+    EXPECT_EQ(lines.Count(), 2);
+    for (const char* name : {"up240101.zip", "up240102.zip"}) {
+      std::filesystem::remove(local.Path() + "/" + name);
+      ftp.RetrieveFile(name, local.Path() + "/" + name, true, true);
+    }
+    ftp.CloseSession();
+    EXPECT_EQ(local.ReadFile("up240101.zip"), site.ReadFile("krevo/updates/up240101.zip"));
+    EXPECT_EQ(local.ReadFile("up240102.zip"), site.ReadFile("krevo/updates/up240102.zip"));
+    int reused = 0;
+    for (const auto& s : status) reused += s.find("session reused") != std::string::npos;
+    EXPECT_EQ(reused, 3) << "every data connection resumes the control session";
+  }
+  TTempFolder site, local;
+};
+
+TEST_F(NetFTPTLS, TheUpdatersSessionWorksWithTls12AndTls13) {
+  for (const std::string version : {"1.2", "1.3"}) {
+    SCOPED_TRACE(version);
+    test::TTlsFtpServer server(site.Path(), Certs(), "good", version);
+    TNetFTP ftp;
+    Configure(ftp, server.Port());
+    std::string seen;
+    ftp.OnAfterClientLogin = [&](TNetComponent*) { seen = ftp.TLSDescription(); };
+    RunUpdaterSession(ftp);
+    EXPECT_EQ(seen.rfind("TLSv" + version + ",", 0), 0u) << seen;
+  }
+}
+
+TEST_F(NetFTPTLS, AnAddressLiteralIsCheckedAsAnAddress) {
+  test::TTlsFtpServer server(site.Path(), Certs());
+  TNetFTP ftp;
+  Configure(ftp, server.Port(), "127.0.0.1");
+  RunUpdaterSession(ftp);
+}
+
+TEST_F(NetFTPTLS, RefusedCertificatesNameTheirReason) {
+  struct Case {
+    std::string cert, host, reason;
+  };
+  const std::vector<Case> cases = {
+      {"untrusted", "localhost", "self-signed certificate"},
+      {"wronghost", "localhost", "hostname mismatch"},
+      {"expired", "localhost", "certificate has expired"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.cert + " " + c.host);
+    test::TTlsFtpServer server(site.Path(), Certs(), c.cert);
+    TNetFTP ftp;
+    Configure(ftp, server.Port(), c.host);
+    auto e = Caught<ENetTLSCertificateError>([&] { ftp.OpenSession(true, -1); });
+    ASSERT_TRUE(e);
+    EXPECT_EQ(std::string(e->what()), "The server's certificate was refused: " + c.reason);
+    EXPECT_FALSE(ftp.IsLinkOpen());
+  }
+  // Without the check (krevo-ftp -k) the same server is taken.
+  test::TTlsFtpServer server(site.Path(), Certs(), "untrusted");
+  TNetFTP ftp;
+  Configure(ftp, server.Port());
+  ftp.VerifyCertificate = false;
+  ftp.OpenSession(true, -1);
+  ftp.CloseSession();
+}
+
+TEST_F(NetFTPTLS, AMissingCAFileIsReportedBeforeAnythingIsSent) {
+  TNetFTP ftp;
+  Configure(ftp, 1);
+  ftp.CAFile = local.Path() + "/none.pem";
+  auto e = Caught<ENetTLSError>([&] { ftp.OpenSession(true, -1); });
+  ASSERT_TRUE(e);
+  EXPECT_NE(std::string(e->what()).find("Cannot load the trusted certificates (" + ftp.CAFile),
+            std::string::npos);
+}
+
+TEST_F(NetFTPTLS, VsftpdWithItsSecureDefaultsAcceptsTheResumedSessions) {
+  // vsftpd serves as the account, which must be able to read the site.
+  std::filesystem::permissions(site.Path(), std::filesystem::perms::all,
+                               std::filesystem::perm_options::add);
+  test::TVsftpdServer server(site.Path(), Certs());
+  if (!server.Usable()) GTEST_SKIP() << server.WhyNot();
+  TNetFTP ftp;
+  Configure(ftp, server.Port());
+  RunUpdaterSession(ftp);
+}
+
+class NetFTPTLSScripted : public ::testing::Test {
+ protected:
+  std::vector<std::string> Run(const std::string& scenario,
+                               const std::function<void(TNetFTP&)>& check) {
+    const std::string transcript = folder.Path() + "/" + scenario + ".txt";
+    auto server = std::make_unique<test::TFakeFtpServer>(scenario, transcript);
+    TNetFTP ftp;
+    test::ConfigureAsUpdater(ftp, server->Port());
+    ftp.Security = fsTLS;
+    check(ftp);
+    ftp.CloseSession();
+    server.reset();
+    std::string text = folder.ReadFile(scenario + ".txt");
+    std::vector<std::string> lines;
+    for (std::size_t start = 0, end; (end = text.find("\r\n", start)) != std::string::npos;
+         start = end + 2)
+      lines.push_back(text.substr(start, end - start));
+    return lines;
+  }
+  TTempFolder folder;
+};
+
+TEST_F(NetFTPTLSScripted, NothingButAuthTlsGoesOutInClear) {
+  auto refused = Run("auth-refused", [](TNetFTP& ftp) {
+    auto e = Caught<ENetProtocolReplyError>([&] { ftp.OpenSession(true, -1); });
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->ReplyCode, 500);
+    EXPECT_EQ(std::string(e->what()), "The server refused TLS: AUTH not understood.\r\n");
+  });
+  EXPECT_EQ(refused, std::vector<std::string>{"AUTH TLS"});
+
+  auto forged = Run("auth-then-clear-text", [](TNetFTP& ftp) {
+    auto e = Caught<ENetTLSError>([&] { ftp.OpenSession(true, -1); });
+    ASSERT_TRUE(e);
+    EXPECT_EQ(std::string(e->what()), "The server sent data before the TLS handshake.");
+  });
+  EXPECT_EQ(forged, std::vector<std::string>{"AUTH TLS"});
+}
+
+TEST_F(NetFTPTLSScripted, AServerThatHangsUpInTheHandshakeIsASocketError) {
+  Run("auth-then-hangup", [](TNetFTP& ftp) {
+    auto e = Caught<ENetSocketError>([&] { ftp.OpenSession(true, -1); });
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->ErrorNumber, WSAECONNRESET);
+  });
+}
+
+}  // namespace
+}  // namespace krevo::ftp
