@@ -27,6 +27,7 @@ SCENARIOS = {
     "reset-data": {"transfer": "reset-data"},
     "rest-refused": {"REST": "502 REST not implemented."},
     "retr-refused": {"RETR": "550 No such file."},
+    "pass-needs-tls": {"PASS": "530 Non-anonymous sessions must use encryption."},
     # Faults: no greeting at all; the control connection closed after the reply
     # to the first CWD, in order (FIN) or abortively (RST); the end reply of a
     # transfer never sent; the data connection kept open without data.
