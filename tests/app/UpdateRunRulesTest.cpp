@@ -5,6 +5,7 @@
 #include <limits>
 #include <optional>
 
+#include "app/EncryptionRefusal.h"
 #include "app/OverwritePolicy.h"
 #include "app/PackageListing.h"
 #include "app/RunSummary.h"
@@ -116,6 +117,28 @@ TEST(PackageListing, TheBarMaximumIsTheFirstPackagesSize) {
   EXPECT_EQ(DownloadBarMaximum({}), 0);
   // The first package line's size column is no number: the run ends there.
   EXPECT_THROW(DownloadBarMaximum({Line("12x3", "up260101.zip"), unix}), base::EConvertError);
+}
+
+TEST(EncryptionRefusal, KnowsTheRefusalsThatAskForTls) {
+  struct Case {
+    int code;
+    const char* text;
+    bool demands;
+  };
+  for (const Case& c :
+       {Case{530, "Non-anonymous sessions must use encryption.\r\n", true},
+        Case{530, "Please login with USER and PASS.\r\n", false},
+        Case{530, "Login incorrect.\r\n", false}, Case{530, "This server requires ssl\r\n", true},
+        Case{530, "Must use TLS first\r\n", true},
+        Case{534, "Request denied for policy reasons.\r\n", true},
+        Case{550, "Encryption not available.\r\n", false}}) {
+    EXPECT_EQ(DemandsEncryption(ftp::ENetProtocolReplyError(c.code, c.text)), c.demands) << c.text;
+  }
+  const ftp::ENetProtocolReplyError advised =
+      WithEncryptionAdvice(ftp::ENetProtocolReplyError(534, "Policy\r\nrequires \x1b TLS.\r\n"));
+  EXPECT_EQ(advised.ReplyCode, 534);
+  EXPECT_EQ(std::string(advised.what()),
+            std::string(kEncryptionAdvice) + " The server replied: 534 Policy requires \\x1b TLS.");
 }
 
 TEST(PackageListing, OnlyPlainFileNamesAreTaken) {

@@ -68,8 +68,9 @@ TEST_P(UpdateRunServerStyle, InstallsBothPackages) {
   const RunResult r = site.Run();
   ExpectTwoInstalled(site, r);
   // The plain listing of the folder is held to the packages.
-  if (std::string(GetParam().wildcards) != "expand")
+  if (std::string(GetParam().wildcards) != "expand") {
     EXPECT_EQ(r.out.find("up99123"), std::string::npos) << r.out;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
