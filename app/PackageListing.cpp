@@ -1,9 +1,12 @@
 #include "app/PackageListing.h"
 
+#include <algorithm>
 #include <charconv>
+#include <limits>
 
 #include "base/ControlEscape.h"
 #include "base/Errors.h"
+#include "ftp/NetListingLine.h"
 
 namespace krevo::app {
 namespace {
@@ -62,6 +65,35 @@ bool IsNewerThan(const std::string& packageName, base::TDateTime lastUpdate) {
   const std::string nameDate = packageName.size() > 2 ? packageName.substr(2, 6) : std::string();
   // std::string compares as unsigned bytes, a prefix first.
   return nameDate > base::FormatDateTime("YYMMDD", lastUpdate);
+}
+
+std::optional<TListedPackage> ReadListingLine(const std::string& line) {
+  // A Unix line could by chance hold a name at column 40, an MS-DOS line never
+  // starts with a permissions field: the Unix reading goes first.
+  if (std::optional<ftp::TNetListingEntry> entry = ftp::ParseUnixListingLine(line)) {
+    if (entry->Type != '-' || !IsPackageName(entry->Name)) return std::nullopt;
+    return TListedPackage{std::move(entry->Name), entry->Size};
+  }
+  std::string name = ListingPackageName(line);
+  if (!IsPackageName(name)) return std::nullopt;
+  TListedPackage package{std::move(name), std::nullopt};
+  try {
+    package.Size = static_cast<std::uint64_t>(ListingSize(line));
+  } catch (const base::EConvertError&) {
+    // The size check then has nothing to compare with.
+  }
+  return package;
+}
+
+std::int64_t DownloadBarMaximum(const std::vector<std::string>& lines) {
+  constexpr std::uint64_t kLargest = std::numeric_limits<std::int64_t>::max();
+  for (const std::string& line : lines) {
+    const std::optional<TListedPackage> package = ReadListingLine(line);
+    if (!package) continue;
+    if (!package->Size) return ListingSize(line);  // the designed error for a bad column
+    return static_cast<std::int64_t>(std::min(*package->Size, kLargest));
+  }
+  return 0;
 }
 
 }  // namespace krevo::app

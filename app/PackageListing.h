@@ -1,9 +1,12 @@
 #pragma once
-// Reading the server's detailed listing lines. The columns are fixed: the size
-// stands within characters 30-39 and the file name starts at character 40
-// (counted from 1) on every line.
+// Reading the server's detailed listing lines. Two layouts are accepted: the
+// MS-DOS style of the update server, whose columns are fixed (the size within
+// characters 30-39, the file name from character 40, counted from 1), and the
+// Unix `ls -l` style that most other FTP servers send.
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "base/DateTime.h"
 
@@ -34,5 +37,28 @@ bool IsPackageName(const std::string& name);
 // name) sorts after `lastUpdate` formatted as "YYMMDD", compared byte by byte
 // as unsigned bytes (a prefix sorts first).
 bool IsNewerThan(const std::string& packageName, base::TDateTime lastUpdate);
+
+// A package as one listing line offers it.
+struct TListedPackage {
+  std::string Name;                   // a package name (IsPackageName)
+  std::optional<std::uint64_t> Size;  // none: an MS-DOS line whose size column is no integer
+};
+
+// The package a listing line offers, or nothing when it offers none. A line
+// that reads as a Unix-style line (ftp::ParseUnixListingLine: it starts with a
+// permissions field, which an MS-DOS line never does) is read as one: a
+// regular file whose name is a package name is taken with its size; a folder,
+// a link or any other name is not. Any other line is read by its fixed
+// columns: taken when ListingPackageName is a package name, with ListingSize
+// where that parses. A line of neither kind offers nothing. Never throws but
+// std::bad_alloc.
+std::optional<TListedPackage> ReadListingLine(const std::string& line);
+
+// The download bar's maximum for `lines`: the size of the first line that
+// offers a package (lines before it that offer none are passed over), 0 when
+// none does. A size beyond the signed range counts as the largest signed
+// value. Throws EConvertError (as ListingSize) when that first line is an
+// MS-DOS line whose size column is no integer.
+std::int64_t DownloadBarMaximum(const std::vector<std::string>& lines);
 
 }  // namespace krevo::app

@@ -1,5 +1,7 @@
 #include "app/TForm1.h"
 
+#include "app/EncryptionRefusal.h"
+#include "app/PackageListingFetch.h"
 #include "app/RunSummary.h"
 #include "base/Dialogs.h"
 #include "base/FileSystem.h"
@@ -105,10 +107,15 @@ void TForm1::Timer1Timer() {
 
 void TForm1::BitBtn3Click(const TButton*) {
   try {
-    NetFTP1.OpenSession(true, -1);
+    try {
+      NetFTP1.OpenSession(true, -1);
+    } catch (const ftp::ENetProtocolReplyError& e) {
+      if (DemandsEncryption(e)) throw WithEncryptionAdvice(e);
+      throw;
+    }
     NetFTP1.EnterDirectory("krevo");
     NetFTP1.EnterDirectory("updates");
-    NetFTP1.FetchListing(&ListBox1, "up*.zip", true);
+    FetchPackageListing(NetFTP1, ListBox1);
   } catch (...) {
     NetFTP1.CloseSession();
     throw;

@@ -73,8 +73,11 @@ class TForm1 final {
   // listing step, the download run, the summary and the close. Throws what the
   // steps throw; the window then stays open.
   void Timer1Timer();
-  // The listing step: the server's packages into ListBox1. The session is
-  // closed whatever happens; a failure is thrown on (ENetException family).
+  // The listing step: the server's packages into ListBox1 (FetchPackageListing:
+  // a server that does not expand "up*.zip" is asked for its whole folder). The
+  // session is closed whatever happens; a failure is thrown on (ENetException
+  // family); a login refused for want of encryption carries the advice to
+  // turn it on (WithEncryptionAdvice).
   void BitBtn3Click(const TButton* Sender);
   // The download run. Sender &Button1: every line, packages newer than the last
   // update; any other sender: the last line, whatever its date. A line whose

@@ -70,17 +70,18 @@ void TForm1::Button1Click(const TButton* Sender) {
   const int start = normalRun ? 0 : ListBox1.Count() - 1;
 
   // The bar's range is the first package's size, whichever line is taken.
-  ProgressBar1.SetMax(ListingSize(ListBox1[0]));
+  ProgressBar1.SetMax(DownloadBarMaximum(ListBox1.Lines()));
   ProgressBar1.SetPosition(0);
   host_.ProcessMessages();
   for (int i = start; i < ListBox1.Count(); ++i) {
     ProgressBar1.SetPosition(i);
     host_.ProcessMessages();
     host_.SelectListLine(i);
-    const std::string name = ListingPackageName(ListBox1[i]);
     // The server names the packages, and a name becomes a local file: only
-    // a package name is taken.
-    if (!IsPackageName(name)) continue;
+    // a package name is taken, from a line of either listing style.
+    const std::optional<TListedPackage> package = ReadListingLine(ListBox1[i]);
+    if (!package) continue;
+    const std::string& name = package->Name;
     if (normalRun && FLastUpdate != 0 && !IsNewerThan(name, FLastUpdate)) continue;
     ++FPackageCount;
     InstallPackage(i, name);
@@ -104,15 +105,12 @@ void TForm1::InstallPackage(int index, const std::string& name) {
 
 bool TForm1::DownloadComplete(int index, const std::string& name, base::TStream& copy) {
   // A transfer cut short ends like a whole one; the listed size tells them
-  // apart, where the size column holds one.
-  std::int64_t listed = 0;
-  try {
-    listed = ListingSize(ListBox1[index]);
-  } catch (const base::EConvertError&) {
-    return true;
-  }
+  // apart, where the line holds one.
+  const std::optional<TListedPackage> package = ReadListingLine(ListBox1[index]);
+  if (!package || !package->Size) return true;
+  const std::uint64_t listed = *package->Size;
   const std::int64_t received = copy.Size();
-  if (received == listed) return true;
+  if (received >= 0 && static_cast<std::uint64_t>(received) == listed) return true;
   ShowPackageFailure("Failed to download " + name + ": " + std::to_string(received) + " of " +
                      std::to_string(listed) + " bytes were received.");
   return false;

@@ -65,9 +65,17 @@ struct Token {
 
 std::optional<TNetListingEntry> ParseUnixListingLine(std::string_view line) {
   if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  // Most lines of another style fail at their first column: they are turned
+  // away before anything is split or allocated.
+  std::size_t first = 0;
+  while (first < line.size() && IsBlank(line[first])) ++first;
+  std::size_t firstEnd = first;
+  while (firstEnd < line.size() && !IsBlank(line[firstEnd])) ++firstEnd;
+  if (!IsPermissions(line.substr(first, firstEnd - first))) return std::nullopt;
   // The columns before the name: at most perms, links, owner, group, size,
   // month, day, time.
   std::vector<Token> tokens;
+  tokens.reserve(8);
   std::size_t pos = 0;
   while (tokens.size() < 8) {
     while (pos < line.size() && IsBlank(line[pos])) ++pos;

@@ -25,7 +25,9 @@ BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config zlib1g-dev libfltk1
 # that make test archives, the signing tool that signs test packages, and a
 # virtual display for the window test. The packaging checks read the manual
 # pages and the desktop entry (the systemd units are verified where
-# systemd-analyze is installed).
+# systemd-analyze is installed). vsftpd is a second real FTP server with
+# Unix-style listings for the update run's tests (it replaces any other FTP
+# server package; its own service is not needed and may stay stopped).
 TEST_PACKAGES=(python3 python3-pyftpdlib zip unzip p7zip-full libarchive-tools minisign xvfb xauth x11-utils
   man-db groff-base desktop-file-utils python3-openssl openssl vsftpd)
 # What scripts/package.sh needs besides the build: CPack's dependency

@@ -2,6 +2,10 @@
 // the overwrite policy and the summary texts.
 #include <gtest/gtest.h>
 
+#include <limits>
+#include <optional>
+
+#include "app/EncryptionRefusal.h"
 #include "app/OverwritePolicy.h"
 #include "app/PackageListing.h"
 #include "app/RunSummary.h"
@@ -44,6 +48,97 @@ TEST(PackageListing, ReadsTheFixedColumns) {
     }
   }
   EXPECT_THROW(ListingSize("drwxr-xr-x 1 owner group"), base::EConvertError);
+}
+
+TEST(PackageListing, ReadsEitherListingStyle) {
+  struct Case {
+    const char* what;
+    std::string line;
+    std::optional<std::string> name;  // none: the line offers no package
+    std::optional<std::uint64_t> size;
+  };
+  const std::string dos = "12-09-26  03:30AM                   92 ";
+  const std::string kAtColumn40 = "-rw-r--r-- 1 ftp ab 123456 Dec 9 03:30 up260101.zip";
+  ASSERT_EQ(kAtColumn40.find("up260101"), 39u);
+  for (const Case& c : {
+           Case{"MS-DOS", dos + "up260101.zip", "up260101.zip", 92},
+           Case{"MS-DOS, a bad size column", Line("12x3", "up260101.zip"), "up260101.zip",
+                std::nullopt},
+           Case{"MS-DOS, a folder", "12-09-26  03:30AM       <DIR>          up260101.zip",
+                "up260101.zip", std::nullopt},
+           Case{"MS-DOS, not a package", dos + "readme.txt", std::nullopt, std::nullopt},
+           Case{"Unix", "-rw-r--r--   1 root     root           92 Dec 25  2024 up260101.zip",
+                "up260101.zip", 92},
+           Case{"Unix, no group", "-rw-r--r--   1 ftp        92 Dec  9 00:47 up260101.zip",
+                "up260101.zip", 92},
+           Case{"Unix, numeric ids",
+                "-rw-r--r--    1 0          0                  92 Dec  9 03:30 up260101.zip",
+                "up260101.zip", 92},
+           Case{"Unix, above 2 GiB",
+                "-rw-r--r--    1 0        0        3000000000 Dec 09 03:30 up260201.zip",
+                "up260201.zip", 3000000000u},
+           Case{"Unix, blanks in the name",
+                "-rw-r--r--    1 0        0              10 Dec 09 03:30 up260301 with spaces.zip",
+                "up260301 with spaces.zip", 10},
+           Case{"Unix, a year",
+                "-rw-r--r--    1 0        0              77 Jun 01  2025 UP250601.ZIP",
+                "UP250601.ZIP", 77},
+           // The name of this Unix line starts at column 40 by chance; its size
+           // is not in columns 30-39.
+           Case{"Unix, name at column 40", kAtColumn40, "up260101.zip", 123456},
+           Case{"Unix, a link", "lrwxrwxrwx 1 0 0 12 Jan 31 23:59 up260101.zip -> up250601.zip",
+                std::nullopt, std::nullopt},
+           Case{"Unix, a folder",
+                "drwxr-xr-x   2 root     root         4096 Dec  9 03:30 up260101.zip", std::nullopt,
+                std::nullopt},
+           Case{"Unix, not a package", "-rw-r--r--   1 root root 92 Dec 25  2024 .ftpquota",
+                std::nullopt, std::nullopt},
+           Case{"Unix, a traversal name",
+                "-rw-r--r--   1 root root 92 Dec 25  2024 ../up260101.zip", std::nullopt,
+                std::nullopt},
+           Case{"neither", "total 1232", std::nullopt, std::nullopt},
+           Case{"empty", "", std::nullopt, std::nullopt},
+       }) {
+    const std::optional<TListedPackage> read = ReadListingLine(c.line);
+    ASSERT_EQ(read.has_value(), c.name.has_value()) << c.what;
+    if (!read) continue;
+    EXPECT_EQ(read->Name, *c.name) << c.what;
+    EXPECT_EQ(read->Size, c.size) << c.what;
+  }
+}
+
+TEST(PackageListing, TheBarMaximumIsTheFirstPackagesSize) {
+  const std::string unix = "-rw-r--r-- 1 0 0 3000000000 Dec 9 03:30 up260201.zip";
+  EXPECT_EQ(DownloadBarMaximum({"total 8", unix, Line("5", "up260301.zip")}), 3000000000LL);
+  EXPECT_EQ(DownloadBarMaximum({Line("5", "up260301.zip"), unix}), 5);
+  EXPECT_EQ(DownloadBarMaximum({"-rw-r--r-- 1 0 0 18446744073709551615 Dec 9 03:30 up260201.zip"}),
+            std::numeric_limits<std::int64_t>::max());
+  EXPECT_EQ(DownloadBarMaximum({"total 0"}), 0);
+  EXPECT_EQ(DownloadBarMaximum({}), 0);
+  // The first package line's size column is no number: the run ends there.
+  EXPECT_THROW(DownloadBarMaximum({Line("12x3", "up260101.zip"), unix}), base::EConvertError);
+}
+
+TEST(EncryptionRefusal, KnowsTheRefusalsThatAskForTls) {
+  struct Case {
+    int code;
+    const char* text;
+    bool demands;
+  };
+  for (const Case& c :
+       {Case{530, "Non-anonymous sessions must use encryption.\r\n", true},
+        Case{530, "Please login with USER and PASS.\r\n", false},
+        Case{530, "Login incorrect.\r\n", false}, Case{530, "This server requires ssl\r\n", true},
+        Case{530, "Must use TLS first\r\n", true},
+        Case{534, "Request denied for policy reasons.\r\n", true},
+        Case{550, "Encryption not available.\r\n", false}}) {
+    EXPECT_EQ(DemandsEncryption(ftp::ENetProtocolReplyError(c.code, c.text)), c.demands) << c.text;
+  }
+  const ftp::ENetProtocolReplyError advised =
+      WithEncryptionAdvice(ftp::ENetProtocolReplyError(534, "Policy\r\nrequires \x1b TLS.\r\n"));
+  EXPECT_EQ(advised.ReplyCode, 534);
+  EXPECT_EQ(std::string(advised.what()),
+            std::string(kEncryptionAdvice) + " The server replied: 534 Policy requires \\x1b TLS.");
 }
 
 TEST(PackageListing, OnlyPlainFileNamesAreTaken) {

@@ -66,6 +66,13 @@ class UpdateSite {
                                     "\r\nPort=" + std::to_string(Port()) + "\r\n" + extra);
   }
   int Port() const { return port_; }
+  // Stops the test's own server and names `port` on 127.0.0.1 in config.ini:
+  // for a server the test starts by itself.
+  void UseServerAt(int port) {
+    server_.reset();
+    port_ = port;
+    WriteConfig();
+  }
   // Stops the server: later connections are refused.
   void StopServer() { server_.reset(); }
   // Starts the server again with `options` of tests/ftp/ftp_server.py added

@@ -43,7 +43,6 @@ bool Accepts(int port) {
   return ok;
 }
 
-constexpr const char* kPamService = "/etc/pam.d/krevo-vsftpd-test";
 
 }  // namespace
 
@@ -79,21 +78,13 @@ TVsftpdServer::TVsftpdServer(const std::string& root, const TTestCertificates& c
     whyNot_ = "vsftpd is not installed";
     return;
   }
-  if (!::getpwnam("krevoftp")) {
-    Shell("useradd -M -d / -s /usr/sbin/nologin krevoftp");
-    createdUser_ = true;
-  }
-  Shell("echo krevoftp:q7wz2kp | chpasswd");
-  // Its own PAM service: Debian's vsftpd service asks for a login shell.
-  if (!std::filesystem::exists(kPamService))
-    std::ofstream(kPamService) << "auth required pam_unix.so\naccount required pam_unix.so\n"
-                                  "session required pam_unix.so\n";
+  account_ = std::make_unique<TLocalFtpAccount>();
   std::filesystem::create_directories(folder_.Path() + "/empty");
   port_ = FreePort();
   const std::string conf = folder_.Path() + "/vsftpd.conf";
   std::ofstream(conf) << "listen=YES\nlisten_address=127.0.0.1\nlisten_port=" << port_
                       << "\nbackground=NO\nlocal_enable=YES\nlocal_root=" << root
-                      << "\npam_service_name=krevo-vsftpd-test\nssl_enable=YES\nrsa_cert_file="
+                      << "\npam_service_name=vsftpd\nssl_enable=YES\nrsa_cert_file="
                       << certs.Cert("good") << "\nrsa_private_key_file=" << certs.Key("good")
                       << "\nforce_local_logins_ssl=YES\nforce_local_data_ssl=YES\n"
                          "require_ssl_reuse=YES\nsecure_chroot_dir="
@@ -114,7 +105,6 @@ TVsftpdServer::~TVsftpdServer() {
     int status;
     ::waitpid(pid_, &status, 0);
   }
-  if (createdUser_) std::system("userdel krevoftp >/dev/null 2>&1");
 }
 
 }  // namespace krevo::ftp::test

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "tests/ftp/FtpServerFixture.h"
+#include "tests/ftp/LocalFtpAccount.h"
 
 namespace krevo::ftp::test {
 
@@ -53,7 +54,7 @@ class TVsftpdServer {
   TTempFolder folder_;
   int pid_ = -1;
   int port_ = 0;
-  bool createdUser_ = false;
+  std::unique_ptr<TLocalFtpAccount> account_;  // before the server starts, gone after it
   std::string whyNot_;
 };
 

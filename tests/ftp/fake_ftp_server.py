@@ -34,6 +34,7 @@ SCENARIOS = {
     "epsv-port-zero": {"PASV": "500 Unknown command.", "epsv": "229 Entering Extended Passive Mode (|||0|)"},
     # Half the data, then 426 alone, and silence until the client leaves.
     "lone-426": {"transfer": "lone-426"},
+    "pass-needs-tls": {"PASS": "530 Non-anonymous sessions must use encryption."},
     # Faults: no greeting at all; the control connection closed after the reply
     # to the first CWD, in order (FIN) or abortively (RST); the end reply of a
     # transfer never sent; the data connection kept open without data.

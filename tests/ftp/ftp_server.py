@@ -8,7 +8,9 @@ from column 40), as the update server does; --listing unix keeps pyftpdlib's
 own style. --throttle N sends at most N bytes a second on every data
 connection (a slow line). A wildcard in the last segment of a LIST or NLST argument
 ("up*.zip") is expanded against the folder, as the update server does; a
-pattern that matches nothing gives an empty listing. --cut-short sends only
+pattern that matches nothing gives an empty listing. --wildcards refuse
+leaves the pattern to stock pyftpdlib, which takes it for a file name and
+answers 550; --wildcards empty answers every pattern with an empty listing. --cut-short sends only
 the first half of every file that RETR asks for and then 226, which is how a
 transfer cut short looks to a client. --tls CERT KEY serves explicit FTPS
 (AUTH TLS) with that certificate and key, TLS required on the control and
@@ -45,15 +47,19 @@ class DosFS(AbstractedFS):
 
 
 class WildcardHandler(FTPHandler):
+    wildcards = "expand"
+
     def _expand(self, path):
         folder, pattern = os.path.split(path)
         if not any(c in pattern for c in "*?["):
             return None
+        if self.wildcards == "empty":
+            return folder, []
         names = self.run_as_current_user(self.fs.listdir, folder)
         return folder, sorted(n for n in names if fnmatch.fnmatchcase(n, pattern))
 
     def _push_expanded(self, path, plain, render, cmd):
-        expanded = self._expand(path)
+        expanded = None if self.wildcards == "refuse" else self._expand(path)
         if expanded is None:
             return plain(self, path)
         # A pattern that matches nothing gives an empty listing, not a refusal.
@@ -112,6 +118,7 @@ def main():
     parser.add_argument("--anonymous", action="store_true", help="also allow anonymous (read-only)")
     parser.add_argument("--listing", choices=["dos", "unix"], default="dos")
     parser.add_argument("--throttle", type=int, default=0, metavar="BYTES_PER_SECOND")
+    parser.add_argument("--wildcards", choices=["expand", "refuse", "empty"], default="expand")
     parser.add_argument("--cut-short", action="store_true", help="send half of every file, then 226")
     parser.add_argument("--tls", nargs=2, metavar=("CERT", "KEY"))
     parser.add_argument("--tls-version", choices=["any", "1.2", "1.3"], default="any")
@@ -123,6 +130,7 @@ def main():
     if args.anonymous:
         authorizer.add_anonymous(args.root)
     handler = CutShortHandler if args.cut_short else WildcardHandler
+    handler.wildcards = args.wildcards
     if args.tls:
         handler = tls_handler(handler, args.tls[0], args.tls[1], args.tls_version)
     handler.authorizer = authorizer
