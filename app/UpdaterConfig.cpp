@@ -11,6 +11,9 @@
 #ifndef KREVO_FTP_PORT
 #define KREVO_FTP_PORT 21
 #endif
+#ifndef KREVO_PUBLIC_KEY
+#define KREVO_PUBLIC_KEY ""
+#endif
 
 namespace krevo::app {
 namespace {
@@ -34,6 +37,9 @@ std::string DefaultFtpHost() {
 int DefaultFtpPort() {
   return KREVO_FTP_PORT;
 }
+std::string DefaultPublicKey() {
+  return KREVO_PUBLIC_KEY;
+}
 
 TUpdaterConfig ReadUpdaterConfig(const std::string& executableFolder) {
   const std::string ini = executableFolder + "config.ini";
@@ -44,6 +50,8 @@ TUpdaterConfig ReadUpdaterConfig(const std::string& executableFolder) {
   if (config.Host.empty()) config.Host = DefaultFtpHost();
   config.Port = ReadNumber(ini, "Port", 1, 65535, DefaultFtpPort());
   config.ReadTimeout = ReadNumber(ini, "ReadTimeout", 0, 86400, config.ReadTimeout);
+  config.PublicKey = base::ReadProfileString(ini, "Updater", "PublicKey", "");
+  config.PublicKeyFile = base::ReadProfileString(ini, "Updater", "PublicKeyFile", "");
   return config;
 }
 

@@ -9,7 +9,8 @@ connection (a slow line). A wildcard in the last segment of a LIST or NLST argum
 ("up*.zip") is expanded against the folder, as the update server does; a
 pattern that matches nothing gives an empty listing. --cut-short sends only
 the first half of every file that RETR asks for and then 226, which is how a
-transfer cut short looks to a client.
+transfer cut short looks to a client. --command-log FILE appends every command
+line received (PASS's argument hidden) to FILE.
 """
 import argparse
 import fnmatch
@@ -42,6 +43,14 @@ class DosFS(AbstractedFS):
 
 
 class WildcardHandler(FTPHandler):
+    command_log = None
+
+    def pre_process_command(self, line, cmd, arg):
+        if self.command_log:
+            with open(self.command_log, "a") as log:
+                log.write(("PASS ****" if cmd == "PASS" else line) + "\n")
+        return FTPHandler.pre_process_command(self, line, cmd, arg)
+
     def _expand(self, path):
         folder, pattern = os.path.split(path)
         if not any(c in pattern for c in "*?["):
@@ -89,6 +98,7 @@ def main():
     parser.add_argument("--listing", choices=["dos", "unix"], default="dos")
     parser.add_argument("--throttle", type=int, default=0, metavar="BYTES_PER_SECOND")
     parser.add_argument("--cut-short", action="store_true", help="send half of every file, then 226")
+    parser.add_argument("--command-log", metavar="FILE", help="append every command line to FILE")
     args = parser.parse_args()
 
     logging.basicConfig(level=logging.ERROR, stream=sys.stderr)
@@ -98,6 +108,7 @@ def main():
         authorizer.add_anonymous(args.root)
     handler = CutShortHandler if args.cut_short else WildcardHandler
     handler.authorizer = authorizer
+    handler.command_log = args.command_log
     handler.abstracted_fs = DosFS if args.listing == "dos" else AbstractedFS
     handler.banner = "Krevo test server ready."
     if args.throttle > 0:
