@@ -37,9 +37,12 @@ echo
 echo "== Third run: a newer package appears on the server, signed by the vendor but changed"
 echo "== afterwards (as a hostile server or a man in the middle would). Its signature does"
 echo "== not verify: nothing of it is installed, the run fails (4), the date stays."
+# As if the last update had been on 2024-05-21: the new package is newer.
+touch -d '2024-05-21 12:00' "$install/updates.log"
 package 240610 '2024-06-10 08:00' 'bin/krevo.dll=library 2024-06'
 printf 'X' | dd of="$updates/up240610.zip" bs=1 seek=100 conv=notrunc 2>/dev/null
 run "${mode[@]}" </dev/null
 echo "== updates.log:"
 tr -d '\r' <"$install/updates.log"
-echo "== bin/krevo.dll is still the one of 2024-03: $(cat "$install/bin/krevo.dll")"
+echo "== updates.log still dated $(date -r "$install/updates.log" '+%Y-%m-%d %H:%M');" \
+  "bin/krevo.dll still holds: $(cat "$install/bin/krevo.dll")"
