@@ -2,6 +2,7 @@
 
 #include "app/EncryptionRefusal.h"
 #include "app/PackageListingFetch.h"
+#include "app/PackageSignature.h"
 #include "app/RunSummary.h"
 #include "base/Dialogs.h"
 #include "base/FileSystem.h"
@@ -84,6 +85,9 @@ void TForm1::FormClose() {
 void TForm1::Timer1Timer() {
   Timer1Enabled = false;
   if (outcome_ == TRunOutcome::NotStarted) outcome_ = TRunOutcome::InProgress;
+  // A key that cannot be read must not turn into a run that installs
+  // unchecked packages: the error ends the run before anything is contacted.
+  packageKey_ = LoadPackageKey(FConfig, executableFolder_);
   const std::string mainExecutable = executableFolder_ + "krevo.exe";
   if (!base::ExclusiveOpenTest(mainExecutable)) {
     base::Dialogs().MessageDlg("Could not open " + executableFolder_ +

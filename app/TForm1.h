@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/Application.h"
@@ -15,6 +16,7 @@
 #include "app/UpdaterArchiver.h"
 #include "app/UpdaterConfig.h"
 #include "base/DateTime.h"
+#include "base/Minisign.h"
 #include "base/StringList.h"
 #include "ftp/NetFTP.h"
 
@@ -69,9 +71,10 @@ class TForm1 final {
   // with every package installed, the log keeps its previous date. Throws
   // EInOutError.
   void FormClose();
-  // The update run, started once by the timer: the exclusive-access test, the
-  // listing step, the download run, the summary and the close. Throws what the
-  // steps throw; the window then stays open.
+  // The update run, started once by the timer: the package key (a malformed
+  // one throws base::ESignatureError before anything else is done), the
+  // exclusive-access test, the listing step, the download run, the summary and
+  // the close. Throws what the steps throw; the window then stays open.
   void Timer1Timer();
   // The listing step: the server's packages into ListBox1 (FetchPackageListing:
   // a server that does not expand "up*.zip" is asked for its whole folder). The
@@ -84,8 +87,10 @@ class TForm1 final {
   // name is no package name is passed over. A failed connection is shown and
   // ends the call normally; so does a package that fails (cut short, damaged,
   // an entry not installed, too little space), which is shown, marked
-  // " ... failed" and makes the run's outcome PackageFailed. Any other failure
-  // throws.
+  // " ... failed" and makes the run's outcome PackageFailed. With a package
+  // key, a package whose NAME.minisig is missing or does not verify is not
+  // opened: it is shown and marked " ... not signed" or " ... bad signature",
+  // and the outcome is PackageFailed too. Any other failure throws.
   void Button1Click(const TButton* Sender);
 
   // The components' events.
@@ -150,6 +155,9 @@ class TForm1 final {
   void ShowSummary();
   void InstallPackage(int index, const std::string& name);
   bool DownloadComplete(int index, const std::string& name, base::TStream& copy);
+  // Null when the signature verifies, else the list line's ending.
+  const char* SignatureRefused(const std::string& name, int packageFd,
+                               const base::TBlake2b512::Digest* digest);
   bool ExtractPackage(const std::string& name, std::unique_ptr<base::TStream> copy,
                       const std::string& copyPath);
   bool EnoughSpaceFor(const std::string& name);
@@ -165,6 +173,9 @@ class TForm1 final {
   // Made at the first download, kept for the life of the window.
   std::unique_ptr<TStagingFolder> staging_;
   int failedPackages_ = 0;  // packages of this run that were not installed whole
+  // The key that packages must be signed with, read when the run starts;
+  // nothing: packages are not checked.
+  std::optional<base::TMinisignKey> packageKey_;
 };
 
 }  // namespace krevo::app

@@ -7,7 +7,9 @@
 #include <limits>
 #include <optional>
 
+#include "app/HashingStream.h"
 #include "app/PackageListing.h"
+#include "app/PackageSignature.h"
 #include "app/TForm1.h"
 #include "base/Dialogs.h"
 #include "base/Errors.h"
@@ -96,11 +98,44 @@ void TForm1::InstallPackage(int index, const std::string& name) {
   // descriptor: nobody can put anything else in its place in between.
   const std::string copyPath = staging_->Path() + name;
   auto copy = std::make_unique<base::TFileStream>(staging_->CreateFile(name), copyPath);
-  NetFTP1.RetrieveIntoStream(name, *copy, true);
-  const bool complete =
-      DownloadComplete(index, name, *copy) && ExtractPackage(name, std::move(copy), copyPath);
+  std::optional<base::TBlake2b512::Digest> digest;
+  if (packageKey_) {
+    // Hashed as it arrives, so that the signature check need not read it again.
+    THashingStream hashing(*copy);
+    NetFTP1.RetrieveIntoStream(name, hashing, true);
+    digest = hashing.Digest();
+  } else {
+    NetFTP1.RetrieveIntoStream(name, *copy, true);
+  }
+  const char* ending = " ... failed";
+  bool complete = DownloadComplete(index, name, *copy);
+  if (complete && packageKey_) {
+    if (const char* refused = SignatureRefused(name, copy->Handle(), digest ? &*digest : nullptr)) {
+      ending = refused;
+      complete = false;
+    }
+  }
+  complete = complete && ExtractPackage(name, std::move(copy), copyPath);
   if (!complete) ++failedPackages_;
-  ListBox1.Put(index, ListBox1[index] + (complete ? " ... complete" : " ... failed"));
+  ListBox1.Put(index, ListBox1[index] + (complete ? " ... complete" : ending));
+}
+
+const char* TForm1::SignatureRefused(const std::string& name, int packageFd,
+                                     const base::TBlake2b512::Digest* digest) {
+  const TPackageSignature check =
+      FetchPackageSignature(NetFTP1, *packageKey_, name, packageFd, digest);
+  switch (check.status) {
+    case TPackageSignatureStatus::psValid:
+      return nullptr;
+    case TPackageSignatureStatus::psNotSigned:
+      ShowPackageFailure("Refused to install " + name + ": it is not signed; " + check.reason +
+                         ".");
+      return " ... not signed";
+    case TPackageSignatureStatus::psBadSignature:
+      break;
+  }
+  ShowPackageFailure("Refused to install " + name + ": bad signature: " + check.reason + ".");
+  return " ... bad signature";
 }
 
 bool TForm1::DownloadComplete(int index, const std::string& name, base::TStream& copy) {

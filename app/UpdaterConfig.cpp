@@ -17,6 +17,9 @@
 #ifndef KREVO_FTP_CAFILE
 #define KREVO_FTP_CAFILE ""
 #endif
+#ifndef KREVO_PUBLIC_KEY
+#define KREVO_PUBLIC_KEY ""
+#endif
 
 namespace krevo::app {
 namespace {
@@ -46,6 +49,9 @@ std::string DefaultFtpSecurity() {
 std::string DefaultFtpCAFile() {
   return KREVO_FTP_CAFILE;
 }
+std::string DefaultPublicKey() {
+  return KREVO_PUBLIC_KEY;
+}
 
 TUpdaterConfig ReadUpdaterConfig(const std::string& executableFolder) {
   const std::string ini = executableFolder + "config.ini";
@@ -60,6 +66,8 @@ TUpdaterConfig ReadUpdaterConfig(const std::string& executableFolder) {
   for (char& c : security) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
   config.RequireTLS = security != "none";
   config.CAFile = base::ReadProfileString(ini, "Updater", "CAFile", DefaultFtpCAFile());
+  config.PublicKey = base::ReadProfileString(ini, "Updater", "PublicKey", "");
+  config.PublicKeyFile = base::ReadProfileString(ini, "Updater", "PublicKeyFile", "");
   return config;
 }
 

@@ -24,6 +24,13 @@ struct TUpdaterConfig {
   // [Updater] CAFile: the PEM file of the certificates the server's must
   // chain to; empty: the system's trust store.
   std::string CAFile;
+  // [Updater] PublicKey: the base64 line of the key that packages must be
+  // signed with; empty: none given.
+  std::string PublicKey;
+  // [Updater] PublicKeyFile: a minisign .pub file holding that key, relative
+  // to the executable folder unless it starts with '/'; read only when
+  // PublicKey is empty.
+  std::string PublicKeyFile;
 };
 
 // The compiled-in update server.
@@ -32,13 +39,15 @@ int DefaultFtpPort();
 // The compiled-in Security ("none" or "tls") and CAFile.
 std::string DefaultFtpSecurity();
 std::string DefaultFtpCAFile();
+// The compiled-in public key's base64 line; empty when none was built in.
+std::string DefaultPublicKey();
 
 // Reads `executableFolder` + "config.ini". Both root folders default to
 // `executableFolder`; the server to the compiled-in one (a Port that is not a
 // number from 1 to 65535 keeps the default); the read time-out to 60 (a value
 // that is not a whole number from 0 to 86400 keeps it); Security and CAFile to
-// the compiled-in ones. Never throws for a
-// missing or malformed file.
+// the compiled-in ones; the key values to empty (they are read as keys
+// later). Never throws for a missing or malformed file.
 TUpdaterConfig ReadUpdaterConfig(const std::string& executableFolder);
 
 // The installation root folder: the characters that the two values hold at the

@@ -69,6 +69,8 @@ class TFileStream final : public TStream {
   // Writes the file's data through to the disk (fsync). Throws EWriteError.
   void Flush();
   const std::string& FileName() const { return path_; }
+  // The descriptor, still owned by the stream.
+  int Handle() const { return fd_.get(); }
 
  private:
   std::string path_;

@@ -2,13 +2,16 @@
 # The whole update run against what a user would otherwise do by hand: a run of
 # krevo-updater (console mode) installing three packages of about 100 MB each (as zipped)
 # from a local update server, against curl downloading the same packages and
-# unzip -P extracting them. The two are run alternately, RUNS times each, into
-# fresh folders; prints the median wall times and their ratio.
+# unzip -P extracting them. The packages are signed (minisign), and the updater
+# runs twice per round: without a key (the signatures are not fetched) and
+# with the key configured (each package's signature fetched and verified).
+# The three are run in turn, RUNS times each, into fresh folders, the order
+# rotating; prints the median wall times and their ratios.
 #   bench/update_run.sh [RUNS] [MiB per package]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
-ensure_packages "${BUILD_PACKAGES[@]}" python3-pyftpdlib zip unzip curl bc
+ensure_packages "${BUILD_PACKAGES[@]}" python3-pyftpdlib zip unzip curl bc minisign
 runs=${1:-5}
 mib=${2:-160}
 
@@ -24,6 +27,7 @@ cleanup() {
 trap cleanup EXIT
 updates="$work/server/krevo/updates"
 mkdir -p "$updates"
+minisign -G -W -p "$work/krevo.pub" -s "$work/krevo.key" >/dev/null
 
 # Each package: ten files, half random bytes and half text, as programs and
 # their data compress.
@@ -38,7 +42,7 @@ for date in 240115 240301 240520; do
   # Each package's files dated on its day, so that a later package's copy is
   # newer and replaces the earlier one, as unzip -o replaces it.
   find "$staging" -type f -exec touch -d "20${date:0:2}-${date:2:2}-${date:4:2} 08:00" {} +
-  scripts/make-package.sh "$date" "$staging" "$updates" >/dev/null
+  KREVO_SIGNING_KEY="$work/krevo.key" scripts/make-package.sh "$date" "$staging" "$updates" >/dev/null 2>&1
 done
 echo "packages: $(du -ch "$updates"/*.zip | tail -1 | cut -f1)"
 
@@ -46,12 +50,12 @@ start_ftp_server "$work/server" "$work"
 
 now() { date +%s.%N; }
 
-run_updater() {  # -> seconds
+run_updater() {  # [KEY-SETTING] -> seconds
   local dir="$work/updater" start
   rm -rf "$dir" "$work/tmp" && mkdir -p "$dir" "$work/tmp"
   cp build/release/app/krevo-updater "$dir/"
   : >"$dir/krevo.exe"
-  printf '[Updater]\r\nHost=127.0.0.1\r\nPort=%s\r\n' "$port" >"$dir/config.ini"
+  printf '[Updater]\r\nHost=127.0.0.1\r\nPort=%s\r\n%s' "$port" "${1:-}" >"$dir/config.ini"
   sync
   start=$(now)
   (cd "$dir" && TMPDIR="$work/tmp" ./krevo-updater --console </dev/null >/dev/null 2>"$work/updater.err")
@@ -73,17 +77,25 @@ run_by_hand() {  # -> seconds
 }
 
 : >"$work/updater.txt"
+: >"$work/signed.txt"
 : >"$work/byhand.txt"
+orders=("updater signed byhand" "signed byhand updater" "byhand updater signed")
 for i in $(seq "$runs"); do
-  if [ $((i % 2)) -eq 1 ]; then order="updater byhand"; else order="byhand updater"; fi
-  for who in $order; do
-    if [ "$who" = updater ]; then run_updater >>"$work/updater.txt"; else run_by_hand >>"$work/byhand.txt"; fi
+  for who in ${orders[$((i % 3))]}; do
+    case $who in
+      updater) run_updater >>"$work/updater.txt" ;;
+      signed) run_updater "PublicKeyFile=$work/krevo.pub"$'\r\n' >>"$work/signed.txt" ;;
+      byhand) run_by_hand >>"$work/byhand.txt" ;;
+    esac
   done
 done
 cmp -s "$work/updater/bin/part1.bin" "$work/byhand/bin/part1.bin" || { echo "bench: the two installations differ" >&2; exit 1; }
 median() { sort -n "$1" | awk '{v[NR]=$1} END {print (NR % 2) ? v[(NR+1)/2] : (v[NR/2] + v[NR/2+1]) / 2}'; }
 u=$(median "$work/updater.txt")
+s=$(median "$work/signed.txt")
 b=$(median "$work/byhand.txt")
 printf 'krevo-updater   median %.2f s  (runs: %s)\n' "$u" "$(tr '\n' ' ' <"$work/updater.txt")"
+printf '  with a key    median %.2f s  (runs: %s)\n' "$s" "$(tr '\n' ' ' <"$work/signed.txt")"
 printf 'curl + unzip -P median %.2f s  (runs: %s)\n' "$b" "$(tr '\n' ' ' <"$work/byhand.txt")"
 printf 'ratio krevo-updater / (curl + unzip): %.2f\n' "$(echo "$u / $b" | bc -l)"
+printf 'ratio signed / unsigned krevo-updater: %.3f\n' "$(echo "$s / $u" | bc -l)"

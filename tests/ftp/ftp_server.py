@@ -15,6 +15,8 @@ the first half of every file that RETR asks for and then 226, which is how a
 transfer cut short looks to a client. --tls CERT KEY serves explicit FTPS
 (AUTH TLS) with that certificate and key, TLS required on the control and
 data connections; --tls-version 1.2 or 1.3 allows that version only.
+transfer cut short looks to a client. --command-log FILE appends every command
+line received (PASS's argument hidden) to FILE.
 """
 import argparse
 import fnmatch
@@ -48,6 +50,13 @@ class DosFS(AbstractedFS):
 
 class WildcardHandler(FTPHandler):
     wildcards = "expand"
+    command_log = None
+
+    def pre_process_command(self, line, cmd, arg):
+        if self.command_log:
+            with open(self.command_log, "a") as log:
+                log.write(("PASS ****" if cmd == "PASS" else line) + "\n")
+        return super().pre_process_command(line, cmd, arg)
 
     def _expand(self, path):
         folder, pattern = os.path.split(path)
@@ -122,6 +131,7 @@ def main():
     parser.add_argument("--cut-short", action="store_true", help="send half of every file, then 226")
     parser.add_argument("--tls", nargs=2, metavar=("CERT", "KEY"))
     parser.add_argument("--tls-version", choices=["any", "1.2", "1.3"], default="any")
+    parser.add_argument("--command-log", metavar="FILE", help="append every command line to FILE")
     args = parser.parse_args()
 
     logging.basicConfig(level=logging.ERROR, stream=sys.stderr)
@@ -134,6 +144,7 @@ def main():
     if args.tls:
         handler = tls_handler(handler, args.tls[0], args.tls[1], args.tls_version)
     handler.authorizer = authorizer
+    handler.command_log = args.command_log
     handler.abstracted_fs = DosFS if args.listing == "dos" else AbstractedFS
     handler.banner = "Krevo test server ready."
     if args.throttle > 0:
