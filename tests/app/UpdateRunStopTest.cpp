@@ -126,18 +126,18 @@ RunResult RunWindowAndTerminate(const UpdateSite& site, const std::string& ready
   // however it closes: the leak check would turn the exit status into 1.
   options.extraEnv = {"LC_ALL=C", "TMPDIR=" + site.tmp.Folder(), "ASAN_OPTIONS=detect_leaks=0"};
   return RunProcess(
-      {"/usr/bin/xvfb-run", "-a", "-n", "300", "-s", "-screen 0 1024x768x24", "/bin/sh", "-c", script},
+      {"/bin/sh", "-c", OnVirtualDisplay(script)},
       site.install.Folder(), options);
 }
 
 TEST(UpdateRunStopped, SIGTERMStopsTheRunInTheWindow) {
-  if (::access("/usr/bin/xvfb-run", X_OK) != 0 || ::access("/usr/bin/xwininfo", X_OK) != 0)
-    GTEST_SKIP() << "xvfb-run or xwininfo is missing";
+  if (::access("/usr/bin/Xvfb", X_OK) != 0 || ::access("/usr/bin/xwininfo", X_OK) != 0)
+    GTEST_SKIP() << "Xvfb or xwininfo is missing";
   const struct {
     const char* when;
     const char* ready;
   } cases[] = {
-      // xvfb-run keeps files of its own in $TMPDIR.
+      // The display keeps files of its own in a folder of $TMPDIR.
       {"downloading", "[ -n \"$(find \"$TMPDIR\" -name 'up*.zip' -size +0c)\" ]"},
       // Nothing newer than the last update: the run asks whether to retry.
       {"asking", "xwininfo -root -tree | grep -q '\"Confirm\"'"},

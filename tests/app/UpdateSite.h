@@ -33,6 +33,18 @@ inline void SetModified(const std::string& path, std::time_t t) {
   if (::utime(path.c_str(), &times) != 0) throw std::runtime_error("utime " + path);
 }
 
+// A shell command that runs `inner` (shell text) on a virtual display of
+// 1024x768 and then ends the display. Xvfb picks a free display itself
+// (-displayfd): tests run side by side, and a display number chosen from lock
+// files can still be taken by a server of another file-system root.
+inline std::string OnVirtualDisplay(const std::string& inner) {
+  return "d=$(mktemp -d) && { Xvfb -displayfd 9 -screen 0 1024x768x24 -nolisten tcp 9>\"$d/n\" "
+         ">/dev/null 2>&1 & x=$!; }; "
+         "for i in $(seq 400); do [ -s \"$d/n\" ] && break; sleep 0.05; done; "
+         "DISPLAY=:$(cat \"$d/n\"); export DISPLAY; " +
+         inner + "; kill $x; wait $x 2>/dev/null; rm -rf \"$d\"";
+}
+
 inline std::time_t Modified(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0 ? st.st_mtime : -1;
