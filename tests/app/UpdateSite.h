@@ -35,10 +35,11 @@ inline void SetModified(const std::string& path, std::time_t t) {
 
 // A shell command that runs `inner` (shell text) on a virtual display of
 // 1024x768 and then ends the display. Xvfb picks a free display itself
-// (-displayfd): tests run side by side, and a display number chosen from lock
-// files can still be taken by a server of another file-system root.
+// (-displayfd), and the tests that use one take turns (a lock held until the
+// display and everything started on it are gone): two servers started at
+// the same moment were seen to end up on one display.
 inline std::string OnVirtualDisplay(const std::string& inner) {
-  return "d=$(mktemp -d) && { Xvfb -displayfd 9 -screen 0 1024x768x24 -nolisten tcp 9>\"$d/n\" "
+  return "exec 8>/tmp/krevo-test-display.lock && flock 8 && d=$(mktemp -d) && { Xvfb -displayfd 9 -screen 0 1024x768x24 -nolisten tcp 9>\"$d/n\" "
          ">/dev/null 2>&1 & x=$!; }; "
          "for i in $(seq 400); do [ -s \"$d/n\" ] && break; sleep 0.05; done; "
          "DISPLAY=:$(cat \"$d/n\"); export DISPLAY; " +
