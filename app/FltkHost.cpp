@@ -179,7 +179,7 @@ void TFltkHost::Build(TForm1& form) {
 
 int TFltkHost::Run(const std::string& title, const std::string& executableFolder) {
   InstallCloseSignals();
-  fl_open_display();
+  OpenDisplay();
   TFltkDialogs dialogs;
   base::TDialogService* previous = base::SetDialogs(&dialogs);
   TApplication application(title);

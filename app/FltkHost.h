@@ -17,8 +17,12 @@ class TFltkHost final : public TFormHost {
   TFltkHost();
   ~TFltkHost() override;
 
-  // True when a display can be opened.
+  // True when a display can be opened. The connection it opens stays open
+  // for OpenDisplay, so that the window never needs a second one.
   static bool DisplayAvailable();
+  // Opens the toolkit's display on the connection DisplayAvailable opened,
+  // or on a new one; the toolkit's error ends the program when none opens.
+  static void OpenDisplay();
 
   void ProcessMessages() override;
   void SetWaitCursor(bool wait) override;

@@ -29,5 +29,5 @@ sleep 0.3
 import -window root "$3"
 kill -9 $pid
 INSIDE
-xvfb-run -a -s "-screen 0 800x600x24" sh "$demo/inside.sh" "$install" "$demo/tmp" "$output"
+xvfb-run -a -s "-screen 0 800x600x24 -noreset" sh "$demo/inside.sh" "$install" "$demo/tmp" "$output"
 echo "$output"
