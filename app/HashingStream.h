@@ -2,9 +2,16 @@
 // A stream that passes everything through to another and hashes, with
 // BLAKE2b-512, what is written to it in order from offset 0: a package is
 // hashed while it is received, so that checking its signature need not read
-// it again.
+// it again. The hash runs on a thread of its own, beside the receiving, on
+// copies of the written bytes (at most kPendingLimit of them waiting).
+#include <condition_variable>
 #include <cstdint>
+#include <exception>
+#include <mutex>
 #include <optional>
+#include <deque>
+#include <thread>
+#include <vector>
 
 #include "base/Blake2b512.h"
 #include "base/Streams.h"
@@ -13,13 +20,21 @@ namespace krevo::app {
 
 class THashingStream final : public base::TStream {
  public:
+  static constexpr std::size_t kPendingLimit = 8 << 20;
+
   // `inner` is borrowed and must outlive this stream. Throws
   // base::ESignatureError when the hash cannot be set up.
-  explicit THashingStream(base::TStream& inner) : inner_(inner) {}
+  explicit THashingStream(base::TStream& inner);
+  // Ends the hashing thread; what it had not hashed yet is dropped.
+  ~THashingStream() override;
+  THashingStream(const THashingStream&) = delete;
+  THashingStream& operator=(const THashingStream&) = delete;
 
   std::int64_t Read(void* buffer, std::int64_t count) override {
     return inner_.Read(buffer, count);
   }
+  // Writes to the inner stream, then queues a copy of what was written for
+  // the hash, waiting while kPendingLimit bytes are queued.
   std::int64_t Write(const void* buffer, std::int64_t count) override;
   std::int64_t Seek(std::int64_t offset, base::TSeekOrigin origin) override {
     return inner_.Seek(offset, origin);
@@ -30,14 +45,28 @@ class THashingStream final : public base::TStream {
   // The digest of the inner stream's content: nothing when it was not all
   // written through this stream, in order from offset 0 (a write elsewhere,
   // a size changed behind the writes), and the content must then be hashed
-  // where it lies. Once only; throws base::ESignatureError when called again.
+  // where it lies. Waits for the hash to take in every queued byte. Once
+  // only; throws base::ESignatureError when called again, or when the hash
+  // failed.
   std::optional<base::TBlake2b512::Digest> Digest();
 
  private:
+  void HashQueued();  // the hashing thread's body
+  void Stop();        // ends the thread; the queue is drained first unless dropped
+
   base::TStream& inner_;
   base::TBlake2b512 hash_;
-  std::int64_t hashed_ = 0;  // the bytes from offset 0 that the hash holds
+  std::int64_t hashed_ = 0;  // the bytes from offset 0 that were queued
   bool inOrder_ = true;
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<std::vector<std::uint8_t>> queue_;  // guarded by mutex_
+  std::size_t pending_ = 0;                      // bytes in queue_, guarded by mutex_
+  bool closing_ = false;                         // no more writes; guarded by mutex_
+  bool dropping_ = false;                        // skip what is queued; guarded by mutex_
+  std::exception_ptr failure_;                   // from the hash, guarded by mutex_
+  std::thread worker_;
 };
 
 }  // namespace krevo::app

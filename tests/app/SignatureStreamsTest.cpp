@@ -2,7 +2,9 @@
 // a package arrives, and the bounded buffer a signature is received into.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -62,6 +64,27 @@ TEST(HashingStream, BytesWrittenBehindItsBackLeaveNoDigest) {
   hashing.WriteBuffer("abc", 3);
   inner.WriteBuffer("def", 3);
   EXPECT_FALSE(hashing.Digest().has_value());
+}
+
+// More than the hashing thread may have waiting, in the pieces a download
+// writes: the writer waits for the hash rather than queueing without end.
+TEST(HashingStream, APackageLargerThanTheQueueHashesAsOneAndAnUnfinishedOneEnds) {
+  std::string bytes(THashingStream::kPendingLimit * 3 + 12345, '\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 2654435761u >> 24);
+  base::TMemoryStream inner;
+  THashingStream hashing(inner);
+  for (std::size_t at = 0; at < bytes.size(); at += 32768)
+    hashing.WriteBuffer(bytes.data() + at, std::min<std::size_t>(32768, bytes.size() - at));
+  const auto digest = hashing.Digest();
+  ASSERT_TRUE(digest.has_value());
+  EXPECT_EQ(*digest, DigestOf(bytes));
+  EXPECT_THROW(hashing.Digest(), base::ESignatureError);
+
+  // A download that fails half-way leaves the stream without a digest taken.
+  base::TMemoryStream other;
+  auto unfinished = std::make_unique<THashingStream>(other);
+  unfinished->WriteBuffer(bytes.data(), bytes.size());
+  unfinished.reset();
 }
 
 TEST(BoundedMemoryStream, HoldsUpToItsLimitAndRefusesTheWriteThatPassesIt) {
