@@ -121,15 +121,21 @@ TEST_F(NetFTPTLS, AMissingCAFileIsReportedBeforeAnythingIsSent) {
             std::string::npos);
 }
 
-TEST_F(NetFTPTLS, VsftpdWithItsSecureDefaultsAcceptsTheResumedSessions) {
+TEST_F(NetFTPTLS, VsftpdWithItsSecureDefaultsAcceptsTheResumedSessionsOfBothVersions) {
   // vsftpd serves as the account, which must be able to read the site.
   std::filesystem::permissions(site.Path(), std::filesystem::perms::all,
                                std::filesystem::perm_options::add);
-  test::TVsftpdServer server(site.Path(), Certs());
-  if (!server.Usable()) GTEST_SKIP() << server.WhyNot();
-  TNetFTP ftp;
-  Configure(ftp, server.Port());
-  RunUpdaterSession(ftp);
+  for (const std::string version : {"1.2", "1.3"}) {
+    SCOPED_TRACE(version);
+    test::TVsftpdServer server(site.Path(), Certs(), version == "1.2" ? "1.2" : "");
+    if (!server.Usable()) GTEST_SKIP() << server.WhyNot();
+    TNetFTP ftp;
+    Configure(ftp, server.Port());
+    std::string seen;
+    ftp.OnAfterClientLogin = [&](TNetComponent*) { seen = ftp.TLSDescription(); };
+    RunUpdaterSession(ftp);
+    EXPECT_EQ(seen.rfind("TLSv" + version + ",", 0), 0u) << seen;
+  }
 }
 
 class NetFTPTLSScripted : public ::testing::Test {

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 namespace krevo::ftp::test {
 namespace {
@@ -69,7 +70,8 @@ TTestCertificates::TTestCertificates() {
         q);
 }
 
-TVsftpdServer::TVsftpdServer(const std::string& root, const TTestCertificates& certs) {
+TVsftpdServer::TVsftpdServer(const std::string& root, const TTestCertificates& certs,
+                             const std::string& tlsVersion) {
   if (::geteuid() != 0) {
     whyNot_ = "vsftpd needs a local account: run as root";
     return;
@@ -89,9 +91,20 @@ TVsftpdServer::TVsftpdServer(const std::string& root, const TTestCertificates& c
                       << "\nforce_local_logins_ssl=YES\nforce_local_data_ssl=YES\n"
                          "require_ssl_reuse=YES\nsecure_chroot_dir="
                       << folder_.Path() << "/empty\nseccomp_sandbox=NO\n";
+  std::vector<std::string> env;
+  for (char** e = environ; *e; ++e) env.emplace_back(*e);
+  if (tlsVersion == "1.2") {
+    const std::string ssl = folder_.Path() + "/openssl.cnf";
+    std::ofstream(ssl) << "openssl_conf = init\n[init]\nssl_conf = ssl\n[ssl]\n"
+                          "system_default = capped\n[capped]\nMaxProtocol = TLSv1.2\n";
+    env.push_back("OPENSSL_CONF=" + ssl);
+  }
+  std::vector<char*> envp;
+  for (std::string& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
   pid_ = ::fork();
   if (pid_ == 0) {
-    ::execl("/usr/sbin/vsftpd", "vsftpd", conf.c_str(), static_cast<char*>(nullptr));
+    ::execle("/usr/sbin/vsftpd", "vsftpd", conf.c_str(), static_cast<char*>(nullptr), envp.data());
     ::_exit(127);
   }
   for (int i = 0; i < 200 && !Accepts(port_); ++i)

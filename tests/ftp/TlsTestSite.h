@@ -42,7 +42,11 @@ struct TTlsFtpServer : TFtpServerProcess {
 // again). Usable() is false, with the reason, where it cannot run.
 class TVsftpdServer {
  public:
-  TVsftpdServer(const std::string& root, const TTestCertificates& certs);
+  // `tlsVersion` "1.2" caps the server at TLS 1.2 (through its crypto
+  // library's configuration: vsftpd has no setting of its own for it); empty
+  // leaves its default, TLS 1.3.
+  TVsftpdServer(const std::string& root, const TTestCertificates& certs,
+                const std::string& tlsVersion = "");
   ~TVsftpdServer();
   TVsftpdServer(const TVsftpdServer&) = delete;
   TVsftpdServer& operator=(const TVsftpdServer&) = delete;
