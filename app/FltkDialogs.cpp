@@ -142,6 +142,7 @@ int TFltkDialogs::MessageDlg(const std::string& message, base::TMsgDlgType type,
 
   const base::TMsgDlgBtn preset = base::DefaultButton(buttons);
   std::vector<ButtonData> data(shown.size());
+  Fl_Button* presetButton = nullptr;
   int x = (w - rowW) / 2;
   for (std::size_t i = 0; i < shown.size(); ++i) {
     const std::string caption_i = base::ButtonCaption(shown[i]);
@@ -153,10 +154,13 @@ int TFltkDialogs::MessageDlg(const std::string& message, base::TMsgDlgType type,
     button->labelsize(kFontSize);
     data[i] = {&state, base::ButtonResult(shown[i])};
     button->callback(OnButton, &data[i]);
-    if (shown[i] == preset) button->take_focus();
+    if (shown[i] == preset) presetButton = button;
     x += widths[i] + 8;
   }
   window.end();
+  // Focus only once every widget is in: taking it ends the group that new
+  // widgets join, and the buttons after the focused one were left out.
+  if (presetButton) presetButton->take_focus();
   RunModal(window, state);
   return state.result;
 }

@@ -1,0 +1,79 @@
+// The window-mode dialogs, in this process on a virtual display: a test
+// presses a button of the dialog shown, as a user would click it.
+#include <gtest/gtest.h>
+
+#include <FL/Fl.H>
+#include <FL/Fl_Button.H>
+#include <FL/Fl_Window.H>
+
+#include <string>
+#include <vector>
+
+#include "app/FltkDialogs.h"
+#include "tests/app/VirtualDisplay.h"
+
+namespace krevo::app {
+namespace {
+
+// What the pressing timer saw of the modal dialog, and which button to press.
+struct Pressing {
+  std::string press;
+  std::vector<std::string> captions;
+};
+
+void PressButton(void* data) {
+  auto* p = static_cast<Pressing*>(data);
+  Fl_Window* dialog = Fl::first_window();  // the one shown last
+  if (!dialog || !dialog->modal()) {
+    Fl::repeat_timeout(0.02, PressButton, data);
+    return;
+  }
+  Fl_Widget* target = nullptr;
+  for (int i = 0; i < dialog->children(); ++i)
+    if (auto* button = dynamic_cast<Fl_Button*>(dialog->child(i))) {
+      p->captions.push_back(button->label());
+      if (p->press == button->label()) target = button;
+    }
+  (target ? target : dialog)->do_callback();  // not found: the dialog closes
+  // A click is an event that ends the dialog's wait; a call is none, so a
+  // timer of its own ends it.
+  Fl::add_timeout(0.01, [](void*) {}, nullptr);
+}
+
+// Every button asked for is in the dialog, in order, and each answers with
+// its own result. Buttons after the default one were once left out of it.
+TEST(FltkDialogs, EveryButtonIsShownAndAnswersWithItsResult) {
+  test::TVirtualDisplay display;
+  if (!display.Usable()) GTEST_SKIP() << "no virtual display (Xvfb is missing)";
+  Fl::w();  // opens the display
+  struct Case {
+    base::TMsgDlgButtons buttons;
+    std::string press;
+    int result;
+    std::vector<std::string> captions;
+  };
+  using base::MakeButtons;
+  const std::vector<Case> cases = {
+      {MakeButtons({base::mbYes, base::mbNo}), "&No", base::mrNo, {"&Yes", "&No"}},
+      {MakeButtons({base::mbYes, base::mbNo}), "&Yes", base::mrYes, {"&Yes", "&No"}},
+      {MakeButtons({base::mbAbort, base::mbRetry, base::mbIgnore}), "&Ignore", base::mrIgnore,
+       {"&Abort", "&Retry", "&Ignore"}},
+      {MakeButtons({base::mbYes, base::mbNo, base::mbAll, base::mbNoToAll, base::mbYesToAll}),
+       "N&o to All", base::mrNoToAll, {"&Yes", "&No", "&All", "N&o to All", "Yes to &All"}},
+      {MakeButtons({base::mbOK, base::mbCancel}), "Cancel", base::mrCancel, {"OK", "Cancel"}},
+  };
+  TFltkDialogs dialogs;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.press);
+    Pressing pressing{c.press, {}};
+    Fl::add_timeout(0.02, PressButton, &pressing);
+    const int result = dialogs.MessageDlg("Replace the file?", base::TMsgDlgType::mtConfirmation,
+                                          c.buttons);
+    Fl::remove_timeout(PressButton, &pressing);
+    EXPECT_EQ(pressing.captions, c.captions);
+    EXPECT_EQ(result, c.result);
+  }
+}
+
+}  // namespace
+}  // namespace krevo::app
