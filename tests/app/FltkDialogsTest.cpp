@@ -5,6 +5,7 @@
 #include <FL/Fl.H>
 #include <FL/Fl_Button.H>
 #include <FL/Fl_Window.H>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -16,8 +17,10 @@ namespace krevo::app {
 namespace {
 
 // What the pressing timer saw of the modal dialog, and which button to press.
+// `wake` is a pipe's write end that the dialog's wait watches.
 struct Pressing {
   std::string press;
+  int wake;
   std::vector<std::string> captions;
 };
 
@@ -36,8 +39,15 @@ void PressButton(void* data) {
     }
   (target ? target : dialog)->do_callback();  // not found: the dialog closes
   // A click is an event that ends the dialog's wait; a call is none, so a
-  // timer of its own ends it.
-  Fl::add_timeout(0.01, [](void*) {}, nullptr);
+  // byte on a watched pipe ends it (a timer added here may run in this same
+  // pass when the machine is slow, and leave nothing to wait for).
+  const char byte = 0;
+  if (::write(p->wake, &byte, 1) != 1) ADD_FAILURE() << "cannot wake the dialog's wait";
+}
+
+void Drain(int fd, void*) {
+  char bytes[16];
+  if (::read(fd, bytes, sizeof bytes) < 0) ADD_FAILURE() << "cannot drain the wake pipe";
 }
 
 // Every button asked for is in the dialog, in order, and each answers with
@@ -62,10 +72,13 @@ TEST(FltkDialogs, EveryButtonIsShownAndAnswersWithItsResult) {
        "N&o to All", base::mrNoToAll, {"&Yes", "&No", "&All", "N&o to All", "Yes to &All"}},
       {MakeButtons({base::mbOK, base::mbCancel}), "Cancel", base::mrCancel, {"OK", "Cancel"}},
   };
+  int wake[2];
+  ASSERT_EQ(::pipe(wake), 0);
+  Fl::add_fd(wake[0], FL_READ, Drain);
   TFltkDialogs dialogs;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.press);
-    Pressing pressing{c.press, {}};
+    Pressing pressing{c.press, wake[1], {}};
     Fl::add_timeout(0.02, PressButton, &pressing);
     const int result = dialogs.MessageDlg("Replace the file?", base::TMsgDlgType::mtConfirmation,
                                           c.buttons);
@@ -73,6 +86,8 @@ TEST(FltkDialogs, EveryButtonIsShownAndAnswersWithItsResult) {
     EXPECT_EQ(pressing.captions, c.captions);
     EXPECT_EQ(result, c.result);
   }
+  Fl::remove_fd(wake[0]);
+  ::close(wake[0]), ::close(wake[1]);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // (-displayfd), named by DISPLAY while this object lives. The tests that use
 // one take turns under the same lock as the shell helper's displays.
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/wait.h>
@@ -24,6 +25,8 @@ class TVirtualDisplay {
     pid_ = ::fork();
     if (pid_ == 0) {
       ::dup2(fds[1], 9);
+      if (fds[0] != 9) ::close(fds[0]);
+      if (fds[1] != 9) ::close(fds[1]);
       const int null = ::open("/dev/null", O_WRONLY);
       ::dup2(null, 1), ::dup2(null, 2);
       ::execl("/usr/bin/Xvfb", "Xvfb", "-displayfd", "9", "-screen", "0", "1024x768x24",
@@ -32,10 +35,11 @@ class TVirtualDisplay {
     }
     ::close(fds[1]);
     // Xvfb writes the number once it accepts connections; a closed pipe
-    // without one means it did not start.
+    // without one means it did not start. At most 30 s.
     std::string number;
     char c;
-    while (::read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+    pollfd ready = {fds[0], POLLIN, 0};
+    while (::poll(&ready, 1, 30000) == 1 && ::read(fds[0], &c, 1) == 1 && c != '\n') number += c;
     ::close(fds[0]);
     if (number.empty()) return;
     display_ = ":" + number;
