@@ -59,6 +59,14 @@ TStagingFolder::TStagingFolder(const std::string& temporaryFolder) {
   MakePrivate(folder_.get());
   if (!IsPrivateFolder(folder_.get())) Refuse(fresh, EPERM);
   path_ = fresh + "/";
+  fresh_ = true;
+}
+
+TStagingFolder::~TStagingFolder() {
+  if (!fresh_ || !folder_) return;
+  // Nobody else can enter it, so what is in it is what this run made.
+  for (const std::string& name : made_) ::unlinkat(folder_.get(), name.c_str(), 0);
+  ::rmdir(path_.substr(0, path_.size() - 1).c_str());
 }
 
 base::UniqueFd TStagingFolder::CreateFile(const std::string& name) const {
@@ -69,6 +77,7 @@ base::UniqueFd TStagingFolder::CreateFile(const std::string& name) const {
   base::UniqueFd fd(::openat(folder_.get(), name.c_str(),
                              O_CREAT | O_EXCL | O_NOFOLLOW | O_RDWR | O_CLOEXEC | O_NOCTTY, 0600));
   if (!fd) Refuse(path_ + name, errno);
+  if (fresh_) made_.insert(name);
   return fd;
 }
 

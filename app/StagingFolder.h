@@ -4,6 +4,7 @@
 // only this user can enter. Files in it are made relative to the folder's
 // descriptor and never reached by name again, so nobody can plant a link, a
 // pipe or a folder in the way of a download or swap the file while it is read.
+#include <set>
 #include <string>
 
 #include "base/FileDescriptor.h"
@@ -19,6 +20,10 @@ class TStagingFolder final {
   // (mkdtemp) is made and used instead. `temporaryFolder` ends in '/'. Throws
   // base::EFCreateError when no private folder can be made.
   explicit TStagingFolder(const std::string& temporaryFolder);
+  // The usual folder keeps its packages for the next run, as a temporary
+  // copy always stayed; a fresh folder, which no later run finds, is removed
+  // with the files made in it.
+  ~TStagingFolder();
   TStagingFolder(const TStagingFolder&) = delete;
   TStagingFolder& operator=(const TStagingFolder&) = delete;
 
@@ -34,6 +39,8 @@ class TStagingFolder final {
  private:
   std::string path_;
   base::UniqueFd folder_;
+  bool fresh_ = false;              // made by mkdtemp for this run alone
+  mutable std::set<std::string> made_;  // the files CreateFile made, when fresh_
 };
 
 }  // namespace krevo::app

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 
 #include "app/StagingFolder.h"
 #include "base/Errors.h"
@@ -59,8 +60,8 @@ TEST(StagingFolder, OnlyAPrivateFolderOfOursIsTaken) {
     struct stat planted {};
     ::lstat(usual.c_str(), &planted);
 
-    TStagingFolder staging(tmp.Folder());
-    std::string path = staging.Path();
+    auto staging = std::make_unique<TStagingFolder>(tmp.Folder());
+    std::string path = staging->Path();
     ASSERT_EQ(path.back(), '/');
     path.pop_back();
     if (c.taken) {
@@ -76,6 +77,12 @@ TEST(StagingFolder, OnlyAPrivateFolderOfOursIsTaken) {
     }
     EXPECT_TRUE(fs::is_directory(fs::symlink_status(path)));
     EXPECT_EQ(ModeOf(path), 0700u);
+    // The usual folder keeps its package for the next run; a folder made for
+    // this run alone goes with it, as no later run would find it.
+    staging->CreateFile("up080307.zip");
+    staging.reset();
+    EXPECT_EQ(fs::exists(path + "/up080307.zip"), c.taken);
+    EXPECT_EQ(fs::exists(path), c.taken);
   }
 }
 

@@ -90,29 +90,26 @@ TEST_F(UpdateRunSafety, WhatAnotherUserPlantsNeitherRedirectsNorBlocksTheDownloa
     ASSERT_EQ(::lstat(at.c_str(), &after), 0);
     EXPECT_EQ(after.st_ino, planted.st_ino);
     EXPECT_EQ(after.st_mode, planted.st_mode);
-    // The copy went to a folder of root's, mode 0700: the usual one, or a
-    // fresh one beside the folder they took.
-    std::string used = theirs;
     if (c.inTheirFolder) {
-      used.clear();
+      // The copy went to a fresh folder beside the one they took, and that
+      // folder went with the run; theirs is left as it was.
       for (const auto& e : fs::directory_iterator(run.tmp.Folder()))
-        if (e.path().filename().string().rfind("krevo-updater-0.", 0) == 0) used = e.path();
-      ASSERT_FALSE(used.empty());
+        EXPECT_NE(e.path().filename().string().rfind("krevo-updater-0.", 0), 0u) << e.path();
+      struct stat their;
+      ASSERT_EQ(::lstat(theirs.c_str(), &their), 0);
+      EXPECT_EQ(their.st_uid, kNobody);
+      continue;
     }
+    // The copy went to the usual folder of root's, mode 0700, and stays.
     struct stat folder;
-    ASSERT_EQ(::lstat(used.c_str(), &folder), 0);
+    ASSERT_EQ(::lstat(theirs.c_str(), &folder), 0);
     EXPECT_TRUE(S_ISDIR(folder.st_mode));
     EXPECT_EQ(folder.st_uid, 0u);
     EXPECT_EQ(folder.st_mode & 07777, 0700u);
     struct stat copy;
-    ASSERT_EQ(::lstat((used + "/up080307.zip").c_str(), &copy), 0);
+    ASSERT_EQ(::lstat((theirs + "/up080307.zip").c_str(), &copy), 0);
     EXPECT_TRUE(S_ISREG(copy.st_mode));
     EXPECT_EQ(copy.st_mode & 07777, 0600u);
-    if (c.inTheirFolder) {
-      struct stat their;
-      ASSERT_EQ(::lstat(theirs.c_str(), &their), 0);
-      EXPECT_EQ(their.st_uid, kNobody);
-    }
   }
 }
 
