@@ -60,6 +60,16 @@ class NetFTPTLS : public ::testing::Test {
     for (const auto& s : status) reused += s.find("session reused") != std::string::npos;
     EXPECT_EQ(reused, 3) << "every data connection resumes the control session";
   }
+  // The updater's session with the server on `port`, which must negotiate
+  // TLS `version` ("1.2", "1.3").
+  void RunUpdaterSessionAt(int port, const std::string& version) {
+    TNetFTP ftp;
+    Configure(ftp, port);
+    std::string seen;
+    ftp.OnAfterClientLogin = [&](TNetComponent*) { seen = ftp.TLSDescription(); };
+    RunUpdaterSession(ftp);
+    EXPECT_EQ(seen.rfind("TLSv" + version + ",", 0), 0u) << seen;
+  }
   TTempFolder site, local;
 };
 
@@ -67,12 +77,7 @@ TEST_F(NetFTPTLS, TheUpdatersSessionWorksWithTls12AndTls13) {
   for (const std::string version : {"1.2", "1.3"}) {
     SCOPED_TRACE(version);
     test::TTlsFtpServer server(site.Path(), Certs(), "good", version);
-    TNetFTP ftp;
-    Configure(ftp, server.Port());
-    std::string seen;
-    ftp.OnAfterClientLogin = [&](TNetComponent*) { seen = ftp.TLSDescription(); };
-    RunUpdaterSession(ftp);
-    EXPECT_EQ(seen.rfind("TLSv" + version + ",", 0), 0u) << seen;
+    RunUpdaterSessionAt(server.Port(), version);
   }
 }
 
@@ -129,12 +134,7 @@ TEST_F(NetFTPTLS, VsftpdWithItsSecureDefaultsAcceptsTheResumedSessionsOfBothVers
     SCOPED_TRACE(version);
     test::TVsftpdServer server(site.Path(), Certs(), version == "1.2" ? "1.2" : "");
     if (!server.Usable()) GTEST_SKIP() << server.WhyNot();
-    TNetFTP ftp;
-    Configure(ftp, server.Port());
-    std::string seen;
-    ftp.OnAfterClientLogin = [&](TNetComponent*) { seen = ftp.TLSDescription(); };
-    RunUpdaterSession(ftp);
-    EXPECT_EQ(seen.rfind("TLSv" + version + ",", 0), 0u) << seen;
+    RunUpdaterSessionAt(server.Port(), version);
   }
 }
 
