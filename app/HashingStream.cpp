@@ -1,9 +1,5 @@
 #include "app/HashingStream.h"
 
-#include <span>
-
-#include "base/Errors.h"
-
 namespace krevo::app {
 
 THashingStream::THashingStream(base::TStream& inner)

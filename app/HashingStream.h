@@ -5,11 +5,12 @@
 // it again. The hash runs on a thread of its own, beside the receiving, on
 // copies of the written bytes (at most kPendingLimit of them waiting).
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <exception>
 #include <mutex>
 #include <optional>
-#include <deque>
 #include <thread>
 #include <vector>
 
@@ -23,7 +24,8 @@ class THashingStream final : public base::TStream {
   static constexpr std::size_t kPendingLimit = 8 << 20;
 
   // `inner` is borrowed and must outlive this stream. Throws
-  // base::ESignatureError when the hash cannot be set up.
+  // base::ESignatureError when the hash cannot be set up, std::system_error
+  // when its thread cannot start.
   explicit THashingStream(base::TStream& inner);
   // Ends the hashing thread; what it had not hashed yet is dropped.
   ~THashingStream() override;

@@ -39,7 +39,7 @@ class TStagingFolder final {
  private:
   std::string path_;
   base::UniqueFd folder_;
-  bool fresh_ = false;              // made by mkdtemp for this run alone
+  bool fresh_ = false;                  // made by mkdtemp for this run alone
   mutable std::set<std::string> made_;  // the files CreateFile made, when fresh_
 };
 

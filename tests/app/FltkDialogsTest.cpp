@@ -1,10 +1,9 @@
 // The window-mode dialogs, in this process on a virtual display: a test
 // presses a button of the dialog shown, as a user would click it.
-#include <gtest/gtest.h>
-
 #include <FL/Fl.H>
 #include <FL/Fl_Button.H>
 #include <FL/Fl_Window.H>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <string>
@@ -66,10 +65,14 @@ TEST(FltkDialogs, EveryButtonIsShownAndAnswersWithItsResult) {
   const std::vector<Case> cases = {
       {MakeButtons({base::mbYes, base::mbNo}), "&No", base::mrNo, {"&Yes", "&No"}},
       {MakeButtons({base::mbYes, base::mbNo}), "&Yes", base::mrYes, {"&Yes", "&No"}},
-      {MakeButtons({base::mbAbort, base::mbRetry, base::mbIgnore}), "&Ignore", base::mrIgnore,
+      {MakeButtons({base::mbAbort, base::mbRetry, base::mbIgnore}),
+       "&Ignore",
+       base::mrIgnore,
        {"&Abort", "&Retry", "&Ignore"}},
       {MakeButtons({base::mbYes, base::mbNo, base::mbAll, base::mbNoToAll, base::mbYesToAll}),
-       "N&o to All", base::mrNoToAll, {"&Yes", "&No", "&All", "N&o to All", "Yes to &All"}},
+       "N&o to All",
+       base::mrNoToAll,
+       {"&Yes", "&No", "&All", "N&o to All", "Yes to &All"}},
       {MakeButtons({base::mbOK, base::mbCancel}), "Cancel", base::mrCancel, {"OK", "Cancel"}},
   };
   int wake[2];
@@ -80,8 +83,8 @@ TEST(FltkDialogs, EveryButtonIsShownAndAnswersWithItsResult) {
     SCOPED_TRACE(c.press);
     Pressing pressing{c.press, wake[1], {}};
     Fl::add_timeout(0.02, PressButton, &pressing);
-    const int result = dialogs.MessageDlg("Replace the file?", base::TMsgDlgType::mtConfirmation,
-                                          c.buttons);
+    const int result =
+        dialogs.MessageDlg("Replace the file?", base::TMsgDlgType::mtConfirmation, c.buttons);
     Fl::remove_timeout(PressButton, &pressing);
     EXPECT_EQ(pressing.captions, c.captions);
     EXPECT_EQ(result, c.result);

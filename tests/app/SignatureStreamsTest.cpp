@@ -70,7 +70,8 @@ TEST(HashingStream, BytesWrittenBehindItsBackLeaveNoDigest) {
 // writes: the writer waits for the hash rather than queueing without end.
 TEST(HashingStream, APackageLargerThanTheQueueHashesAsOneAndAnUnfinishedOneEnds) {
   std::string bytes(THashingStream::kPendingLimit * 3 + 12345, '\0');
-  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 2654435761u >> 24);
+  for (std::size_t i = 0; i < bytes.size(); ++i)
+    bytes[i] = static_cast<char>(i * 2654435761u >> 24);
   base::TMemoryStream inner;
   THashingStream hashing(inner);
   for (std::size_t at = 0; at < bytes.size(); at += 32768)

@@ -42,7 +42,8 @@ inline void SetModified(const std::string& path, std::time_t t) {
 // connections made meanwhile, and the tests' own probes (xwininfo) come and
 // go.
 inline std::string OnVirtualDisplay(const std::string& inner) {
-  return "exec 8>/tmp/krevo-test-display.lock && flock 8 && d=$(mktemp -d) && { Xvfb -displayfd 9 -screen 0 1024x768x24 -nolisten tcp -noreset 9>\"$d/n\" "
+  return "exec 8>/tmp/krevo-test-display.lock && flock 8 && d=$(mktemp -d) && { Xvfb -displayfd 9 "
+         "-screen 0 1024x768x24 -nolisten tcp -noreset 9>\"$d/n\" "
          ">/dev/null 2>&1 & x=$!; }; "
          "for i in $(seq 400); do [ -s \"$d/n\" ] && break; sleep 0.05; done; "
          "DISPLAY=:$(cat \"$d/n\"); export DISPLAY; " +

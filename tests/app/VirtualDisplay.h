@@ -23,6 +23,10 @@ class TVirtualDisplay {
     int fds[2];
     if (::pipe(fds) != 0) return;
     pid_ = ::fork();
+    if (pid_ < 0) {
+      ::close(fds[0]), ::close(fds[1]);
+      return;
+    }
     if (pid_ == 0) {
       ::dup2(fds[1], 9);
       if (fds[0] != 9) ::close(fds[0]);
