@@ -10,6 +10,7 @@
 
 #include "app/Application.h"
 #include "app/FormHost.h"
+#include "app/PackageListing.h"
 #include "app/ProgressBar.h"
 #include "app/StagingFolder.h"
 #include "app/UpdateLog.h"
@@ -153,8 +154,8 @@ class TForm1 final {
 
  private:
   void ShowSummary();
-  void InstallPackage(int index, const std::string& name);
-  bool DownloadComplete(int index, const std::string& name, base::TStream& copy);
+  void InstallPackage(int index, const TListedPackage& package);
+  bool DownloadComplete(const TListedPackage& package, base::TStream& copy);
   // Null when the signature verifies, else the list line's ending.
   const char* SignatureRefused(const std::string& name, int packageFd,
                                const base::TBlake2b512::Digest* digest);

@@ -83,16 +83,16 @@ void TForm1::Button1Click(const TButton* Sender) {
     // a package name is taken, from a line of either listing style.
     const std::optional<TListedPackage> package = ReadListingLine(ListBox1[i]);
     if (!package) continue;
-    const std::string& name = package->Name;
-    if (normalRun && FLastUpdate != 0 && !IsNewerThan(name, FLastUpdate)) continue;
+    if (normalRun && FLastUpdate != 0 && !IsNewerThan(package->Name, FLastUpdate)) continue;
     ++FPackageCount;
-    InstallPackage(i, name);
+    InstallPackage(i, *package);
   }
   host_.SetWaitCursor(false);
   NetFTP1.CloseSession();
 }
 
-void TForm1::InstallPackage(int index, const std::string& name) {
+void TForm1::InstallPackage(int index, const TListedPackage& package) {
+  const std::string& name = package.Name;
   if (!staging_) staging_ = std::make_unique<TStagingFolder>(base::TempFolderPath());
   // A new file in the private folder, written and then read through the one
   // descriptor: nobody can put anything else in its place in between.
@@ -108,7 +108,7 @@ void TForm1::InstallPackage(int index, const std::string& name) {
     NetFTP1.RetrieveIntoStream(name, *copy, true);
   }
   const char* ending = " ... failed";
-  bool complete = DownloadComplete(index, name, *copy);
+  bool complete = DownloadComplete(package, *copy);
   if (complete && packageKey_) {
     if (const char* refused = SignatureRefused(name, copy->Handle(), digest ? &*digest : nullptr)) {
       ending = refused;
@@ -138,12 +138,12 @@ const char* TForm1::SignatureRefused(const std::string& name, int packageFd,
   return " ... bad signature";
 }
 
-bool TForm1::DownloadComplete(int index, const std::string& name, base::TStream& copy) {
+bool TForm1::DownloadComplete(const TListedPackage& package, base::TStream& copy) {
   // A transfer cut short ends like a whole one; the listed size tells them
   // apart, where the line holds one.
-  const std::optional<TListedPackage> package = ReadListingLine(ListBox1[index]);
-  if (!package || !package->Size) return true;
-  const std::uint64_t listed = *package->Size;
+  if (!package.Size) return true;
+  const std::uint64_t listed = *package.Size;
+  const std::string& name = package.Name;
   const std::int64_t received = copy.Size();
   if (received >= 0 && static_cast<std::uint64_t>(received) == listed) return true;
   ShowPackageFailure("Failed to download " + name + ": " + std::to_string(received) + " of " +

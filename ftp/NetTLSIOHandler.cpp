@@ -18,6 +18,11 @@ std::int64_t NowMs() {
       .count();
 }
 
+// The deadline `ms` from now (steady clock ms); -1 for kInfiniteWait.
+std::int64_t DeadlineIn(int ms) {
+  return ms == kInfiniteWait ? -1 : NowMs() + ms;
+}
+
 // The socket under TLS is reached through the stack like every other socket:
 // its sends never raise SIGPIPE, and its error numbers are the stack's.
 int BioWrite(BIO* bio, const char* data, int length) {
@@ -124,17 +129,14 @@ void TNetTLSIOHandler::StartTLS(TNetTLSContext& context, const std::string& host
   }
   if (!literal && !host.empty()) SSL_set_tlsext_host_name(ssl_.get(), host.c_str());
   if (context.Session()) SSL_set_session(ssl_.get(), context.Session());
-  const std::int64_t deadline = timeout == kInfiniteWait ? -1 : NowMs() + timeout;
+  const std::int64_t deadline = DeadlineIn(timeout);
   while (true) {
     ERR_clear_error();
     const int rc = SSL_connect(ssl_.get());
     if (rc == 1) return;
     const int error = SSL_get_error(ssl_.get(), rc);
     if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
-      if (!WaitForTLS(error, deadline)) {
-        fatal_ = true;
-        throw ENetReadTimeout();
-      }
+      WaitForTLSOrTimeOut(error, deadline);
       continue;
     }
     Failure(error, true);
@@ -168,6 +170,12 @@ bool TNetTLSIOHandler::WaitForTLS(int sslError, std::int64_t deadline) {
     stack.ThrowSocketError(stack.LastError());
   }
   return ready > 0;
+}
+
+void TNetTLSIOHandler::WaitForTLSOrTimeOut(int sslError, std::int64_t deadline) {
+  if (WaitForTLS(sslError, deadline)) return;
+  fatal_ = true;
+  throw ENetReadTimeout();
 }
 
 std::int64_t TNetTLSIOHandler::Failure(int sslError, bool handshake) {
@@ -241,7 +249,7 @@ bool TNetTLSIOHandler::Readable(int ms) {
       Stack().WaitForSocket(Binding()->Handle(), false, 0, AbortDescriptor) == kWaitAborted)
     throw ENetOperationAborted();
   if (pending_ || pendingSocketError_ != 0 || peerClosed_ || fatal_) return true;
-  const std::int64_t deadline = ms == kInfiniteWait ? -1 : NowMs() + ms;
+  const std::int64_t deadline = DeadlineIn(ms);
   while (true) {
     if (SSL_pending(ssl_.get()) > 0) return true;
     char byte;
@@ -313,7 +321,7 @@ std::int64_t TNetTLSIOHandler::Send(const void* buffer, std::int64_t length) {
   }
   const auto* bytes = static_cast<const char*>(buffer);
   const auto want = static_cast<std::size_t>(length);
-  const std::int64_t deadline = timeout_ == kInfiniteWait ? -1 : NowMs() + timeout_;
+  const std::int64_t deadline = DeadlineIn(timeout_);
   std::size_t done = 0;
   while (done < want) {
     std::size_t n = 0;
@@ -326,10 +334,7 @@ std::int64_t TNetTLSIOHandler::Send(const void* buffer, std::int64_t length) {
     }
     const int error = SSL_get_error(ssl_.get(), rc);
     if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
-      if (!WaitForTLS(error, deadline)) {
-        fatal_ = true;
-        throw ENetReadTimeout();
-      }
+      WaitForTLSOrTimeOut(error, deadline);
       continue;
     }
     return Failure(error, false);

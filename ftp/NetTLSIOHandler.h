@@ -60,6 +60,9 @@ class TNetTLSIOHandler final : public TNetIOHandlerSocket {
   // Waits for what SSL_get_error `sslError` asks (readable or writable) until
   // `deadline` (steady clock ms; -1: none). False on time-out.
   bool WaitForTLS(int sslError, std::int64_t deadline);
+  // WaitForTLS for the handshake and the sends, which may not fail half way
+  // and go on: a time-out leaves the session fatal and throws ENetReadTimeout.
+  void WaitForTLSOrTimeOut(int sslError, std::int64_t deadline);
   // What a failed SSL call (`result` of SSL_get_error) means: remembered as
   // fatal, then thrown, or turned into -1 with the stack's last error.
   std::int64_t Failure(int sslError, bool handshake);

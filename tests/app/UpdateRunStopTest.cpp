@@ -7,9 +7,11 @@
 
 #include <chrono>
 #include <filesystem>
+#include <stdexcept>
 #include <string>
 
 #include "tests/app/UpdateSite.h"
+#include "tests/app/VirtualDisplay.h"
 #include "tests/ftp/ScriptedPeer.h"
 
 namespace krevo::test {
@@ -125,9 +127,9 @@ RunResult RunWindowAndTerminate(const UpdateSite& site, const std::string& ready
   // The leak check stays on: a dialog's buttons left out of its window were
   // once leaked here.
   options.extraEnv = {"LC_ALL=C", "TMPDIR=" + site.tmp.Folder()};
-  return RunProcess(
-      {"/bin/sh", "-c", OnVirtualDisplay(script)},
-      site.install.Folder(), options);
+  TVirtualDisplay display;
+  if (!display.Usable()) throw std::runtime_error("Xvfb did not start");
+  return RunProcess({"/bin/sh", "-c", script}, site.install.Folder(), options);
 }
 
 TEST(UpdateRunStopped, SIGTERMStopsTheRunInTheWindow) {

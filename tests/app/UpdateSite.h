@@ -33,23 +33,6 @@ inline void SetModified(const std::string& path, std::time_t t) {
   if (::utime(path.c_str(), &times) != 0) throw std::runtime_error("utime " + path);
 }
 
-// A shell command that runs `inner` (shell text) on a virtual display of
-// 1024x768 and then ends the display. Xvfb picks a free display itself
-// (-displayfd), and the tests that use one take turns (a lock held until the
-// display and everything started on it are gone): two servers started at
-// the same moment were seen to end up on one display. The server never
-// resets (-noreset): one that resets when its last client leaves drops the
-// connections made meanwhile, and the tests' own probes (xwininfo) come and
-// go.
-inline std::string OnVirtualDisplay(const std::string& inner) {
-  return "exec 8>/tmp/krevo-test-display.lock && flock 8 && d=$(mktemp -d) && { Xvfb -displayfd 9 "
-         "-screen 0 1024x768x24 -nolisten tcp -noreset 9>\"$d/n\" "
-         ">/dev/null 2>&1 & x=$!; }; "
-         "for i in $(seq 400); do [ -s \"$d/n\" ] && break; sleep 0.05; done; "
-         "DISPLAY=:$(cat \"$d/n\"); export DISPLAY; " +
-         inner + "; kill $x; wait $x 2>/dev/null; rm -rf \"$d\"";
-}
-
 inline std::time_t Modified(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0 ? st.st_mtime : -1;

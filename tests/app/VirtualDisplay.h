@@ -1,7 +1,11 @@
 #pragma once
-// A virtual display for the test process itself: Xvfb on a display it picks
-// (-displayfd), named by DISPLAY while this object lives. The tests that use
-// one take turns under the same lock as the shell helper's displays.
+// A virtual display of 1024x768: Xvfb on a display it picks itself
+// (-displayfd), named by DISPLAY in this process, and so in the programs it
+// starts, while this object lives. The tests that use one take turns (a lock
+// held until the display is gone): two servers started at the same moment
+// were seen to end up on one display. The server never resets (-noreset):
+// one that resets when its last client leaves drops the connections made
+// meanwhile, and the tests' own probes (xwininfo) come and go.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>

@@ -7,6 +7,7 @@
 #include <regex>
 
 #include "tests/app/UpdateSite.h"
+#include "tests/app/VirtualDisplay.h"
 
 namespace krevo::test {
 namespace {
@@ -23,9 +24,9 @@ TEST(Window, OpensWithItsSizeAndClosesOnItsOwn) {
       "for i in $(seq 400); do xwininfo -root -tree | grep -q 'Krevo System' && break; sleep 0.05; "
       "done; "
       "xwininfo -root -tree | grep 'Krevo System'; wait $pid; echo exit=$?";
-  RunResult r = RunProcess(
-      {"/bin/sh", "-c", OnVirtualDisplay(script)},
-      dir.Folder());
+  TVirtualDisplay display;
+  ASSERT_TRUE(display.Usable()) << "Xvfb did not start";
+  RunResult r = RunProcess({"/bin/sh", "-c", script}, dir.Folder());
   ASSERT_EQ(r.exitCode, 0) << r.err;
   std::smatch m;
   ASSERT_TRUE(std::regex_search(r.out, m, std::regex(R"(606x241\+(\d+)\+(\d+))"))) << r.out << r.err;
