@@ -3,8 +3,10 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <cerrno>
+
 #include "base/ControlEscape.h"
-#include "base/FileSystem.h"
+#include "base/Errors.h"
 
 namespace krevo::app {
 
@@ -24,15 +26,20 @@ base::TDateTime TUpdateLog::Open(const std::string& rootFolder, base::TDateTime 
   base::TDateTime lastUpdate = 0;
   // An existing log is always appended to, even when its date cannot be held
   // as a DOS date-time: emptying it would lose the record of every earlier run.
+  // Whatever has the name, a link too, is not made anew; the opens follow no
+  // link, and the date is the open file's own.
   struct stat st;
-  created_ = !base::FileExists(path);
+  created_ = ::lstat(path.c_str(), &st) != 0 && errno == ENOENT;
   if (!created_) {
-    if (::stat(path.c_str(), &st) == 0) {
-      previousSeconds_ = st.st_mtim.tv_sec;
-      previousNanoseconds_ = st.st_mtim.tv_nsec;
-    }
-    if (auto age = base::FileAge(path)) lastUpdate = base::DosDateTimeToDateTime(*age);
     file_.Append(path);
+    if (::fstat(file_.Handle(), &st) != 0 || !S_ISREG(st.st_mode)) {
+      file_.Close();
+      throw base::EInOutError(5);
+    }
+    previousSeconds_ = st.st_mtim.tv_sec;
+    previousNanoseconds_ = st.st_mtim.tv_nsec;
+    std::uint32_t dos;
+    if (base::TimeTToDosDateTime(st.st_mtime, dos)) lastUpdate = base::DosDateTimeToDateTime(dos);
   } else {
     file_.Rewrite(path);
     file_.WriteLine("krevo system updates log.");
@@ -79,7 +86,7 @@ void TUpdateLog::RestoreDate() const {
     times[1].tv_sec = static_cast<time_t>(previousSeconds_);
     times[1].tv_nsec = previousNanoseconds_;
   }
-  ::utimensat(AT_FDCWD, path_.c_str(), times, 0);
+  ::utimensat(AT_FDCWD, path_.c_str(), times, AT_SYMLINK_NOFOLLOW);
 }
 
 }  // namespace krevo::app

@@ -12,7 +12,8 @@ namespace krevo::base {
 void TTextFile::Open(const std::string& path, int flags) {
   fd_.Reset();
   if (path.empty()) throw EInOutError(2);
-  int fd = ::open(path.c_str(), flags | O_WRONLY | O_CLOEXEC | O_NOCTTY, 0666);
+  int fd =
+      ::open(path.c_str(), flags | O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK, 0666);
   if (fd < 0) throw EInOutError(InOutCodeFromErrno(errno));
   fd_.Reset(fd);
 }

@@ -21,6 +21,8 @@ class TTextFile final {
   // Opens an existing file so that writing continues at its end. Throws
   // EInOutError (code 2 when it does not exist).
   void Append(const std::string& path);
+  // Neither open follows a symbolic link in the last part of the path, nor
+  // waits for a reader of a pipe: either fails as an open does.
   // Writes `line` and CR LF; the line reaches the file before this returns.
   // Throws EInOutError 105 when the file is not open for output.
   void WriteLine(const std::string& line);
@@ -28,6 +30,8 @@ class TTextFile final {
   void Close();
 
   bool IsOpen() const { return static_cast<bool>(fd_); }
+  // The open file's descriptor, borrowed; -1 when it is not open.
+  int Handle() const { return fd_ ? fd_.get() : -1; }
 
  private:
   void Open(const std::string& path, int flags);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <regex>
 
 #include "app/UpdateLog.h"
@@ -166,6 +167,42 @@ TEST(UpdateLog, ALogThatCannotBeOpenedRaisesTheIoError) {
     TempDir locked;
     ::chmod(locked.Folder().c_str(), 0500);
     EXPECT_EQ(OpenErrorCode(locked.Folder()), 5);
+  }
+}
+
+// A link or a pipe in the log's place, as another user could leave one in a
+// shared folder: nothing is written through it, its target keeps its date,
+// and a pipe with no reader does not hold the run.
+TEST(UpdateLog, ALinkOrAPipeInTheLogsPlaceIsNeverOpened) {
+  struct Case {
+    const char* what;
+    std::function<void(const TempDir&, const std::string& log)> plant;
+  };
+  const std::vector<Case> cases = {
+      {"a link to a file",
+       [](const TempDir& d, const std::string& log) {
+         std::filesystem::create_symlink(d.Write("victim", "victim"), log);
+       }},
+      {"a link to nothing",
+       [](const TempDir& d, const std::string& log) {
+         std::filesystem::create_symlink(d / "made", log);
+       }},
+      {"a pipe", [](const TempDir&, const std::string& log) { ::mkfifo(log.c_str(), 0600); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir, other;
+    c.plant(other, dir / "updates.log");
+    struct utimbuf old = {1000000000, 1000000000};
+    ::utime((other / "victim").c_str(), &old);
+    EXPECT_NE(OpenErrorCode(dir.Folder()), 0);
+    EXPECT_FALSE(std::filesystem::exists(other / "made"));
+    if (std::filesystem::exists(other / "victim")) {
+      EXPECT_EQ(ReadFile(other / "victim"), "victim");
+      struct stat st;
+      ASSERT_EQ(::stat((other / "victim").c_str(), &st), 0);
+      EXPECT_EQ(st.st_mtime, 1000000000);
+    }
   }
 }
 
