@@ -28,9 +28,7 @@ std::optional<base::TMinisignKey> LoadPackageKey(const TUpdaterConfig& config,
                                                  const std::string& executableFolder) {
   if (!config.PublicKey.empty()) return ParseKey(config.PublicKey, "PublicKey in config.ini");
   if (!config.PublicKeyFile.empty()) {
-    const std::string path = config.PublicKeyFile.front() == '/'
-                                 ? config.PublicKeyFile
-                                 : executableFolder + config.PublicKeyFile;
+    const std::string path = BesideExecutable(config.PublicKeyFile, executableFolder);
     const std::string setting = "PublicKeyFile " + EscapeControlCharacters(path);
     const auto text = base::ReadMinisignFile(path);
     if (!text) throw base::ESignatureError(setting + ": " + std::strerror(errno));

@@ -53,6 +53,11 @@ std::string DefaultPublicKey() {
   return KREVO_PUBLIC_KEY;
 }
 
+std::string BesideExecutable(const std::string& path, const std::string& executableFolder) {
+  if (path.empty() || path.front() == '/') return path;
+  return executableFolder + path;
+}
+
 TUpdaterConfig ReadUpdaterConfig(const std::string& executableFolder) {
   const std::string ini = executableFolder + "config.ini";
   TUpdaterConfig config;
@@ -65,7 +70,8 @@ TUpdaterConfig ReadUpdaterConfig(const std::string& executableFolder) {
   std::string security = base::ReadProfileString(ini, "Updater", "Security", DefaultFtpSecurity());
   for (char& c : security) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
   config.RequireTLS = security != "none";
-  config.CAFile = base::ReadProfileString(ini, "Updater", "CAFile", DefaultFtpCAFile());
+  config.CAFile = BesideExecutable(
+      base::ReadProfileString(ini, "Updater", "CAFile", DefaultFtpCAFile()), executableFolder);
   config.PublicKey = base::ReadProfileString(ini, "Updater", "PublicKey", "");
   config.PublicKeyFile = base::ReadProfileString(ini, "Updater", "PublicKeyFile", "");
   return config;

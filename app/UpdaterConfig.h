@@ -22,7 +22,8 @@ struct TUpdaterConfig {
   // counts as "tls": a typing error must not send the password in clear.
   bool RequireTLS = false;
   // [Updater] CAFile: the PEM file of the certificates the server's must
-  // chain to; empty: the system's trust store.
+  // chain to, relative to the executable folder unless it starts with '/'
+  // (held here as that path); empty: the system's trust store.
   std::string CAFile;
   // [Updater] PublicKey: the base64 line of the key that packages must be
   // signed with; empty: none given.
@@ -42,12 +43,17 @@ std::string DefaultFtpCAFile();
 // The compiled-in public key's base64 line; empty when none was built in.
 std::string DefaultPublicKey();
 
+// `path` as it stands when it starts with '/' or is empty, else below
+// `executableFolder` (which ends in '/'): never the current folder, which
+// whoever starts the program chooses.
+std::string BesideExecutable(const std::string& path, const std::string& executableFolder);
+
 // Reads `executableFolder` + "config.ini". Both root folders default to
 // `executableFolder`; the server to the compiled-in one (a Port that is not a
 // number from 1 to 65535 keeps the default); the read time-out to 60 (a value
 // that is not a whole number from 0 to 86400 keeps it); Security and CAFile to
-// the compiled-in ones; the key values to empty (they are read as keys
-// later). Never throws for a missing or malformed file.
+// the compiled-in ones (CAFile through BesideExecutable); the key values to empty (they are read as
+// keys later). Never throws for a missing or malformed file.
 TUpdaterConfig ReadUpdaterConfig(const std::string& executableFolder);
 
 // The installation root folder: the characters that the two values hold at the

@@ -1,6 +1,8 @@
 // The updater over FTPS: Security=tls with the test's CA in CAFile.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "tests/app/UpdateSite.h"
 #include "tests/ftp/TlsTestSite.h"
 
@@ -50,6 +52,27 @@ TEST(UpdateRunTls, ARefusedCertificateEndsTheRunWithItsReason) {
     EXPECT_EQ(Modified(site.install / "updates.log"), before)
         << "the date of the last update stays";
     EXPECT_FALSE(std::filesystem::exists(site.install / "a.txt"));
+  }
+}
+
+// A relative CAFile is the one beside the updater, never one in the folder
+// that whoever starts it stands in.
+TEST(UpdateRunTls, ARelativeCAFileIsReadFromTheUpdatersFolder) {
+  for (const bool besideTheUpdater : {true, false}) {
+    SCOPED_TRACE(besideTheUpdater ? "beside the updater" : "in the current folder");
+    UpdateSite site;
+    site.AddPackage("240101", {{"a.txt", "x", LocalTime(2024, 1, 1)}});
+    site.RestartServer({"--tls", Certs().Cert("good"), Certs().Key("good")});
+    site.WriteConfig("Security=tls\r\nCAFile=ca.pem\r\n");
+    TempDir elsewhere;
+    std::filesystem::copy_file(Certs().CA(),
+                               besideTheUpdater ? site.install / "ca.pem" : elsewhere / "ca.pem");
+    site.runFolder = elsewhere.Folder();
+    RunResult r = site.Run();
+    EXPECT_EQ(r.exitCode, besideTheUpdater ? 0 : 1) << r.err;
+    EXPECT_EQ(std::filesystem::exists(site.install / "a.txt"), besideTheUpdater);
+    if (!besideTheUpdater)
+      EXPECT_NE(r.err.find(site.install / "ca.pem"), std::string::npos) << r.err;
   }
 }
 

@@ -136,7 +136,8 @@ class UpdateSite {
     options.extraEnv = {"DISPLAY=", "WAYLAND_DISPLAY=", "LC_ALL=C", "TMPDIR=" + tmp.Folder()};
     options.signalWhen = std::move(killWhen);
     options.signal = signal;
-    return RunProcess({install / "krevo-updater"}, install.Folder(), options);
+    return RunProcess({install / "krevo-updater"}, runFolder.empty() ? install.Folder() : runFolder,
+                      options);
   }
   std::string Log() const { return ReadFile(install / "updates.log"); }
   // The updater's private folder for downloads in `tmp`, when nobody took its name.
@@ -144,7 +145,8 @@ class UpdateSite {
 
   TempDir install;
   TempDir serverRoot;
-  TempDir tmp;  // the updater's temporary folder
+  TempDir tmp;            // the updater's temporary folder
+  std::string runFolder;  // the current folder of Run; empty: the installation folder
 
  private:
   std::unique_ptr<ftp::test::TFtpServerProcess> server_;
