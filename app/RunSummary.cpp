@@ -15,4 +15,12 @@ std::string DownloadedSummary(int packageCount, int replacedCount) {
   return head + " Please restart krevo from your usual icon. " + FileCountSentence(replacedCount);
 }
 
+std::string FailedSummary(int installedCount, int failedCount, int replacedCount) {
+  const std::string failed = failedCount == 1
+                                 ? std::string("One update failed to install.")
+                                 : std::to_string(failedCount) + " updates failed to install.";
+  if (installedCount == 0) return failed + " " + FileCountSentence(replacedCount);
+  return DownloadedSummary(installedCount, replacedCount) + " " + failed;
+}
+
 }  // namespace krevo::app

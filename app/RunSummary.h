@@ -13,4 +13,10 @@ std::string FileCountSentence(int replacedCount);
 // icon.", then a blank and the file-count sentence.
 std::string DownloadedSummary(int packageCount, int replacedCount);
 
+// The dialog after a run in which `failedCount` (>= 1) packages failed:
+// DownloadedSummary for the `installedCount` installed ones when there are
+// any, then "One update failed to install." or "<n> updates failed to
+// install."; with none installed, that sentence and the file-count sentence.
+std::string FailedSummary(int installedCount, int failedCount, int replacedCount);
+
 }  // namespace krevo::app

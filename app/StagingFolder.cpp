@@ -81,4 +81,8 @@ base::UniqueFd TStagingFolder::CreateFile(const std::string& name) const {
   return fd;
 }
 
+void TStagingFolder::Remove(const std::string& name) const {
+  if (::unlinkat(folder_.get(), name.c_str(), 0) == 0) made_.erase(name);
+}
+
 }  // namespace krevo::app

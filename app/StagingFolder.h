@@ -35,6 +35,9 @@ class TStagingFolder final {
   // with O_EXCL and O_NOFOLLOW, so it is always a new file of ours. Returns
   // its descriptor, owned by the caller. Throws base::EFCreateError.
   base::UniqueFd CreateFile(const std::string& name) const;
+  // Removes the file `name` (a plain file name) from the folder, if it is
+  // there; a descriptor still open on it stays usable. Never throws.
+  void Remove(const std::string& name) const;
 
  private:
   std::string path_;

@@ -3,6 +3,7 @@
 #include "app/EncryptionRefusal.h"
 #include "app/PackageListingFetch.h"
 #include "app/PackageSignature.h"
+#include "app/RootOnlyPaths.h"
 #include "app/RunSummary.h"
 #include "base/Dialogs.h"
 #include "base/FileSystem.h"
@@ -52,14 +53,20 @@ TForm1::TForm1(TFormHost& host, TApplication& application, std::string executabl
                                        archive::TZipProgressPhase phase, bool& cancel) {
     Archiver1OverallProgress(s, progress, op, phase, cancel);
   };
-  // The footer counts the files really installed, so they are counted once
-  // they are, not when the extraction comes to them.
-  Archiver1.OnEntryInstalled = [this](TUpdaterArchiver*, const std::string&) { ++FExtractedCount; };
+  // The footer and the summary count the files really installed and
+  // replaced, so they are counted once they are, not when the extraction
+  // comes to them.
+  Archiver1.OnEntryInstalled = [this](TUpdaterArchiver*, const std::string&) {
+    ++FExtractedCount;
+    if (replacePending_) ++FReplacedCount;
+    replacePending_ = false;
+  };
 }
 
 void TForm1::FormCreate() {
   FLastUpdate = 0;
   FReplacedCount = 0;
+  RefuseUnsafePaths({executableFolder_, executableFolder_ + "config.ini"});
   FConfig = ReadUpdaterConfig(executableFolder_);
   NetFTP1.SetHost(FConfig.Host);
   NetFTP1.SetPort(FConfig.Port);
@@ -71,14 +78,34 @@ void TForm1::FormCreate() {
   NetFTP1.CAFile = FConfig.CAFile;
   Label5 = "Version : " + base::OwnFileVersion();
   FRootFolder = DeriveRootFolder(FConfig.DocumentsRoot, FConfig.ReportsRoot);
+  const std::string keyFile = FConfig.PublicKey.empty()
+                                  ? BesideExecutable(FConfig.PublicKeyFile, executableFolder_)
+                                  : std::string();
+  RefuseUnsafePaths({FRootFolder.empty() ? "." : FRootFolder, keyFile, FConfig.CAFile});
   FLastUpdate = UpdateLog.Open(FRootFolder, Clock());
 }
 
+void TForm1::RefuseUnsafePaths(std::initializer_list<std::string> paths) {
+  if (!RunningAsRoot()) return;
+  try {
+    for (const std::string& path : paths)
+      if (!path.empty()) CheckOnlyRootCanChange(path);
+  } catch (const EUnsafePath&) {
+    // Nothing more is read, no log is written and the run never starts.
+    refused_ = true;
+    Timer1Enabled = false;
+    outcome_ = TRunOutcome::Failed;
+    throw;
+  }
+}
+
 void TForm1::FormClose() {
-  // Only a run that reached its end with every entry installed moves the date
-  // of the last update; after a failed run the packages it did not install
-  // must still look new.
-  const bool failed = outcome_ != TRunOutcome::Completed;
+  if (refused_) return;  // the log was never opened
+  // Only a run that reached its end with every entry installed, and that
+  // installed a package, moves the date of the last update; after a failed
+  // run the packages it did not install must still look new, and so must a
+  // package that a run's listing did not show.
+  const bool failed = outcome_ != TRunOutcome::Completed || installedPackages_ == 0;
   UpdateLog.Close(FExtractedCount, Clock(), failed);
 }
 
@@ -135,13 +162,25 @@ void TForm1::ShowSummary() {
         base::TMsgDlgType::mtConfirmation, base::MakeButtons({base::mbYes, base::mbNo}));
     if (answer != base::mrYes) return;
     Button1Click(nullptr);
-    if (FPackageCount != 0)
+    if (installedPackages_ != 0)
       base::Dialogs().MessageDlg("Latest update was downloaded.", base::TMsgDlgType::mtConfirmation,
                                  base::MakeButtons({base::mbOK}));
+    else if (failedPackages_ != 0)
+      base::Dialogs().MessageDlg(FailedSummary(0, failedPackages_, FReplacedCount),
+                                 base::TMsgDlgType::mtError, base::MakeButtons({base::mbOK}));
     return;
   }
-  base::Dialogs().MessageDlg(DownloadedSummary(FPackageCount, FReplacedCount),
-                             base::TMsgDlgType::mtInformation, base::MakeButtons({base::mbOK}));
+  // The counts are of packages really installed and files really replaced;
+  // a failure is said, so that it cannot be read as success.
+  if (failedPackages_ == 0) {
+    base::Dialogs().MessageDlg(DownloadedSummary(installedPackages_, FReplacedCount),
+                               base::TMsgDlgType::mtInformation, base::MakeButtons({base::mbOK}));
+    return;
+  }
+  base::Dialogs().MessageDlg(
+      FailedSummary(installedPackages_, failedPackages_, FReplacedCount),
+      installedPackages_ ? base::TMsgDlgType::mtWarning : base::TMsgDlgType::mtError,
+      base::MakeButtons({base::mbOK}));
 }
 
 void TForm1::OnTimer1() {

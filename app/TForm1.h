@@ -4,6 +4,7 @@
 // handlers; this class never touches a widget.
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <string>
@@ -66,11 +67,17 @@ class TForm1 final {
 
   // Reads config.ini, shows the version, derives the root folder and opens the
   // update log with its "Scan started " line. Throws what the log throws
-  // (EInOutError); the steps after the failing one are skipped.
+  // (EInOutError); the steps after the failing one are skipped. Run as root,
+  // it first checks that only root can change the executable folder,
+  // config.ini, the root folder, the key file and the CA file
+  // (CheckOnlyRootCanChange); one that another user may change throws
+  // EUnsafePath: the run will not start (outcome Failed) and no log is
+  // written, not even at the close.
   void FormCreate();
   // Writes the log footer and closes the log; unless the run reached its end
-  // with every package installed, the log keeps its previous date. Throws
-  // EInOutError.
+  // with every package installed, and installed one at least, the log keeps
+  // its previous date: a listing that left a package out must not make it
+  // look old for good. Throws EInOutError.
   void FormClose();
   // The update run, started once by the timer: the package key (a malformed
   // one throws base::ESignatureError before anything else is done), the
@@ -86,9 +93,12 @@ class TForm1 final {
   // The download run. Sender &Button1: every line, packages newer than the last
   // update; any other sender: the last line, whatever its date. A line whose
   // name is no package name is passed over. A failed connection is shown and
-  // ends the call normally; so does a package that fails (cut short, damaged,
-  // an entry not installed, too little space), which is shown, marked
-  // " ... failed" and makes the run's outcome PackageFailed. With a package
+  // ends the call normally; so does a package that fails (a name that cannot
+  // be a local file, a retrieval the server refuses, more bytes than listed,
+  // cut short, damaged, an entry not installed, too little space), which is
+  // shown, marked " ... failed" and makes the run's outcome PackageFailed; the
+  // next package is still tried. Its downloaded copy is removed unless it was
+  // cut short. With a package
   // key, a package whose NAME.minisig is missing or does not verify is not
   // opened: it is shown and marked " ... not signed" or " ... bad signature",
   // and the outcome is PackageFailed too. Any other failure throws.
@@ -154,7 +164,18 @@ class TForm1 final {
 
  private:
   void ShowSummary();
+  // Throws EUnsafePath, after disarming the run, when run as root and one of
+  // `paths` (an empty one is passed over) may be changed by another user.
+  void RefuseUnsafePaths(std::initializer_list<std::string> paths);
+  // How one package's turn ended: its list line's ending, whether it was
+  // installed, and whether its downloaded copy stays.
+  struct TPackageEnd {
+    const char* ending;
+    bool installed;
+    bool keepCopy;
+  };
   void InstallPackage(int index, const TListedPackage& package);
+  TPackageEnd FetchAndInstall(const TListedPackage& package);
   bool DownloadComplete(const TListedPackage& package, base::TStream& copy);
   // Null when the signature verifies, else the list line's ending.
   const char* SignatureRefused(const std::string& name, int packageFd,
@@ -169,11 +190,14 @@ class TForm1 final {
   std::string executableFolder_;
   TRunOutcome outcome_ = TRunOutcome::NotStarted;
   bool closed_ = false;
+  bool refused_ = false;  // FormCreate found a path that others may change
   int stopFd_ = -1;
   bool stopped_ = false;
   // Made at the first download, kept for the life of the window.
   std::unique_ptr<TStagingFolder> staging_;
-  int failedPackages_ = 0;  // packages of this run that were not installed whole
+  int failedPackages_ = 0;       // packages of this run that were not installed whole
+  int installedPackages_ = 0;    // packages of this run installed whole
+  bool replacePending_ = false;  // the overwrite policy let the current entry replace a file
   // The key that packages must be signed with, read when the run starts;
   // nothing: packages are not checked.
   std::optional<base::TMinisignKey> packageKey_;

@@ -11,10 +11,12 @@
 #include "app/PackageListing.h"
 #include "app/PackageSignature.h"
 #include "app/TForm1.h"
+#include "base/ControlEscape.h"
 #include "base/Dialogs.h"
 #include "base/Errors.h"
 #include "base/Paths.h"
 #include "base/Streams.h"
+#include "ftp/NetExceptions.h"
 
 namespace krevo::app {
 namespace {
@@ -92,32 +94,56 @@ void TForm1::Button1Click(const TButton* Sender) {
 }
 
 void TForm1::InstallPackage(int index, const TListedPackage& package) {
-  const std::string& name = package.Name;
   if (!staging_) staging_ = std::make_unique<TStagingFolder>(base::TempFolderPath());
+  const TPackageEnd end = FetchAndInstall(package);
+  if (end.installed) {
+    ++installedPackages_;
+  } else {
+    ++failedPackages_;
+    // Nothing can come of a copy that was refused or could not be installed
+    // but to fill the disk; one cut short is kept, as a copy always stayed.
+    if (!end.keepCopy) staging_->Remove(package.Name);
+  }
+  ListBox1.Put(index, ListBox1[index] + end.ending);
+}
+
+TForm1::TPackageEnd TForm1::FetchAndInstall(const TListedPackage& package) {
+  const std::string& name = package.Name;
+  const TPackageEnd failed{" ... failed", false, false};
   // A new file in the private folder, written and then read through the one
   // descriptor: nobody can put anything else in its place in between.
   const std::string copyPath = staging_->Path() + name;
-  auto copy = std::make_unique<base::TFileStream>(staging_->CreateFile(name), copyPath);
+  std::unique_ptr<base::TFileStream> copy;
   std::optional<base::TBlake2b512::Digest> digest;
-  if (packageKey_) {
-    // Hashed as it arrives, so that the signature check need not read it again.
-    THashingStream hashing(*copy);
-    NetFTP1.RetrieveIntoStream(name, hashing, true);
-    digest = hashing.Digest();
-  } else {
-    NetFTP1.RetrieveIntoStream(name, *copy, true);
-  }
-  const char* ending = " ... failed";
-  bool complete = DownloadComplete(package, *copy);
-  if (complete && packageKey_) {
-    if (const char* refused = SignatureRefused(name, copy->Handle(), digest ? &*digest : nullptr)) {
-      ending = refused;
-      complete = false;
+  // A package that cannot be had fails alone: the next one is still tried on
+  // the same session, which these failures leave in step.
+  try {
+    copy = std::make_unique<base::TFileStream>(staging_->CreateFile(name), copyPath);
+    if (packageKey_) {
+      // Hashed as it arrives, so that the signature check need not read it again.
+      THashingStream hashing(*copy);
+      NetFTP1.RetrieveIntoStream(name, hashing, true);
+      digest = hashing.Digest();
+    } else {
+      NetFTP1.RetrieveIntoStream(name, *copy, true);
     }
+  } catch (const base::EFCreateError& e) {
+    ShowPackageFailure("Failed to download " + name + ": " + e.what());
+    return failed;
+  } catch (const ftp::ENetProtocolReplyError& e) {
+    // The reply's text comes from the server.
+    std::string reply = e.what();
+    while (!reply.empty() && (reply.back() == '\n' || reply.back() == '\r')) reply.pop_back();
+    ShowPackageFailure("Failed to download " + name + ": " + base::EscapeControlCharacters(reply));
+    return failed;
   }
-  complete = complete && ExtractPackage(name, std::move(copy), copyPath);
-  if (!complete) ++failedPackages_;
-  ListBox1.Put(index, ListBox1[index] + (complete ? " ... complete" : ending));
+  if (!DownloadComplete(package, *copy)) return {" ... failed", false, true};
+  if (packageKey_) {
+    if (const char* refused = SignatureRefused(name, copy->Handle(), digest ? &*digest : nullptr))
+      return {refused, false, false};
+  }
+  if (!ExtractPackage(name, std::move(copy), copyPath)) return failed;
+  return {" ... complete", true, true};
 }
 
 const char* TForm1::SignatureRefused(const std::string& name, int packageFd,

@@ -21,6 +21,7 @@ void TForm1::NetFTP1WorkEnd(ftp::TNetComponent*, ftp::TWorkMode) {
 void TForm1::Archiver1ExtractFile(archive::TZipBaseArchiver*, std::string& FileName, std::uint32_t&,
                                   const std::string&) {
   ProgressBar2.SetPosition(ProgressBar2.Position() + 1);
+  replacePending_ = false;
   UpdateLog.AppendLine(FileName + " > " + FRootFolder + FileName);
 }
 
@@ -34,7 +35,8 @@ void TForm1::Archiver1ConfirmOverwrite(archive::TZipBaseArchiver*,
     archiveDate = static_cast<std::uint32_t>(item.DosDate) << 16 | item.DosTime;
   const std::optional<std::uint32_t> fileDate = base::FindFileDate(DestFileName, base::faAnyFile);
   Confirm = PackagedCopyIsNewer(archiveDate, fileDate);
-  if (Confirm) ++FReplacedCount;
+  // Counted once the new copy is in place: a replacement that fails is none.
+  replacePending_ = Confirm;
 }
 
 }  // namespace krevo::app

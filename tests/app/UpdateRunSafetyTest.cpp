@@ -253,5 +253,118 @@ TEST_F(UpdateRunSafety, TooLittleFreeSpaceFailsThePackageAndTheNextOneIsInstalle
   EXPECT_TRUE(std::regex_search(r.out, std::regex(R"(up080308\.zip ... complete\n)"))) << r.out;
 }
 
+// A listed package that cannot be had, as a file or from the server, fails
+// alone; a copy that arrived and then failed is not kept.
+TEST_F(UpdateRunSafety, APackageThatCannotBeHadFailsAloneAndAFailedCopyIsNotKept) {
+  const std::string tooLong = "up080305" + std::string(300, 'x') + ".zip";
+  // Only a Unix-style line holds a name longer than its fixed columns.
+  site.RestartServer({"--listing", "unix", "--phantom", tooLong, "--phantom", "up080306.zip"});
+  std::ofstream(site.serverRoot / "krevo/updates/up080307.zip") << std::string(4096, 'x');
+  site.AddPackage("080308", {{"next.txt", "next", LocalTime(2008, 3, 8)}});
+  OldLog();
+  RunResult r = site.Run();
+  EXPECT_EQ(r.exitCode, 4) << r.err;
+  for (const std::string& line :
+       {tooLong + " ... failed\n", std::string("up080306\.zip ... failed\n"),
+        std::string("up080307\.zip ... failed\n"), std::string("up080308\.zip ... complete\n")})
+    EXPECT_TRUE(std::regex_search(r.out, std::regex(line))) << line << "\n" << r.out;
+  EXPECT_NE(r.err.find("Error: Failed to download " + tooLong + ": Cannot create file"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("Error: Failed to download up080306.zip: No such file or directory.\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("Warning: One new update was downloaded. Please restart krevo from your "
+                       "usual icon. No files were updated. 3 updates failed to install.\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(ReadFile(site.install / "next.txt"), "next");
+  EXPECT_FALSE(fs::exists(site.Staging() + "/up080307.zip"));
+  EXPECT_TRUE(fs::exists(site.Staging() + "/up080308.zip"));
+  EXPECT_TRUE(LogDateKept());
+}
+
+// Run as root, the updater trusts nothing that another user may change: it
+// names the first such path and does not start; a sticky folder above is fine.
+TEST_F(UpdateRunSafety, AsRootNothingThatAnotherUserMayChangeIsTrusted) {
+  if (::geteuid() != 0) GTEST_SKIP() << "the checks are made only when run as root";
+  struct Case {
+    const char* what;
+    // Makes the path unsafe; returns the path, and what the message says of it.
+    std::function<std::pair<std::string, std::string>(UpdateSite&, TempDir& other)> make;
+  };
+  const auto rootAt = [](UpdateSite& s, const std::string& root) {
+    fs::create_directories(root);
+    s.WriteConfig("[Documents]\r\nRootFolder=" + root + "/\r\n[Reports]\r\nRootFolder=" + root +
+                  "/\r\n");
+  };
+  const std::vector<Case> cases = {
+      {"the updater's folder open to all",
+       [](UpdateSite& s, TempDir&) {
+         ::chmod(s.install.Folder().c_str(), 0777);
+         return std::pair(s.install / "", std::string("(owner uid 0, mode 0777) can be written"));
+       }},
+      {"config.ini of another user",
+       [](UpdateSite& s, TempDir&) {
+         EXPECT_EQ(::chown((s.install / "config.ini").c_str(), kNobody, kNobody), 0);
+         return std::pair(s.install / "config.ini",
+                          std::string("(owner uid 65534, mode 0644) is not"));
+       }},
+      {"the root folder open to its group",
+       [rootAt](UpdateSite& s, TempDir&) {
+         rootAt(s, s.install / "suite");
+         ::chmod((s.install / "suite").c_str(), 0775);
+         return std::pair(s.install / "suite",
+                          std::string("(owner uid 0, mode 0775) can be written"));
+       }},
+      {"a folder above the root folder open to all",
+       [rootAt](UpdateSite& s, TempDir& other) {
+         rootAt(s, other / "open/suite");
+         ::chmod((other / "open").c_str(), 0777);
+         return std::pair(other / "open", std::string("(owner uid 0, mode 0777) can be written"));
+       }},
+      {"the key file open to all",
+       [](UpdateSite& s, TempDir&) {
+         s.WriteConfig("PublicKeyFile=krevo.pub\r\n");
+         ::chmod(s.install.Write("krevo.pub", "key").c_str(), 0666);
+         return std::pair(s.install / "krevo.pub", std::string("(owner uid 0, mode 0666) can be"));
+       }},
+      {"the CA file through a link in a folder open to all",
+       [](UpdateSite& s, TempDir& other) {
+         fs::create_directory(other / "open");
+         ::chmod((other / "open").c_str(), 0777);
+         fs::create_symlink(s.install.Write("ca.pem", "ca"), other / "open/ca.pem");
+         s.WriteConfig("CAFile=" + other / "open/ca.pem" + "\r\n");
+         return std::pair(other / "open", std::string("(owner uid 0, mode 0777) can be written"));
+       }},
+      {"a sticky folder above the root folder",
+       [rootAt](UpdateSite& s, TempDir& other) {
+         rootAt(s, other / "sticky/suite");
+         ::chmod((other / "sticky").c_str(), 01777);
+         return std::pair(std::string(), std::string());
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    UpdateSite run;
+    TempDir other;
+    ::chmod(other.Folder().c_str(), 0755);
+    run.AddPackage("080307", {{"a.txt", "a", LocalTime(2008, 3, 7)}});
+    const auto [path, said] = c.make(run, other);
+    RunResult r = run.Run();
+    if (path.empty()) {
+      EXPECT_EQ(r.exitCode, 0) << r.err;
+      EXPECT_EQ(ReadFile(other / "sticky/suite/a.txt"), "a");
+      continue;
+    }
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    const std::string trimmed = path.back() == '/' ? path.substr(0, path.size() - 1) : path;
+    EXPECT_NE(r.err.find("Refusing to run as root: " + trimmed + " " + said), std::string::npos)
+        << r.err;
+    EXPECT_FALSE(fs::exists(run.install / "updates.log"));
+    EXPECT_FALSE(fs::exists(run.install / "a.txt"));
+  }
+}
+
 }  // namespace
 }  // namespace krevo::test

@@ -167,6 +167,55 @@ TEST_F(UpdateRun, ADamagedEntryLeavesTheInstalledFileIntact) {
   EXPECT_TRUE(site.Log().ends_with("No files were updated.\r\n" + std::string(70, '=') + "\r\n"));
 }
 
+// Flips one byte in the data of the entry `name` (stored, so that its CRC fails).
+void DamageEntry(const std::string& package, const std::string& name) {
+  std::string bytes = ReadFile(package);
+  std::size_t at = bytes.find(std::string("PK\x03\x04", 4));
+  while (at != std::string::npos && bytes.compare(at + 30, name.size(), name) != 0)
+    at = bytes.find(std::string("PK\x03\x04", 4), at + 4);
+  ASSERT_NE(at, std::string::npos) << name;
+  const std::size_t extra =
+      static_cast<unsigned char>(bytes[at + 28]) | static_cast<unsigned char>(bytes[at + 29]) << 8;
+  bytes[at + 30 + name.size() + extra + 12 + 2] ^= 0x5A;  // past the encryption header
+  std::ofstream(package, std::ios::binary) << bytes;
+}
+
+// The summary counts what is really in place, and says that a package failed.
+TEST_F(UpdateRun, TheSummaryCountsOnlyWhatWasInstalledAndSaysWhatFailed) {
+  for (const char* name : {"a.bin", "b.bin"}) {
+    site.install.Write(name, "installed");
+    SetModified(site.install / name, LocalTime(2001, 1, 1));
+  }
+  const std::string package = site.AddPackage(
+      "080307",
+      {{"a.bin", "new a", LocalTime(2008, 3, 7)}, {"b.bin", "new b", LocalTime(2008, 3, 7)}});
+  DamageEntry(package, "b.bin");
+  RunResult r = site.Run();
+  EXPECT_EQ(r.exitCode, 4) << r.err;
+  EXPECT_EQ(Installed("b.bin"), "installed");
+  EXPECT_TRUE(site.Log().ends_with("1 file updated.\r\n" + std::string(70, '=') + "\r\n"))
+      << site.Log();
+  EXPECT_NE(r.err.find("Error: One update failed to install. 1 file was updated.\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(r.err.find("Information"), std::string::npos) << r.err;
+}
+
+// A run that installs nothing, as one whose listing leaves a package out,
+// keeps the date: the package is still new to the next run.
+TEST_F(UpdateRun, ARunThatInstallsNothingKeepsTheDateOfTheLastUpdate) {
+  site.AddPackage("080306", {{"old.txt", "old", LocalTime(2008, 3, 6)}});
+  site.install.Write("updates.log", "earlier\r\n");
+  SetModified(site.install / "updates.log", LocalTime(2008, 3, 7, 18, 30));
+  ASSERT_EQ(site.Run().exitCode, 0);
+  EXPECT_EQ(Modified(site.install / "updates.log"), LocalTime(2008, 3, 7, 18, 30));
+  site.AddPackage("080308", {{"new.txt", "new", LocalTime(2008, 3, 8)}});
+  RunResult r = site.Run();
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(Installed("new.txt"), "new");
+  EXPECT_GT(Modified(site.install / "updates.log"), LocalTime(2008, 3, 8));
+}
+
 TEST_F(UpdateRun, ALogThatCannotBeWrittenStopsTheExtraction) {
   std::filesystem::create_directory(site.install / "updates.log");
   site.AddPackage("080307", {{"a.txt", "a", LocalTime(2008, 3, 7)}});

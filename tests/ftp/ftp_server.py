@@ -16,7 +16,9 @@ transfer cut short looks to a client. --tls CERT KEY serves explicit FTPS
 (AUTH TLS) with that certificate and key, TLS required on the control and
 data connections; --tls-version 1.2 or 1.3 allows that version only.
 transfer cut short looks to a client. --command-log FILE appends every command
-line received (PASS's argument hidden) to FILE.
+line received (PASS's argument hidden) to FILE. --phantom NAME (again for more)
+lists NAME, 100 bytes, in every expanded listing of a folder, though no such file
+is there (RETR answers 550), for names no file system here could hold.
 """
 import argparse
 import fnmatch
@@ -48,6 +50,21 @@ class DosFS(AbstractedFS):
             yield ("%s%s %s\r\n" % (stamp, size, name)).encode("utf8", self.cmd_channel.unicode_errors)
 
 
+class PhantomFS:
+    """Lists the --phantom names, in the style of the listing it is mixed into."""
+    phantoms = []
+    phantom_line = {"dos": "03-07-08  12:00PM %20d %s\r\n",
+                    "unix": "-rw-r--r--   1 owner    group    %8d Mar 07  2008 %s\r\n"}
+    style = "dos"
+
+    def format_list(self, basedir, listing, ignore_err=True):
+        for name in listing:
+            if name in self.phantoms:
+                yield (self.phantom_line[self.style] % (100, name)).encode("utf8")
+            else:
+                yield from super().format_list(basedir, [name], ignore_err)
+
+
 class WildcardHandler(FTPHandler):
     wildcards = "expand"
     command_log = None
@@ -64,7 +81,7 @@ class WildcardHandler(FTPHandler):
             return None
         if self.wildcards == "empty":
             return folder, []
-        names = self.run_as_current_user(self.fs.listdir, folder)
+        names = self.run_as_current_user(self.fs.listdir, folder) + list(PhantomFS.phantoms)
         return folder, sorted(n for n in names if fnmatch.fnmatchcase(n, pattern))
 
     def _push_expanded(self, path, plain, render, cmd):
@@ -132,6 +149,7 @@ def main():
     parser.add_argument("--tls", nargs=2, metavar=("CERT", "KEY"))
     parser.add_argument("--tls-version", choices=["any", "1.2", "1.3"], default="any")
     parser.add_argument("--command-log", metavar="FILE", help="append every command line to FILE")
+    parser.add_argument("--phantom", action="append", default=[], metavar="NAME")
     args = parser.parse_args()
 
     logging.basicConfig(level=logging.ERROR, stream=sys.stderr)
@@ -145,7 +163,9 @@ def main():
         handler = tls_handler(handler, args.tls[0], args.tls[1], args.tls_version)
     handler.authorizer = authorizer
     handler.command_log = args.command_log
-    handler.abstracted_fs = DosFS if args.listing == "dos" else AbstractedFS
+    PhantomFS.phantoms = args.phantom
+    PhantomFS.style = args.listing
+    handler.abstracted_fs = type("ListedFS", (PhantomFS, DosFS if args.listing == "dos" else AbstractedFS), {})
     handler.banner = "Krevo test server ready."
     if args.throttle > 0:
         class SlowDTPHandler(ThrottledDTPHandler):
