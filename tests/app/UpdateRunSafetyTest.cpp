@@ -265,9 +265,9 @@ TEST_F(UpdateRunSafety, APackageThatCannotBeHadFailsAloneAndAFailedCopyIsNotKept
   RunResult r = site.Run();
   EXPECT_EQ(r.exitCode, 4) << r.err;
   for (const std::string& line :
-       {tooLong + " ... failed\n", std::string("up080306\.zip ... failed\n"),
-        std::string("up080307\.zip ... failed\n"), std::string("up080308\.zip ... complete\n")})
-    EXPECT_TRUE(std::regex_search(r.out, std::regex(line))) << line << "\n" << r.out;
+       {tooLong + " ... failed\n", std::string("up080306.zip ... failed\n"),
+        std::string("up080307.zip ... failed\n"), std::string("up080308.zip ... complete\n")})
+    EXPECT_NE(r.out.find(line), std::string::npos) << line << r.out;
   EXPECT_NE(r.err.find("Error: Failed to download " + tooLong + ": Cannot create file"),
             std::string::npos)
       << r.err;

@@ -71,8 +71,9 @@ TEST(UpdateRunTls, ARelativeCAFileIsReadFromTheUpdatersFolder) {
     RunResult r = site.Run();
     EXPECT_EQ(r.exitCode, besideTheUpdater ? 0 : 1) << r.err;
     EXPECT_EQ(std::filesystem::exists(site.install / "a.txt"), besideTheUpdater);
-    if (!besideTheUpdater)
+    if (!besideTheUpdater) {
       EXPECT_NE(r.err.find(site.install / "ca.pem"), std::string::npos) << r.err;
+    }
   }
 }
 
