@@ -7,7 +7,7 @@ namespace krevo::ftp {
 namespace {
 
 // One row per TNetMessage, in its order.
-constexpr std::array<std::pair<TNetMessage, const char*>, 30> kMessages{{
+constexpr std::array<std::pair<TNetMessage, const char*>, 31> kMessages{{
     {TNetMessage::ConnClosedGracefully, "Connection Closed Gracefully."},
     {TNetMessage::AlreadyConnected, "Already connected."},
     {TNetMessage::ClosedSocket, "Disconnected."},
@@ -38,6 +38,8 @@ constexpr std::array<std::pair<TNetMessage, const char*>, 30> kMessages{{
     {TNetMessage::TLSRefused, "The server refused TLS: %s"},
     {TNetMessage::TLSDataBeforeHandshake, "The server sent data before the TLS handshake."},
     {TNetMessage::TLSTrustStore, "Cannot load the trusted certificates (%s): %s"},
+    {TNetMessage::TLSIdentity,
+     "Cannot check the server's identity: \"%s\" is no host name or address"},
 }};
 
 }  // namespace

@@ -40,6 +40,7 @@ enum class TNetMessage {
   TLSRefused,             // "The server refused TLS: %s"
   TLSDataBeforeHandshake,  // "The server sent data before the TLS handshake."
   TLSTrustStore,          // "Cannot load the trusted certificates (%s): %s"
+  TLSIdentity,            // "Cannot check the server's identity: \"%s\" is no host name or address"
 };
 
 // The format text of a row ("%s" and "%d" mark the arguments).
