@@ -7,7 +7,7 @@ namespace krevo::ftp {
 namespace {
 
 // One row per TNetMessage, in its order.
-constexpr std::array<std::pair<TNetMessage, const char*>, 31> kMessages{{
+constexpr std::array<std::pair<TNetMessage, const char*>, 32> kMessages{{
     {TNetMessage::ConnClosedGracefully, "Connection Closed Gracefully."},
     {TNetMessage::AlreadyConnected, "Already connected."},
     {TNetMessage::ClosedSocket, "Disconnected."},
@@ -40,6 +40,7 @@ constexpr std::array<std::pair<TNetMessage, const char*>, 31> kMessages{{
     {TNetMessage::TLSTrustStore, "Cannot load the trusted certificates (%s): %s"},
     {TNetMessage::TLSIdentity,
      "Cannot check the server's identity: \"%s\" is no host name or address"},
+    {TNetMessage::TransferTooLong, "The server sent more than the %d bytes expected"},
 }};
 
 }  // namespace

@@ -176,10 +176,11 @@ bool TNetFTP::ServerAcceptsRestart() {
   return restartSupported_;
 }
 
-void TNetFTP::RetrieveIntoStream(const std::string& remote, base::TStream& stream, bool resume) {
+void TNetFTP::RetrieveIntoStream(const std::string& remote, base::TStream& stream, bool resume,
+                                 std::int64_t maxBytes) {
   CheckCommandArgument(remote);
   resume = resume && ServerAcceptsRestart();
-  RunDataTransfer("RETR " + remote, stream, resume);
+  RunDataTransfer("RETR " + remote, stream, resume, maxBytes);
   DoOnAfterGet(stream);
 }
 

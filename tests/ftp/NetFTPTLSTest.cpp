@@ -117,6 +117,21 @@ TEST_F(NetFTPTLS, RefusedCertificatesNameTheirReason) {
   ftp.CloseSession();
 }
 
+TEST_F(NetFTPTLS, AFileLongerThanItsBoundIsCutAndTheSessionGoesOn) {
+  test::TTlsFtpServer server(site.Path(), Certs());
+  TNetFTP ftp;
+  Configure(ftp, server.Port());
+  ftp.OpenSession(true, -1);
+  ftp.EnterDirectory("krevo");
+  ftp.EnterDirectory("updates");
+  base::TMemoryStream cut, whole;
+  EXPECT_THROW(ftp.RetrieveIntoStream("up240101.zip", cut, false, 1000), ENetTransferTooLong);
+  EXPECT_EQ(cut.Size(), 1000);
+  ftp.RetrieveIntoStream("up240102.zip", whole, false, 70001);
+  EXPECT_EQ(whole.AsString(), site.ReadFile("krevo/updates/up240102.zip"));
+  ftp.CloseSession();
+}
+
 TEST_F(NetFTPTLS, AZonedAddressIsCheckedAsTheAddressWithoutItsZone) {
   const unsigned loopback = ::if_nametoindex("lo");
   if (!test::HaveIPv6Loopback() || loopback == 0) GTEST_SKIP() << "no IPv6 loopback";
