@@ -7,7 +7,7 @@ namespace krevo::ftp {
 namespace {
 
 // One row per TNetMessage, in its order.
-constexpr std::array<std::pair<TNetMessage, const char*>, 32> kMessages{{
+constexpr std::array<std::pair<TNetMessage, const char*>, 34> kMessages{{
     {TNetMessage::ConnClosedGracefully, "Connection Closed Gracefully."},
     {TNetMessage::AlreadyConnected, "Already connected."},
     {TNetMessage::ClosedSocket, "Disconnected."},
@@ -41,6 +41,8 @@ constexpr std::array<std::pair<TNetMessage, const char*>, 32> kMessages{{
     {TNetMessage::TLSIdentity,
      "Cannot check the server's identity: \"%s\" is no host name or address"},
     {TNetMessage::TransferTooLong, "The server sent more than the %d bytes expected"},
+    {TNetMessage::ListingTooManyLines, "The listing is longer than %d lines"},
+    {TNetMessage::ListingTooLarge, "The listing is longer than %d MiB"},
 }};
 
 }  // namespace

@@ -42,6 +42,8 @@ enum class TNetMessage {
   TLSTrustStore,          // "Cannot load the trusted certificates (%s): %s"
   TLSIdentity,            // "Cannot check the server's identity: \"%s\" is no host name or address"
   TransferTooLong,        // "The server sent more than the %d bytes expected"
+  ListingTooManyLines,    // "The listing is longer than %d lines"
+  ListingTooLarge,        // "The listing is longer than %d MiB"
 };
 
 // The format text of a row ("%s" and "%d" mark the arguments).
@@ -192,7 +194,8 @@ class ENetTLSCertificateError final : public ENetTLSError {
 
 // A transfer that brought more than its bound: a file longer than the size
 // it was expected to have ("The server sent more than the N bytes
-// expected"). Nothing past the bound was kept; by the time it is
+// expected"), a listing past its limits ("The listing is longer than N lines"
+// or "... than N MiB"). Nothing past the bound was kept; by the time it is
 // thrown the data connection is closed and the control connection either back
 // in step for the next command or, when the server did not answer in time,
 // closed. `Limit` is the bound in the row's unit (bytes, lines, MiB).

@@ -118,9 +118,19 @@ class TNetFTP final : public TNetTCPClient {
   void ApplyTransferType();
   // CWD name, reply 200 or 250; otherwise ENetProtocolReplyError.
   void EnterDirectory(const std::string& name);
+  // The most a listing may hold, in bytes and in lines (as SplitListingLines
+  // counts them): a server's listing that never ends must not take the
+  // memory.
+  static constexpr std::int64_t kMaxListingBytes = 16 << 20;
+  static constexpr std::int64_t kMaxListingLines = 100000;
+
   // LIST (withDetails) or NLST with `specifier` over a data channel; the raw
   // lines go to `lines` (may be null; its contents are replaced) and to
-  // ListingLines.
+  // ListingLines. A listing past kMaxListingLines or kMaxListingBytes is
+  // stopped as soon as the first line or byte past it arrives, as
+  // RunDataTransfer stops a transfer past its bound, and raises
+  // ENetTransferTooLong "The listing is longer than 100000 lines" or "... than
+  // 16 MiB"; `lines` and ListingLines are then left as they were.
   void FetchListing(base::TStringList* lines, const std::string& specifier, bool withDetails);
   // Downloads `remote` into the file `local`. An existing file is replaced with
   // canOverwrite and no usable resume, continued at its end without

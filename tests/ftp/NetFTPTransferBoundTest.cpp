@@ -141,5 +141,40 @@ TEST_F(NetFTPEndlessSender, ThatFallsSilentAfterTheCutHasTheSessionClosedInTime)
   EXPECT_FALSE(ftp.IsLinkOpen());
 }
 
+TEST_F(NetFTPEndlessSender, AListingPastEitherBoundFailsQuicklyAndTheSessionGoesOn) {
+  struct Case {
+    std::string scenario, error;  // error empty: the listing is taken
+  };
+  const std::vector<Case> cases = {
+      {"listing-at-line-bound", ""},
+      {"listing-past-line-bound", "The listing is longer than 100000 lines"},
+      {"endless-listing-lines", "The listing is longer than 100000 lines"},
+      {"endless-listing-line", "The listing is longer than 16 MiB"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.scenario);
+    auto server = std::make_unique<test::TFakeFtpServer>(c.scenario, folder.Path() + "/t.txt");
+    TNetFTP ftp;
+    test::ConfigureAsUpdater(ftp, server->Port());
+    ftp.OpenSession(true, -1);
+    base::TStringList lines;
+    lines.Add("before");
+    const auto start = std::chrono::steady_clock::now();
+    if (c.error.empty()) {
+      ftp.FetchListing(&lines, "up*.zip", true);
+      EXPECT_EQ(lines.Count(), TNetFTP::kMaxListingLines);
+    } else {
+      auto e = Caught<ENetTransferTooLong>([&] { ftp.FetchListing(&lines, "up*.zip", true); });
+      ASSERT_TRUE(e);
+      EXPECT_EQ(std::string(e->what()), c.error);
+      EXPECT_EQ(lines.Lines(), std::vector<std::string>{"before"});
+      EXPECT_LT(MsSince(start), 5000);
+    }
+    ASSERT_TRUE(ftp.IsLinkOpen());
+    ftp.SendCommand("NOOP", 200);
+    ftp.CloseSession();
+  }
+}
+
 }  // namespace
 }  // namespace krevo::ftp

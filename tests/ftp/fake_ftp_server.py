@@ -55,6 +55,9 @@ SCENARIOS = {
     "endless-file-silent": {"transfer": "endless-silent", "endless": "file"},
     "endless-listing-lines": {"transfer": "endless", "endless": "lines"},
     "endless-listing-line": {"transfer": "endless", "endless": "line"},
+    # 100000 listing lines, and one more without a line end.
+    "listing-at-line-bound": {"listing": b"up240101.zip\r\n" * 100000},
+    "listing-past-line-bound": {"listing": b"up240101.zip\r\n" * 100000 + b"x"},
 }
 
 ENDLESS = {"file": DATA, "lines": b"up240101.zip\r\n" * 4096, "line": b"x" * 65536}
@@ -181,7 +184,7 @@ class Session:
             elif verb == "EPSV":
                 self.epsv()
             elif verb in ("RETR", "LIST", "NLST"):
-                payload = DATA if verb == "RETR" else b"line one\r\nline two\r\n"
+                payload = DATA if verb == "RETR" else self.sc.get("listing", b"line one\r\nline two\r\n")
                 if not self.transfer(payload):
                     return
             elif verb == "NOOP":
