@@ -7,7 +7,7 @@ namespace krevo::ftp {
 namespace {
 
 // One row per TNetMessage, in its order.
-constexpr std::array<std::pair<TNetMessage, const char*>, 30> kMessages{{
+constexpr std::array<std::pair<TNetMessage, const char*>, 34> kMessages{{
     {TNetMessage::ConnClosedGracefully, "Connection Closed Gracefully."},
     {TNetMessage::AlreadyConnected, "Already connected."},
     {TNetMessage::ClosedSocket, "Disconnected."},
@@ -38,6 +38,11 @@ constexpr std::array<std::pair<TNetMessage, const char*>, 30> kMessages{{
     {TNetMessage::TLSRefused, "The server refused TLS: %s"},
     {TNetMessage::TLSDataBeforeHandshake, "The server sent data before the TLS handshake."},
     {TNetMessage::TLSTrustStore, "Cannot load the trusted certificates (%s): %s"},
+    {TNetMessage::TLSIdentity,
+     "Cannot check the server's identity: \"%s\" is no host name or address"},
+    {TNetMessage::TransferTooLong, "The server sent more than the %d bytes expected"},
+    {TNetMessage::ListingTooManyLines, "The listing is longer than %d lines"},
+    {TNetMessage::ListingTooLarge, "The listing is longer than %d MiB"},
 }};
 
 }  // namespace

@@ -40,6 +40,10 @@ enum class TNetMessage {
   TLSRefused,             // "The server refused TLS: %s"
   TLSDataBeforeHandshake,  // "The server sent data before the TLS handshake."
   TLSTrustStore,          // "Cannot load the trusted certificates (%s): %s"
+  TLSIdentity,            // "Cannot check the server's identity: \"%s\" is no host name or address"
+  TransferTooLong,        // "The server sent more than the %d bytes expected"
+  ListingTooManyLines,    // "The listing is longer than %d lines"
+  ListingTooLarge,        // "The listing is longer than %d MiB"
 };
 
 // The format text of a row ("%s" and "%d" mark the arguments).
@@ -186,6 +190,20 @@ class ENetTLSCertificateError final : public ENetTLSError {
       : ENetTLSError(NetMessage(TNetMessage::TLSCertificateRefused, {reason})),
         VerifyResult(verifyResult) {}
   long VerifyResult;
+};
+
+// A transfer that brought more than its bound: a file longer than the size
+// it was expected to have ("The server sent more than the N bytes
+// expected"), a listing past its limits ("The listing is longer than N lines"
+// or "... than N MiB"). Nothing past the bound was kept; by the time it is
+// thrown the data connection is closed and the control connection either back
+// in step for the next command or, when the server did not answer in time,
+// closed. `Limit` is the bound in the row's unit (bytes, lines, MiB).
+class ENetTransferTooLong final : public ENetException {
+ public:
+  explicit ENetTransferTooLong(std::int64_t limit, TNetMessage row = TNetMessage::TransferTooLong)
+      : ENetException(NetMessage(row, {std::to_string(limit)})), Limit(limit) {}
+  std::int64_t Limit;
 };
 
 #undef KREVO_NET_SIMPLE_ERROR

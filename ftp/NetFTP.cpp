@@ -23,6 +23,54 @@ void SplitListingLines(const std::string& data, base::TStringList& lines) {
   }
 }
 
+namespace {
+
+// Listing data, its lines counted as it arrives the way SplitListingLines
+// will cut them: a line past `maxLines` raises ENetTransferTooLong before
+// anything of its chunk is kept.
+class TListingSink final : public base::TStream {
+ public:
+  explicit TListingSink(std::int64_t maxLines) : maxLines_(maxLines) {}
+  std::int64_t Read(void* buffer, std::int64_t count) override { return data_.Read(buffer, count); }
+  std::int64_t Write(const void* buffer, std::int64_t count) override {
+    const auto* bytes = static_cast<const char*>(buffer);
+    for (std::int64_t i = 0; i < count && !dropped_; ++i) {
+      const char c = bytes[i];
+      if (c == '\0') {
+        dropped_ = true;  // the rest is cut off
+      } else if (c == '\n' && afterCR_) {
+        afterCR_ = false;  // the LF of a CR LF
+      } else {
+        afterCR_ = c == '\r';
+        if (atLineStart_ && ++lines_ > maxLines_) {
+          tooManyLines_ = true;
+          throw ENetTransferTooLong(maxLines_, TNetMessage::ListingTooManyLines);
+        }
+        atLineStart_ = c == '\r' || c == '\n';
+      }
+    }
+    return data_.Write(buffer, count);
+  }
+  std::int64_t Seek(std::int64_t offset, base::TSeekOrigin origin) override {
+    return data_.Seek(offset, origin);
+  }
+  void SetSize(std::int64_t size) override { data_.SetSize(size); }
+  std::int64_t Size() override { return data_.Size(); }
+  std::string AsString() const { return data_.AsString(); }
+  bool TooManyLines() const { return tooManyLines_; }
+
+ private:
+  base::TMemoryStream data_;
+  std::int64_t maxLines_;
+  std::int64_t lines_ = 0;
+  bool atLineStart_ = true;
+  bool afterCR_ = false;
+  bool dropped_ = false;
+  bool tooManyLines_ = false;
+};
+
+}  // namespace
+
 TNetFTP::TNetFTP() { port_ = 21; }
 
 TNetFTP::~TNetFTP() = default;
@@ -137,8 +185,14 @@ void TNetFTP::EnterDirectory(const std::string& name) {
 
 void TNetFTP::FetchListing(base::TStringList* lines, const std::string& specifier, bool withDetails) {
   CheckCommandArgument(specifier);
-  base::TMemoryStream data;
-  RunDataTransfer(TrimBlanks((withDetails ? "LIST " : "NLST ") + specifier), data, false);
+  TListingSink data(kMaxListingLines);
+  try {
+    RunDataTransfer(TrimBlanks((withDetails ? "LIST " : "NLST ") + specifier), data, false,
+                    kMaxListingBytes);
+  } catch (const ENetTransferTooLong&) {
+    if (data.TooManyLines()) throw;
+    throw ENetTransferTooLong(kMaxListingBytes >> 20, TNetMessage::ListingTooLarge);
+  }
   SplitListingLines(data.AsString(), listingLines_);
   if (lines) {
     lines->Clear();
@@ -176,10 +230,11 @@ bool TNetFTP::ServerAcceptsRestart() {
   return restartSupported_;
 }
 
-void TNetFTP::RetrieveIntoStream(const std::string& remote, base::TStream& stream, bool resume) {
+void TNetFTP::RetrieveIntoStream(const std::string& remote, base::TStream& stream, bool resume,
+                                 std::int64_t maxBytes) {
   CheckCommandArgument(remote);
   resume = resume && ServerAcceptsRestart();
-  RunDataTransfer("RETR " + remote, stream, resume);
+  RunDataTransfer("RETR " + remote, stream, resume, maxBytes);
   DoOnAfterGet(stream);
 }
 

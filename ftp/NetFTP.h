@@ -118,9 +118,19 @@ class TNetFTP final : public TNetTCPClient {
   void ApplyTransferType();
   // CWD name, reply 200 or 250; otherwise ENetProtocolReplyError.
   void EnterDirectory(const std::string& name);
+  // The most a listing may hold, in bytes and in lines (as SplitListingLines
+  // counts them): a server's listing that never ends must not take the
+  // memory.
+  static constexpr std::int64_t kMaxListingBytes = 16 << 20;
+  static constexpr std::int64_t kMaxListingLines = 100000;
+
   // LIST (withDetails) or NLST with `specifier` over a data channel; the raw
   // lines go to `lines` (may be null; its contents are replaced) and to
-  // ListingLines.
+  // ListingLines. A listing past kMaxListingLines or kMaxListingBytes is
+  // stopped as soon as the first line or byte past it arrives, as
+  // RunDataTransfer stops a transfer past its bound, and raises
+  // ENetTransferTooLong "The listing is longer than 100000 lines" or "... than
+  // 16 MiB"; `lines` and ListingLines are then left as they were.
   void FetchListing(base::TStringList* lines, const std::string& specifier, bool withDetails);
   // Downloads `remote` into the file `local`. An existing file is replaced with
   // canOverwrite and no usable resume, continued at its end without
@@ -132,7 +142,13 @@ class TNetFTP final : public TNetTCPClient {
                     bool resume);
   // Downloads `remote` into `stream` (borrowed) from its position; with resume
   // (and a server that accepts REST) "REST <position>" goes first.
-  void RetrieveIntoStream(const std::string& remote, base::TStream& stream, bool resume);
+  // `maxBytes` (-1: no bound) is the most the remote file may hold: once a
+  // byte more has arrived (counting, on a resumed transfer, the bytes before
+  // the position) the transfer is stopped as RunDataTransfer says and
+  // ENetTransferTooLong "The server sent more than the <maxBytes> bytes
+  // expected" is thrown, with the stream holding nothing past the bound.
+  void RetrieveIntoStream(const std::string& remote, base::TStream& stream, bool resume,
+                          std::int64_t maxBytes = -1);
   // Whether the server accepts REST: asked once in the life of the object
   // ("REST 1", then "REST 0" to undo it), remembered across connections.
   bool ServerAcceptsRestart();
@@ -144,7 +160,14 @@ class TNetFTP final : public TNetTCPClient {
   // 426/450 code and text after status ftpAborted is reported; a 226 or 225
   // that starts within a second of it (or of ReadTimeout, when shorter) is
   // read first, so the next command gets its own answer.
-  void RunDataTransfer(const std::string& command, base::TStream& stream, bool resume);
+  // `maxBytes` (-1: no bound) as in RetrieveIntoStream. A transfer past it,
+  // or a stream that throws ENetTransferTooLong while it is written, is
+  // stopped: the data connection is closed, ABOR and NOOP are sent and the
+  // replies read up to NOOP's 200, all within ReadTimeout (kAbortWait when
+  // ReadTimeout is 0); a server that does not answer so in time has the
+  // session closed (IsLinkOpen false). Then ENetTransferTooLong is thrown on.
+  void RunDataTransfer(const std::string& command, base::TStream& stream, bool resume,
+                       std::int64_t maxBytes = -1);
   // The passive data address. On an IPv4 control connection PASV (227), or
   // EPSV (229) when PASV is refused with 500 or 502; on IPv6 EPSV alone. The
   // address after EPSV is the control connection's peer. Throws
@@ -178,11 +201,19 @@ class TNetFTP final : public TNetTCPClient {
   // The waits of a TLS handshake: ReadTimeout, or none.
   int TLSWaitLimit() const;
   void FinishTransfer();
+  // After a transfer stopped at its bound: ABOR, NOOP, and the replies up to
+  // NOOP's 200; closes the session when that fails or takes too long.
+  void ResynchronizeAfterAbort();
   // The first text line of the last reply, trimmed.
   std::string FirstReplyLine();
 
   // Milliseconds to wait for a 226 or 225 after an abort reply.
   static constexpr int kSecondEndReplyWait = 1000;
+  // Milliseconds for the replies after ABOR when ReadTimeout sets no limit.
+  static constexpr int kAbortWait = 10000;
+  // The most replies read after ABOR before NOOP's: the transfer's end, the
+  // abort's and its end, and a few a server may add.
+  static constexpr int kAbortReplies = 8;
 
   TNetFTPTransferType transferType_ = ftBinary;
   TNetRFCReply loginReply_;

@@ -1,12 +1,13 @@
 // The data channel of TNetFTP: passive and active transfers, the PASV, EPSV,
 // PORT and EPRT exchanges, the end reply, abort.
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 
 #include "ftp/NetFTP.h"
 #include "ftp/NetSimpleServer.h"
-#include "ftp/NetText.h"
 #include "ftp/NetTLSIOHandler.h"
+#include "ftp/NetText.h"
 
 namespace krevo::ftp {
 namespace {
@@ -130,9 +131,14 @@ void TNetFTP::AnnouncePort(const TNetSocketHandle& listenBinding) {
               200);
 }
 
-void TNetFTP::RunDataTransfer(const std::string& command, base::TStream& stream, bool resume) {
+void TNetFTP::RunDataTransfer(const std::string& command, base::TStream& stream, bool resume,
+                              std::int64_t maxBytes) {
   DoStatus(ftpTransfer, "Starting FTP transfer");
-  const std::string rest = "REST " + std::to_string(stream.Position());
+  const std::int64_t start = stream.Position();
+  const std::string rest = "REST " + std::to_string(start);
+  // The bytes this transfer may bring: a resumed one begins past `start`.
+  const std::int64_t room =
+      maxBytes < 0 ? -1 : std::max<std::int64_t>(0, maxBytes - (resume ? start : 0));
   try {
     if (Passive) {
       std::string host;
@@ -166,9 +172,22 @@ void TNetFTP::RunDataTransfer(const std::string& command, base::TStream& stream,
       }
     }
     SecureDataChannel(*transferLink_);
-    transferLink_->ReadToStream(stream, -1, true);
+    if (room < 0)
+      transferLink_->ReadToStream(stream, -1, true);
+    else if (!transferLink_->ReadUntilClosedWithin(stream, room))
+      throw ENetTransferTooLong(maxBytes);
     transferLink_->CloseSession();
     transferLink_.reset();
+  } catch (const ENetTransferTooLong&) {
+    // The rest is not wanted: the data connection goes, and the server is
+    // told and heard out, so that the session can go on.
+    if (transferLink_) {
+      transferLink_->DropSocket();
+      transferLink_.reset();
+    }
+    ResynchronizeAfterAbort();
+    DoStatus(ftpAborted, "Transfer aborted");
+    throw;
   } catch (...) {
     if (transferLink_) {
       transferLink_->DropSocket();
@@ -198,6 +217,33 @@ void TNetFTP::FinishTransfer() {
     // The data is incomplete: the caller must not take it for a whole file.
     throw ENetProtocolReplyError(aborted.NumericCode(), aborted.FormattedText());
   }
+}
+
+void TNetFTP::ResynchronizeAfterAbort() {
+  // However the server ends the cut transfer (426 or 451, 226 when it had
+  // sent everything, then 225 or 226 for the ABOR, or 426 and 226 for it),
+  // NOOP's 200 comes after all of it.
+  const int wait = ReadTimeout > 0 ? ReadTimeout : kAbortWait;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait);
+  const int savedTimeout = ReadTimeout;
+  bool inStep = false;
+  try {
+    WriteTextLine("ABOR");
+    WriteTextLine("NOOP");
+    for (int i = 0; i < kAbortReplies && !inStep; ++i) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            deadline - std::chrono::steady_clock::now())
+                            .count();
+      if (left <= 0) break;
+      ReadTimeout = static_cast<int>(left);
+      ReadReply();
+      inStep = LastReply().NumericCode() == 200;
+    }
+  } catch (const ENetException&) {
+    inStep = false;
+  }
+  ReadTimeout = savedTimeout;
+  if (!inStep) CloseSession();
 }
 
 void TNetFTP::AbortTransfer() {

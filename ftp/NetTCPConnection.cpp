@@ -272,6 +272,41 @@ void TNetTCPConnection::ReadToStream(base::TStream& stream, std::int64_t byteCou
   finish();
 }
 
+bool TNetTCPConnection::ReadUntilClosedWithin(base::TStream& stream, std::int64_t maxBytes) {
+  std::int64_t room = std::max<std::int64_t>(maxBytes, 0);
+  StartWork(wmRead, 0);
+  auto finish = [&] {
+    FinishWork(wmRead);
+    if (stream.Position() < stream.Size()) stream.SetSize(stream.Position());
+  };
+  bool within = true;
+  try {
+    while (true) {
+      const std::int64_t n = std::min(room, input_.Size());
+      if (n > 0) {
+        stream.WriteBuffer(input_.Data(), n);
+        input_.Remove(n);
+        room -= n;
+      }
+      if (input_.Size() > 0) {
+        within = false;
+        break;
+      }
+      if (!IsLinkOpen()) break;
+      try {
+        FillInputBuffer(true, -1, true);
+      } catch (const ENetConnClosedGracefully&) {
+        // The peer's close with nothing more: the loop ends at the check above.
+      }
+    }
+  } catch (...) {
+    finish();
+    throw;
+  }
+  finish();
+  return within;
+}
+
 void TNetTCPConnection::SendBlock(const std::uint8_t* data, std::int64_t count) {
   TNetSimpleBuffer transformed;
   if (Intercept) {

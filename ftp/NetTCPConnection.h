@@ -122,6 +122,12 @@ class TNetTCPConnection : public TNetComponent {
   // count read from the peer does not. The stream is cut at its position after
   // the read, whether it succeeds or fails.
   void ReadToStream(base::TStream& stream, std::int64_t byteCount = -1, bool untilClosed = false);
+  // ReadToStream(stream, -1, true) with a bound: at most `maxBytes` (>= 0)
+  // bytes reach the stream. Returns true when the peer closed within the
+  // bound; false as soon as a byte more has arrived, with the stream holding
+  // the first `maxBytes` and nothing past them (the excess stays in the input
+  // buffer, nothing more is read). Throws as ReadToStream.
+  bool ReadUntilClosedWithin(base::TStream& stream, std::int64_t maxBytes);
   // Sends every byte (or collects them in an open write buffer).
   void WriteBlock(const void* buffer, std::int64_t count, bool immediate = false);
   // One reply, single- or multi-line, into LastReply.

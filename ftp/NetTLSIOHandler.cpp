@@ -85,6 +85,32 @@ bool IsAddressLiteral(const std::string& host) {
   return TNetStack::IsDottedAddress(host) || host.find(':') != std::string::npos;
 }
 
+// The identity the certificate must prove: an address without its zone
+// ("fe80::1%eth0" names the interface to reach it by, which no certificate
+// holds), else the name the user asked for, not whatever the server's address
+// resolves back to. False when it cannot be set, and then nothing would be
+// checked: an empty host, a NUL byte (a C string would cut it short), a text
+// OpenSSL does not parse.
+bool ExpectIdentity(SSL* ssl, const std::string& host, bool literal) {
+  if (host.empty() || host.find('\0') != std::string::npos) return false;
+  X509_VERIFY_PARAM* param = SSL_get0_param(ssl);
+  if (!param) return false;
+  if (literal) {
+    const std::string address =
+        host.find(':') != std::string::npos ? host.substr(0, host.find('%')) : host;
+    return X509_VERIFY_PARAM_set1_ip_asc(param, address.c_str()) == 1;
+  }
+  X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+  return X509_VERIFY_PARAM_set1_host(param, host.data(), host.size()) == 1;
+}
+
+// `text` with control bytes shown as '?', for a message.
+std::string Printable(std::string text) {
+  for (char& c : text)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+  return text;
+}
+
 // OpenSSL's reason for the oldest queued error, without the code numbers.
 std::string TakeReason() {
   const unsigned long code = ERR_peek_error();
@@ -118,16 +144,16 @@ void TNetTLSIOHandler::StartTLS(TNetTLSContext& context, const std::string& host
   }
   SSL_set_bio(ssl_.get(), bio, bio);
   const bool literal = IsAddressLiteral(host);
-  if (context.VerifyPeer()) {
-    // The name the user asked for, not whatever the server's address
-    // resolves back to.
-    if (literal)
-      X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl_.get()), host.c_str());
-    else
-      SSL_set1_host(ssl_.get(), host.c_str());
-    SSL_set_hostflags(ssl_.get(), X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+  if (context.VerifyPeer() && !ExpectIdentity(ssl_.get(), host, literal)) {
+    ssl_.reset();
+    ERR_clear_error();
+    throw ENetTLSError(NetMessage(TNetMessage::TLSIdentity, {Printable(host)}));
   }
-  if (!literal && !host.empty()) SSL_set_tlsext_host_name(ssl_.get(), host.c_str());
+  if (!literal && !host.empty() && SSL_set_tlsext_host_name(ssl_.get(), host.c_str()) != 1) {
+    const std::string reason = TakeReason();
+    ssl_.reset();
+    throw ENetTLSError(NetMessage(TNetMessage::TLSError, {reason}));
+  }
   if (context.Session()) SSL_set_session(ssl_.get(), context.Session());
   const std::int64_t deadline = DeadlineIn(timeout);
   while (true) {

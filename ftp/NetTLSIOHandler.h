@@ -27,12 +27,17 @@ class TNetTLSIOHandler final : public TNetIOHandlerSocket {
 
   // The TLS handshake over the connected socket, as client of `context`
   // (borrowed; must outlive the TLS session), resuming context.Session() when
-  // there is one. `host` is checked against the certificate (a dotted address
-  // as an IP address, anything else as a DNS name, also sent as SNI) when the
-  // context verifies. `timeout` ms (kInfiniteWait: none) bounds the handshake
-  // and every later send; a receive is bounded by the caller's waits.
-  // Throws ENetTLSCertificateError for a refused certificate, ENetTLSError
-  // for any other TLS failure, the socket error of the stack when the
+  // there is one. `host` is checked against the certificate (an address
+  // literal as an IP address, an IPv6 one without its "%zone"; anything else
+  // as a DNS name, also sent as SNI) when the context verifies. `timeout` ms
+  // (kInfiniteWait: none) bounds the handshake and every later send; a
+  // receive is bounded by the caller's waits.
+  // Throws ENetTLSCertificateError for a refused certificate; ENetTLSError
+  // "Cannot check the server's identity: ..." before anything is sent when
+  // the context verifies and `host` cannot be set as the identity (empty, a
+  // NUL byte, an address OpenSSL does not parse), so that no certificate is
+  // ever taken unchecked; ENetTLSError for any other TLS failure; the socket
+  // error of the stack when the
   // connection fails or the peer drops it during the handshake
   // (10054 when it simply closes), ENetReadTimeout, ENetOperationAborted.
   void StartTLS(TNetTLSContext& context, const std::string& host, int timeout);

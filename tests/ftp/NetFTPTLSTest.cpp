@@ -1,6 +1,7 @@
 // Explicit FTPS against real TLS servers (pyftpdlib, vsftpd) with
 // certificates made for the test, and the scripted server for the faults.
 #include <gtest/gtest.h>
+#include <net/if.h>
 
 #include <filesystem>
 #include <string>
@@ -114,6 +115,67 @@ TEST_F(NetFTPTLS, RefusedCertificatesNameTheirReason) {
   ftp.VerifyCertificate = false;
   ftp.OpenSession(true, -1);
   ftp.CloseSession();
+}
+
+TEST_F(NetFTPTLS, AFileLongerThanItsBoundIsCutAndTheSessionGoesOn) {
+  test::TTlsFtpServer server(site.Path(), Certs());
+  TNetFTP ftp;
+  Configure(ftp, server.Port());
+  ftp.OpenSession(true, -1);
+  ftp.EnterDirectory("krevo");
+  ftp.EnterDirectory("updates");
+  base::TMemoryStream cut, whole;
+  EXPECT_THROW(ftp.RetrieveIntoStream("up240101.zip", cut, false, 1000), ENetTransferTooLong);
+  EXPECT_EQ(cut.Size(), 1000);
+  ftp.RetrieveIntoStream("up240102.zip", whole, false, 70001);
+  EXPECT_EQ(whole.AsString(), site.ReadFile("krevo/updates/up240102.zip"));
+  ftp.CloseSession();
+}
+
+TEST_F(NetFTPTLS, AZonedAddressIsCheckedAsTheAddressWithoutItsZone) {
+  const unsigned loopback = ::if_nametoindex("lo");
+  if (!test::HaveIPv6Loopback() || loopback == 0) GTEST_SKIP() << "no IPv6 loopback";
+  // A link-local server is reached through its zone; the certificate names
+  // the address alone.
+  const std::string zoned = "::1%" + std::to_string(loopback);
+  {
+    test::TTlsFtpServer server(site.Path(), Certs(), "loopback6", "any", "::1");
+    TNetFTP ftp;
+    Configure(ftp, server.Port(), zoned);
+    RunUpdaterSession(ftp);
+  }
+  // A certificate of the same CA for other addresses is refused.
+  test::TTlsFtpServer server(site.Path(), Certs(), "good", "any", "::1");
+  TNetFTP ftp;
+  Configure(ftp, server.Port(), zoned);
+  auto e = Caught<ENetTLSCertificateError>([&] { ftp.OpenSession(true, -1); });
+  ASSERT_TRUE(e);
+  EXPECT_EQ(std::string(e->what()), "The server's certificate was refused: IP address mismatch");
+  EXPECT_FALSE(ftp.IsLinkOpen());
+}
+
+TEST_F(NetFTPTLS, AHostThatCannotBeTheIdentityEndsTheSessionBeforeTheHandshake) {
+  // Each connects (the resolver reads up to the NUL), but no certificate
+  // could be checked against it.
+  test::TTlsFtpServer server(site.Path(), Certs());
+  for (const std::string& host :
+       {std::string("localhost\0.example", 18), std::string("127.0.0.1\0", 10)}) {
+    TNetFTP ftp;
+    Configure(ftp, server.Port(), host);
+    std::string message = "no exception";
+    try {
+      ftp.OpenSession(true, -1);
+    } catch (const ENetTLSCertificateError& e) {
+      message = std::string("a certificate check: ") + e.what();
+    } catch (const ENetTLSError& e) {
+      message = e.what();
+    }
+    std::string shown = host;
+    shown[shown.find('\0')] = '?';
+    EXPECT_EQ(message,
+              "Cannot check the server's identity: \"" + shown + "\" is no host name or address");
+    EXPECT_FALSE(ftp.IsLinkOpen());
+  }
 }
 
 TEST_F(NetFTPTLS, AMissingCAFileIsReportedBeforeAnythingIsSent) {

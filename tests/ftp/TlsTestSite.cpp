@@ -62,6 +62,7 @@ TTestCertificates::TTestCertificates() {
           " -extfile " + name + ".ext" + q);
   };
   leaf("good", "DNS:localhost,IP:127.0.0.1", "2");
+  leaf("loopback6", "DNS:localhost,IP:::1", "2");
   leaf("wronghost", "DNS:wrong.example", "2");
   leaf("expired", "DNS:localhost,IP:127.0.0.1", "-1");
   Shell("cd '" + d +

@@ -14,6 +14,7 @@ namespace krevo::ftp::test {
 class TTestCertificates {
  public:
   // Makes ca.pem and, signed by it, good.pem (localhost and 127.0.0.1),
+  // loopback6.pem (localhost and ::1),
   // wronghost.pem (only wrong.example), expired.pem (localhost, expired
   // yesterday), and untrusted.pem (self-signed, localhost); each with its
   // .key. Throws std::runtime_error when openssl fails.
@@ -28,12 +29,14 @@ class TTestCertificates {
 };
 
 // pyftpdlib with TLS required on control and data connections; `version`
-// "any", "1.2" or "1.3".
+// "any", "1.2" or "1.3"; listening on `host` (127.0.0.1 or ::1).
 struct TTlsFtpServer : TFtpServerProcess {
   TTlsFtpServer(const std::string& root, const TTestCertificates& certs,
-                const std::string& cert = "good", const std::string& version = "any")
-      : TFtpServerProcess("tests/ftp/ftp_server.py", {"--root", root, "--tls", certs.Cert(cert),
-                                                      certs.Key(cert), "--tls-version", version}) {}
+                const std::string& cert = "good", const std::string& version = "any",
+                const std::string& host = "127.0.0.1")
+      : TFtpServerProcess("tests/ftp/ftp_server.py",
+                          {"--root", root, "--tls", certs.Cert(cert), certs.Key(cert),
+                           "--tls-version", version, "--host", host}) {}
 };
 
 // vsftpd in the foreground on 127.0.0.1 with force_local_logins_ssl,

@@ -48,7 +48,19 @@ SCENARIOS = {
     "auth-refused": {"AUTH": "500 AUTH not understood."},
     "auth-then-clear-text": {"AUTH": "234 Go ahead.\r\n230 Forged login.\r\n"},
     "auth-then-hangup": {"AUTH": "234 Go ahead.", "hangup-after": "AUTH"},
+    # Without end: a file, a listing of short lines, a listing of one line;
+    # sent until the client closes the data connection, then 426 (the ABOR
+    # is answered 226), or nothing at all (silent).
+    "endless-file": {"transfer": "endless", "endless": "file", "ABOR": "226 Abort successful."},
+    "endless-file-silent": {"transfer": "endless-silent", "endless": "file"},
+    "endless-listing-lines": {"transfer": "endless", "endless": "lines"},
+    "endless-listing-line": {"transfer": "endless", "endless": "line"},
+    # 100000 listing lines, and one more without a line end.
+    "listing-at-line-bound": {"listing": b"up240101.zip\r\n" * 100000},
+    "listing-past-line-bound": {"listing": b"up240101.zip\r\n" * 100000 + b"x"},
 }
+
+ENDLESS = {"file": DATA, "lines": b"up240101.zip\r\n" * 4096, "line": b"x" * 65536}
 
 
 class Session:
@@ -116,6 +128,18 @@ class Session:
             self.drain()
             data.close()
             return False
+        elif mode in ("endless", "endless-silent"):
+            data.settimeout(30)
+            try:
+                while True:
+                    data.sendall(ENDLESS[self.sc["endless"]])
+            except OSError:
+                pass
+            data.close()
+            if mode == "endless-silent":
+                self.drain()
+                return False
+            self.send("426 Connection closed; transfer aborted.")
         elif mode == "reset-data":
             data.sendall(payload[:1000])
             data.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
@@ -160,9 +184,13 @@ class Session:
             elif verb == "EPSV":
                 self.epsv()
             elif verb in ("RETR", "LIST", "NLST"):
-                payload = DATA if verb == "RETR" else b"line one\r\nline two\r\n"
+                payload = DATA if verb == "RETR" else self.sc.get("listing", b"line one\r\nline two\r\n")
                 if not self.transfer(payload):
                     return
+            elif verb == "NOOP":
+                self.send("200 NOOP ok.")
+            elif verb == "ABOR":
+                self.send("225 No transfer to abort.")
             elif verb == "QUIT":
                 self.send("221 Bye.")
                 return
