@@ -115,6 +115,11 @@ TForm1::TPackageEnd TForm1::FetchAndInstall(const TListedPackage& package) {
   const std::string copyPath = staging_->Path() + name;
   std::unique_ptr<base::TFileStream> copy;
   std::optional<base::TBlake2b512::Digest> digest;
+  // The listed size bounds what the server may send: one byte more, and the
+  // transfer ends there.
+  const std::int64_t limit = package.Size && *package.Size <= static_cast<std::uint64_t>(INT64_MAX)
+                                 ? static_cast<std::int64_t>(*package.Size)
+                                 : -1;
   // A package that cannot be had fails alone: the next one is still tried on
   // the same session, which these failures leave in step.
   try {
@@ -122,10 +127,10 @@ TForm1::TPackageEnd TForm1::FetchAndInstall(const TListedPackage& package) {
     if (packageKey_) {
       // Hashed as it arrives, so that the signature check need not read it again.
       THashingStream hashing(*copy);
-      NetFTP1.RetrieveIntoStream(name, hashing, true);
+      NetFTP1.RetrieveIntoStream(name, hashing, true, limit);
       digest = hashing.Digest();
     } else {
-      NetFTP1.RetrieveIntoStream(name, *copy, true);
+      NetFTP1.RetrieveIntoStream(name, *copy, true, limit);
     }
   } catch (const base::EFCreateError& e) {
     ShowPackageFailure("Failed to download " + name + ": " + e.what());
@@ -135,6 +140,9 @@ TForm1::TPackageEnd TForm1::FetchAndInstall(const TListedPackage& package) {
     std::string reply = e.what();
     while (!reply.empty() && (reply.back() == '\n' || reply.back() == '\r')) reply.pop_back();
     ShowPackageFailure("Failed to download " + name + ": " + base::EscapeControlCharacters(reply));
+    return failed;
+  } catch (const ftp::ENetTransferTooLong& e) {
+    ShowPackageFailure("Failed to download " + name + ": " + e.what() + ".");
     return failed;
   }
   if (!DownloadComplete(package, *copy)) return {" ... failed", false, true};

@@ -258,28 +258,38 @@ TEST_F(UpdateRunSafety, TooLittleFreeSpaceFailsThePackageAndTheNextOneIsInstalle
 TEST_F(UpdateRunSafety, APackageThatCannotBeHadFailsAloneAndAFailedCopyIsNotKept) {
   const std::string tooLong = "up080305" + std::string(300, 'x') + ".zip";
   // Only a Unix-style line holds a name longer than its fixed columns.
-  site.RestartServer({"--listing", "unix", "--phantom", tooLong, "--phantom", "up080306.zip"});
+  site.RestartServer({"--listing", "unix", "--phantom", tooLong, "--phantom", "up080306.zip",
+                      "--overlong", "up080304.zip"});
+  const auto listed =
+      fs::file_size(site.AddPackage("080304", {{"big.txt", "big", LocalTime(2008, 3, 4)}}));
   std::ofstream(site.serverRoot / "krevo/updates/up080307.zip") << std::string(4096, 'x');
   site.AddPackage("080308", {{"next.txt", "next", LocalTime(2008, 3, 8)}});
   OldLog();
   RunResult r = site.Run();
   EXPECT_EQ(r.exitCode, 4) << r.err;
   for (const std::string& line :
-       {tooLong + " ... failed\n", std::string("up080306.zip ... failed\n"),
+       {std::string("up080304.zip ... failed\n"), tooLong + " ... failed\n",
+        std::string("up080306.zip ... failed\n"),
         std::string("up080307.zip ... failed\n"), std::string("up080308.zip ... complete\n")})
     EXPECT_NE(r.out.find(line), std::string::npos) << line << r.out;
   EXPECT_NE(r.err.find("Error: Failed to download " + tooLong + ": Cannot create file"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("Error: Failed to download up080304.zip: The server sent more than the " +
+                       std::to_string(listed) + " bytes expected.\n"),
             std::string::npos)
       << r.err;
   EXPECT_NE(r.err.find("Error: Failed to download up080306.zip: No such file or directory.\n"),
             std::string::npos)
       << r.err;
   EXPECT_NE(r.err.find("Warning: One new update was downloaded. Please restart krevo from your "
-                       "usual icon. No files were updated. 3 updates failed to install.\n"),
+                       "usual icon. No files were updated. 4 updates failed to install.\n"),
             std::string::npos)
       << r.err;
   EXPECT_EQ(ReadFile(site.install / "next.txt"), "next");
+  EXPECT_FALSE(fs::exists(site.Staging() + "/up080304.zip"));
   EXPECT_FALSE(fs::exists(site.Staging() + "/up080307.zip"));
+  EXPECT_FALSE(fs::exists(site.install / "big.txt"));
   EXPECT_TRUE(fs::exists(site.Staging() + "/up080308.zip"));
   EXPECT_TRUE(LogDateKept());
 }

@@ -93,6 +93,21 @@ class WildcardHandler(FTPHandler):
         self.push_dtp_data(render(folder, names), cmd=cmd)
         return path
 
+    overlong = []
+
+    def ftp_RETR(self, file):
+        if os.path.basename(file) not in self.overlong:
+            return super().ftp_RETR(file)
+        with open(file, "rb") as f:
+            first = [f.read()]
+
+        class Endless:
+            def more(self):
+                return first.pop() if first else b"\0" * 65536
+
+        self.push_dtp_data(Endless(), isproducer=True, cmd="RETR")
+        return file
+
     def ftp_LIST(self, path):
         return self._push_expanded(path, FTPHandler.ftp_LIST,
                                    lambda folder, names: b"".join(self.fs.format_list(folder, names)), "LIST")
@@ -150,6 +165,7 @@ def main():
     parser.add_argument("--tls-version", choices=["any", "1.2", "1.3"], default="any")
     parser.add_argument("--command-log", metavar="FILE", help="append every command line to FILE")
     parser.add_argument("--phantom", action="append", default=[], metavar="NAME")
+    parser.add_argument("--overlong", action="append", default=[], metavar="NAME")
     args = parser.parse_args()
 
     logging.basicConfig(level=logging.ERROR, stream=sys.stderr)
@@ -163,6 +179,7 @@ def main():
         handler = tls_handler(handler, args.tls[0], args.tls[1], args.tls_version)
     handler.authorizer = authorizer
     handler.command_log = args.command_log
+    handler.overlong = args.overlong
     PhantomFS.phantoms = args.phantom
     PhantomFS.style = args.listing
     handler.abstracted_fs = type("ListedFS", (PhantomFS, DosFS if args.listing == "dos" else AbstractedFS), {})
