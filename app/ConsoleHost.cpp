@@ -108,4 +108,16 @@ int TConsoleHost::Run(const std::string& title, const std::string& executableFol
   return ConsoleExitStatus(form.Outcome(), application.ErrorShown(), closing);
 }
 
+int TConsoleHost::RollBack(const std::string& title, const std::string& executableFolder) {
+  TConsoleDialogs dialogs(std::cin, std::cerr, ::isatty(STDIN_FILENO) == 1);
+  DialogScope scope(dialogs);
+  TApplication application(title);
+  TForm1 form(*this, application, executableFolder);
+  application.Guard([&form] { form.FormCreate(); });
+  form.OnRollBack();
+  if (!form.Closed()) form.Close();
+  std::cout.flush();
+  return ConsoleExitStatus(form.Outcome(), application.ErrorShown(), 0);
+}
+
 }  // namespace krevo::app

@@ -20,6 +20,8 @@ class TConsoleHost final : public TFormHost {
   // Creates the form of `executableFolder`, runs it to its close and returns
   // the exit status (see ConsoleExitStatus). `title` is the application title.
   int Run(const std::string& title, const std::string& executableFolder);
+  // The same with the rollback run (TForm1::OnRollBack) instead of the timer's.
+  int RollBack(const std::string& title, const std::string& executableFolder);
 
  private:
   void Attach(TForm1& form);

@@ -1,10 +1,14 @@
 #include "app/TForm1.h"
 
+#include <fcntl.h>
+
 #include "app/EncryptionRefusal.h"
 #include "app/PackageListingFetch.h"
 #include "app/PackageSignature.h"
+#include "app/PackageTransaction.h"
 #include "app/RootOnlyPaths.h"
 #include "app/RunSummary.h"
+#include "base/ControlEscape.h"
 #include "base/Dialogs.h"
 #include "base/FileSystem.h"
 #include "base/Version.h"
@@ -115,16 +119,10 @@ void TForm1::Timer1Timer() {
   // A key that cannot be read must not turn into a run that installs
   // unchecked packages: the error ends the run before anything is contacted.
   packageKey_ = LoadPackageKey(FConfig, executableFolder_);
-  const std::string mainExecutable = executableFolder_ + "krevo.exe";
-  if (!base::ExclusiveOpenTest(mainExecutable)) {
-    base::Dialogs().MessageDlg("Could not open " + executableFolder_ +
-                                   "krevo.exe for exclusive access. "
-                                   "Please ensure all users are out of the system.",
-                               base::TMsgDlgType::mtError, base::MakeButtons({base::mbOK}));
-    outcome_ = TRunOutcome::ExclusiveAccessFailed;
-    Close();
-    return;
-  }
+  if (!MainExecutableFree()) return;
+  // Before anything is contacted: a server that cannot be reached must not
+  // leave an interrupted package half installed.
+  RecoverInterrupted();
   host_.ProcessMessages();
   BitBtn3Click(&BitBtn3);
   host_.ProcessMessages();
@@ -133,6 +131,47 @@ void TForm1::Timer1Timer() {
   ShowSummary();
   if (outcome_ == TRunOutcome::InProgress)
     outcome_ = failedPackages_ > 0 ? TRunOutcome::PackageFailed : TRunOutcome::Completed;
+  Close();
+}
+
+bool TForm1::MainExecutableFree() {
+  if (base::ExclusiveOpenTest(executableFolder_ + "krevo.exe")) return true;
+  base::Dialogs().MessageDlg("Could not open " + executableFolder_ +
+                                 "krevo.exe for exclusive access. "
+                                 "Please ensure all users are out of the system.",
+                             base::TMsgDlgType::mtError, base::MakeButtons({base::mbOK}));
+  outcome_ = TRunOutcome::ExclusiveAccessFailed;
+  Close();
+  return false;
+}
+
+base::UniqueFd TForm1::OpenRootFolder() const {
+  const std::string folder = FRootFolder.empty() ? "." : FRootFolder;
+  return base::UniqueFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
+
+void TForm1::RecoverInterrupted() {
+  const base::UniqueFd root = OpenRootFolder();
+  if (!root) return;  // no installation there, and so nothing to finish
+  if (const std::optional<std::string> line = RecoverInterruptedUpdate(root.get()))
+    UpdateLog.AppendLine(*line);
+}
+
+void TForm1::OnRollBack() {
+  if (!Timer1Enabled || closed_) return;
+  Timer1Enabled = false;
+  outcome_ = TRunOutcome::InProgress;
+  const bool ran = application_.Guard([this] {
+    if (!MainExecutableFree()) return;
+    RecoverInterrupted();
+    const base::UniqueFd root = OpenRootFolder();
+    if (!root)
+      throw ETransactionError("There is no update to roll back: the root folder " +
+                              base::EscapeControlCharacters(FRootFolder) + " cannot be opened.");
+    UpdateLog.AppendLine(RollBackLastPackage(root.get()));
+  });
+  if (outcome_ == TRunOutcome::InProgress)
+    outcome_ = ran ? TRunOutcome::Completed : TRunOutcome::Failed;
   Close();
 }
 

@@ -18,6 +18,7 @@
 #include "app/UpdaterArchiver.h"
 #include "app/UpdaterConfig.h"
 #include "base/DateTime.h"
+#include "base/FileDescriptor.h"
 #include "base/Minisign.h"
 #include "base/StringList.h"
 #include "ftp/NetFTP.h"
@@ -81,7 +82,8 @@ class TForm1 final {
   void FormClose();
   // The update run, started once by the timer: the package key (a malformed
   // one throws base::ESignatureError before anything else is done), the
-  // exclusive-access test, the listing step, the download run, the summary and
+  // exclusive-access test, an interrupted installation finished
+  // (RecoverInterrupted), the listing step, the download run, the summary and
   // the close. Throws what the steps throw; the window then stays open.
   void Timer1Timer();
   // The listing step: the server's packages into ListBox1 (FetchPackageListing:
@@ -129,6 +131,13 @@ class TForm1 final {
                                 archive::TZipProcessOperation Operation,
                                 archive::TZipProgressPhase ProgressPhase, bool& Cancel);
 
+  // The rollback run, instead of the timer's: the exclusive-access test, an
+  // interrupted installation finished, then the last package rolled back
+  // (RollBackLastPackage) with its line in the log, and the close. The log
+  // keeps its date, so that package is not offered again. An error (there is
+  // nothing to roll back, for one) is shown by the default error display and
+  // fails the run.
+  void OnRollBack();
   // The timer has gone off: runs Timer1Timer under the default error display.
   // An error ends the run (outcome Failed) and leaves the window open. A run
   // that a stop ended is failed too, shows no error and closes the window.
@@ -164,6 +173,14 @@ class TForm1 final {
 
  private:
   void ShowSummary();
+  // Shows the refusal and closes when krevo.exe cannot be opened for
+  // exclusive access (the outcome ExclusiveAccessFailed).
+  bool MainExecutableFree();
+  // The root folder, opened; empty when it cannot be.
+  base::UniqueFd OpenRootFolder() const;
+  // Finishes an installation that a killed run or a power cut interrupted,
+  // its line in the log. Throws ETransactionError.
+  void RecoverInterrupted();
   // Throws EUnsafePath, after disarming the run, when run as root and one of
   // `paths` (an empty one is passed over) may be changed by another user.
   void RefuseUnsafePaths(std::initializer_list<std::string> paths);

@@ -11,7 +11,7 @@
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: krevo-updater [--console]\n"
+    "Usage: krevo-updater [--console | --rollback]\n"
     "\n"
     "Brings the Krevo installation up to date from the update server: checks that\n"
     "krevo.exe is not in use, downloads the packages newer than the last update and\n"
@@ -19,6 +19,9 @@ constexpr const char* kUsage =
     "recording every file in updates.log there.\n"
     "\n"
     "  --console   run without a window even where a display is available\n"
+    "  --rollback  put back the files the last installed package replaced and\n"
+    "              remove those it added (console mode); exit status 1 when\n"
+    "              there is nothing to roll back\n"
     "  -h, --help  show this text\n"
     "  --version   show the version\n"
     "\n"
@@ -34,10 +37,12 @@ constexpr const char* kUsage =
 }  // namespace
 
 int main(int argc, char** argv) {
-  bool console = false;
+  bool console = false, rollback = false;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--console") == 0) {
       console = true;
+    } else if (std::strcmp(argv[i], "--rollback") == 0) {
+      rollback = true;
     } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
       std::cout << kUsage;
       return 0;
@@ -53,6 +58,7 @@ int main(int argc, char** argv) {
   const std::string executable = krevo::base::ExecutablePath();
   const std::string title = krevo::base::ApplicationTitle(executable);
   const std::string folder = krevo::base::ExtractFilePath(executable);
+  if (rollback) return krevo::app::TConsoleHost().RollBack(title, folder);
   if (console || !krevo::app::TFltkHost::DisplayAvailable())
     return krevo::app::TConsoleHost().Run(title, folder);
   return krevo::app::TFltkHost().Run(title, folder);
