@@ -66,6 +66,13 @@ bool IsPlainFolder(const std::string& folder) {
   }
 }
 
+bool IsNumber(const std::string& text) {
+  if (text.empty() || text.size() > 18) return false;
+  for (char c : text)
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+
 bool WriteAll(int fd, const std::string& data) {
   std::size_t done = 0;
   while (done < data.size()) {
@@ -125,6 +132,10 @@ std::optional<TJournal> ReadJournal(int rootFd, const char* name) {
     } else if (state == TJournalState::jsStaging && kind == "folder" && f.size() == 2 &&
                IsPlainFolder(f[1])) {
       journal.touched.push_back(f[1]);
+    } else if (state == TJournalState::jsStaging && kind == "time" && f.size() == 4 &&
+               IsPlainFolder(f[1]) && IsNumber(f[2]) && IsNumber(f[3])) {
+      journal.times.push_back(
+          {f[1], {static_cast<time_t>(std::stoll(f[2])), std::stol(f[3]) % 1000000000}});
     } else if (state == TJournalState::jsStaging && kind == "made" && f.size() == 2 &&
                !f[1].empty() && IsPlainFolder(f[1])) {
       journal.made.push_back(f[1]);

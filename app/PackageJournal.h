@@ -4,6 +4,7 @@
 // takes which destination's place and where the file it replaces is kept,
 // and how far the installation got. Each line is written whole before the
 // step it records; a line cut short by a power cut is no line.
+#include <ctime>
 #include <optional>
 #include <string>
 #include <vector>
@@ -42,11 +43,18 @@ struct TJournalFile {
   std::string backup;
 };
 
+// A folder's modification time before the package changed what it holds.
+struct TFolderTime {
+  std::string folder;
+  struct timespec modified;
+};
+
 struct TJournal {
   std::string token;  // names the package's staged files and backups
   std::string package;
   std::vector<std::string> touched;  // folders staged files were made in
   std::vector<std::string> made;     // folders made for the package, in the order made
+  std::vector<TFolderTime> times;    // of the folders it changed, to give back on an undo
   std::vector<TJournalFile> files;   // the plan, complete once the state is past jsStaging
   TJournalState state = TJournalState::jsStaging;
 };

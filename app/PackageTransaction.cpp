@@ -131,6 +131,17 @@ void RemoveMadeFolders(int rootFd, const std::vector<std::string>& made) {
   }
 }
 
+// Gives the folders that are still there the times they had before the
+// package: an undone package leaves no trace in their dates either.
+void RestoreTimes(int rootFd, const std::vector<TFolderTime>& times) {
+  for (const TFolderTime& t : times)
+    if (base::UniqueFd fd = OpenBeneath(rootFd, t.folder)) {
+      const struct timespec both[2] = {{0, UTIME_OMIT}, t.modified};
+      Step();
+      ::futimens(fd.get(), both);
+    }
+}
+
 // Removes the files named with `prefix` in the folder open as `fd`.
 void RemoveHidden(int fd, const std::string& prefix) {
   base::UniqueDir dir(::fdopendir(::fcntl(fd, F_DUPFD_CLOEXEC, 0)));
@@ -176,6 +187,7 @@ void UndoStaging(int rootFd, const TJournal& journal) {
       if (base::UniqueFd fd = OpenBeneath(rootFd, folder)) RemoveHidden(fd.get(), prefix);
   }
   RemoveMadeFolders(rootFd, journal.made);
+  RestoreTimes(rootFd, journal.times);
   Step();
   if (::unlinkat(rootFd, kJournalName, 0) != 0 && errno != ENOENT)
     Fail("Cannot remove the update journal", errno);
@@ -205,6 +217,7 @@ void UndoCommitted(int rootFd, const TJournal& journal) {
   for (const std::string& folder : folders)
     if (base::UniqueFd fd = OpenBeneath(rootFd, folder)) SyncFolder(fd.get(), folder);
   RemoveMadeFolders(rootFd, journal.made);
+  RestoreTimes(rootFd, journal.times);
 }
 
 }  // namespace
@@ -243,11 +256,23 @@ TPackageTransaction::~TPackageTransaction() {
 int TPackageTransaction::Folder(const std::string& folder) {
   if (touched_.count(folder)) return folders_.at(folder).get();
   const int dir = OpenMaking(folder);
+  Remember(folder, dir);
   // A folder that staged files are made in is known before the first one is.
   Step();
   journal_->AddDurably({"folder", folder});
   touched_.insert(folder);
   return dir;
+}
+
+void TPackageTransaction::Remember(const std::string& folder, int fd) {
+  for (const TFolderTime& t : times_)
+    if (t.folder == folder) return;
+  struct stat st;
+  if (::fstat(fd, &st) != 0) return;
+  times_.push_back({folder, st.st_mtim});
+  // Durable with the record of the change that follows.
+  journal_->Add(
+      {"time", folder, std::to_string(st.st_mtim.tv_sec), std::to_string(st.st_mtim.tv_nsec)});
 }
 
 int TPackageTransaction::OpenMaking(const std::string& folder) {
@@ -271,6 +296,8 @@ int TPackageTransaction::OpenMaking(const std::string& folder) {
     base::UniqueFd opened(::openat(current, part.c_str(), kFlags));
     if (!opened && errno == ENOENT) {
       // Recorded before it is made, so that a power cut cannot leave it unknown.
+      Remember(prefix.size() > part.size() ? prefix.substr(0, prefix.size() - part.size() - 1) : "",
+               current);
       Step();
       journal_->AddDurably({"made", prefix});
       made_.push_back(prefix);
@@ -349,6 +376,7 @@ void TPackageTransaction::Abort() noexcept {
   }
   folders_.clear();
   RemoveMadeFolders(rootFd_, made_);
+  RestoreTimes(rootFd_, times_);
   journal_.reset();
   Step();
   ::unlinkat(rootFd_, kJournalName, 0);

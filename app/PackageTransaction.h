@@ -66,6 +66,8 @@ class TPackageTransaction final {
   // recorded as touched; OpenMaking without the record.
   int Folder(const std::string& folder);
   int OpenMaking(const std::string& folder);
+  // Records, once, the time of the folder open as `fd` before it changes.
+  void Remember(const std::string& folder, int fd);
 
   int rootFd_;
   std::string token_;
@@ -73,6 +75,7 @@ class TPackageTransaction final {
   std::map<std::string, base::UniqueFd> folders_;  // the folders opened, by path
   std::set<std::string> touched_;                  // those recorded as touched
   std::vector<std::string> made_;
+  std::vector<TFolderTime> times_;
   std::vector<TJournalFile> plan_;
   unsigned counter_ = 0;
   bool previous_ = false;  // a previous package's journal was set aside

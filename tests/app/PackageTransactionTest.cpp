@@ -26,26 +26,27 @@ using test::TempDir;
 struct Entry {
   std::string content;
   unsigned mode;
-  std::time_t modified;
+  long long modified;  // nanoseconds
   bool operator==(const Entry&) const = default;
 };
 // Every file and folder below a root, hidden ones of ours aside; folders have
-// an empty content and mode 0.
+// an empty content and mode 0, and their time only `withFolderTimes`.
 using Tree = std::map<std::string, Entry>;
 
-Tree Snapshot(const std::string& root) {
+Tree Snapshot(const std::string& root, bool withFolderTimes = false) {
   Tree tree;
   for (const auto& e : fs::recursive_directory_iterator(root)) {
     const std::string rel = fs::relative(e.path(), root).string();
     if (e.path().filename().string().rfind(".krevo-", 0) == 0) continue;
     struct stat st;
     ::lstat(e.path().c_str(), &st);
+    const long long modified = st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec;
     if (S_ISLNK(st.st_mode))
       tree[rel] = Entry{"a link", 0, 0};
     else if (S_ISDIR(st.st_mode))
-      tree[rel] = Entry{"", 0, 0};
+      tree[rel] = Entry{"", 0, withFolderTimes ? modified : 0};
     else
-      tree[rel] = Entry{ReadFile(e.path()), st.st_mode & 07777, st.st_mtime};
+      tree[rel] = Entry{ReadFile(e.path()), st.st_mode & 07777, modified};
   }
   return tree;
 }
@@ -56,6 +57,16 @@ std::vector<std::string> Hidden(const std::string& root) {
   for (const auto& e : fs::recursive_directory_iterator(root))
     if (e.path().filename().string().rfind(".krevo-", 0) == 0) names.push_back(e.path().string());
   return names;
+}
+
+// What differs between two trees, for a failure's message.
+std::string Difference(const Tree& a, const Tree& b) {
+  std::string text;
+  for (const auto& [name, e] : a)
+    if (!b.count(name) || !(b.at(name) == e)) text += " " + name;
+  for (const auto& [name, e] : b)
+    if (!a.count(name)) text += " -" + name;
+  return text;
 }
 
 void Put(const TempDir& root, const std::string& name, const std::string& content,
@@ -145,12 +156,13 @@ TEST(PackageTransaction, ACrashAtAnyStepOfAnInstallOrARollbackLeavesTheOldOrTheN
       SCOPED_TRACE(std::string(c.what) + ", crash at step " + std::to_string(step));
       TempDir root;
       MakeOld(root);
+      const Tree old = Snapshot(root.Folder(), true);  // folder times given back too
       c.prepare(root);
       const bool died = DiesAtStep(step, [&] { c.action(root); });
       const std::optional<std::string> line = RecoverInterruptedUpdate(OpenRoot(root).get());
       const Tree now = Snapshot(root.Folder());
-      const bool isOld = now == before, isNew = now == after;
-      EXPECT_TRUE(isOld || isNew);
+      const bool isOld = Snapshot(root.Folder(), true) == old, isNew = now == after;
+      EXPECT_TRUE(isOld || isNew) << Difference(Snapshot(root.Folder(), true), old);
       olds += isOld;
       news += isNew;
       for (const std::string& name : Hidden(root.Folder()))
@@ -179,7 +191,6 @@ TEST(PackageTransaction, ACrashAtAnyStepOfAnInstallOrARollbackLeavesTheOldOrTheN
 TEST(PackageTransaction, RollBackGivesBackTheFilesThatTheLastPackageReplaced) {
   TempDir root;
   MakeOld(root);
-  const Tree before = Snapshot(root.Folder());
   const base::UniqueFd rootFd = OpenRoot(root);
   EXPECT_THROW(RollBackLastPackage(rootFd.get()), ETransactionError);  // nothing installed yet
   Install(root);
@@ -197,9 +208,10 @@ TEST(PackageTransaction, RollBackGivesBackTheFilesThatTheLastPackageReplaced) {
   // Only one package is kept to roll back; after the first alone, its own.
   TempDir single;
   MakeOld(single);
+  const Tree before = Snapshot(single.Folder(), true);
   Install(single);
   EXPECT_EQ(RollBackLastPackage(OpenRoot(single).get()), "Rolled back up260101.zip");
-  EXPECT_EQ(Snapshot(single.Folder()), before);
+  EXPECT_EQ(Snapshot(single.Folder(), true), before);
   EXPECT_EQ(Hidden(single.Folder()).size(), 1u);  // the journal that says so
 }
 
@@ -207,7 +219,7 @@ TEST(PackageTransaction, AnAbortedOrRefusedPackageLeavesNothingOfItself) {
   TempDir root, elsewhere;
   MakeOld(root);
   fs::create_directory_symlink(elsewhere.Folder(), root / "link");
-  const Tree before = Snapshot(root.Folder());
+  const Tree before = Snapshot(root.Folder(), true);
   const base::UniqueFd rootFd = OpenRoot(root);
   {
     TPackageTransaction transaction(rootFd.get(), "up260101.zip");
@@ -217,7 +229,7 @@ TEST(PackageTransaction, AnAbortedOrRefusedPackageLeavesNothingOfItself) {
     for (const char* dest : {"link/x", "keep.txt/x", "bin", "link", "../x", "a//b"})
       EXPECT_THROW(transaction.Stage(dest, 0644), ETransactionError) << dest;
   }  // not committed
-  EXPECT_EQ(Snapshot(root.Folder()), before);
+  EXPECT_EQ(Snapshot(root.Folder(), true), before);
   EXPECT_TRUE(Hidden(root.Folder()).empty());
   EXPECT_TRUE(fs::is_empty(elsewhere.Folder()));
 }
