@@ -9,6 +9,8 @@ lie FIELD DELTA METHOD OUT [nocentral]
                     data descriptor, and the central header copied from it,
                     carry FIELD (crc, csize or usize) off by DELTA; with
                     nocentral the archive ends after the descriptor
+count N OUT [zip64] the basic archive (with zip64: its Zip64 kind) whose end
+                    record (with zip64: the Zip64 end record) claims N entries
 """
 import io
 import struct
@@ -133,6 +135,16 @@ def lie(field, delta, method, out, central=True):
     open(out, "wb").write(b if central else b[:dd + 16])
 
 
+def count(n, out, zip64):
+    make("zip64" if zip64 else "basic", out)
+    b = bytearray(open(out, "rb").read())
+    if zip64:
+        struct.pack_into("<QQ", b, len(b) - 22 - 20 - 56 + 24, n, n)
+    else:
+        struct.pack_into("<HH", b, len(b) - 22 + 8, n, n)
+    open(out, "wb").write(b)
+
+
 LOCAL = "<LHHHHHLLLHH"
 CENTRAL = "<LHHHHHHLLLHHHHHLL"
 DOS_TIME, DOS_DATE = 0x63D6, 0x52CF  # 2021-06-15 12:30:44
@@ -233,6 +245,8 @@ if __name__ == "__main__":
         listing(sys.argv[2])
     elif sys.argv[1] == "bomb":
         bomb(sys.argv[2], sys.argv[3])
+    elif sys.argv[1] == "count":
+        count(int(sys.argv[2]), sys.argv[3], sys.argv[4:5] == ["zip64"])
     elif sys.argv[1] == "lie":
         lie(sys.argv[2], int(sys.argv[3]), sys.argv[4], sys.argv[5], sys.argv[6:7] != ["nocentral"])
     else:
