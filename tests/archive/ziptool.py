@@ -106,6 +106,25 @@ def make(kind, out):
         write(out, [item(n, b"evil\n") for n in (
             "../evil1.txt", "/tmp/evil2.txt", "a/../../evil3.txt", "..\\evil4.txt",
             "C:evil5.txt", "ok.txt")])
+    elif kind == "lookalike":
+        # Names that a name-as-mask find can confuse: case twins, one name
+        # below several folders, mask characters, trailing dots and
+        # separators, the Turkish i's, a folder beside a file, duplicates.
+        import warnings
+        warnings.simplefilter("ignore")
+        folder = (zipfile.ZIP_STORED, 0o40755 << 16 | 0x10)
+        names = ["sub/a.txt", "a.txt", "A.TXT", "docs/A.txt", "x[1].txt", "x*.txt", "q?.txt",
+                 "caf\u00e9.txt", "CAF\u00c9.TXT", "readme.", "readme", "folder/", "deep/folder",
+                 "\u0131.txt", "I.txt", "i.txt", "\u0130.txt", "win\\back.txt", "dup.txt",
+                 "dup.txt", "sub/DUP.TXT", "ro.txt", "hidden.txt"]
+        entries = []
+        for n in names:
+            if n.endswith("/"):
+                entries.append(item(n, b"", *folder))
+            else:
+                attr = 0o100644 << 16 | {"ro.txt": 1, "hidden.txt": 2}.get(n, 0)
+                entries.append(item(n, n.encode(), attr=attr))
+        write(out, entries)
     elif kind == "empty":
         write(out, [])
     elif kind == "basic":
