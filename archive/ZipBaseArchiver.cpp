@@ -213,6 +213,17 @@ bool TZipBaseArchiver::FindFirstEntry(const std::string& mask, TZipArchiveItem& 
   s.hasWildcards = m.find_first_of("*?") != std::string::npos;
   s.searchAttr = searchAttr;
   s.index = 0;
+  if (!s.hasWildcards && !m.empty() && m.back() != '.') {
+    // Only the items that share a key with the mask can match it; the first
+    // of them that passes is the first in archive order that would.
+    const std::string maskFolder = Options.Recurse ? std::string() : FolderOf(s.mask);
+    for (int i : manager_->Items().MaskCandidates(m)) {
+      if (!Accepts(manager_->Items().ItemPtr(i), s, maskFolder)) continue;
+      Fill(i, item);
+      return true;
+    }
+    return false;
+  }
   return Scan(item);
 }
 
@@ -227,33 +238,42 @@ bool TZipBaseArchiver::Scan(TZipArchiveItem& item) {
   TInternalSearchRec& s = item.SearchState;
   const std::string maskFolder = Options.Recurse ? std::string() : FolderOf(s.mask);
   for (int i = std::max(s.index, 0); i < items.UsedCount(); ++i) {
-    const TDirItem& d = items.ItemPtr(i);
-    if (!Options.Recurse && FolderOf(d.name) != maskFolder) continue;
-    if (!MatchItem(d.name, s)) continue;
-    if ((d.header.externalAttributes & 0x1E & ~s.searchAttr) != 0) continue;
-    s.index = i;
-    std::string name = d.name;
-    if (!name.empty() && name.back() == '/') name.pop_back();
-    std::size_t slash = name.rfind('/');
-    item.ItemFolder = slash == std::string::npos ? std::string() : name.substr(0, slash + 1);
-    item.ItemName = slash == std::string::npos ? name : name.substr(slash + 1);
-    item.PackedSize = static_cast<std::int64_t>(d.CompressedSize());
-    item.UnpackedSize = static_cast<std::int64_t>(d.UncompressedSize());
-    if (item.UnpackedSize == 0) {
-      item.PackRatio = 100.0;
-    } else {
-      double r = (1.0 - static_cast<double>(item.PackedSize) / item.UnpackedSize) * 100.0;
-      item.PackRatio = r < 0 ? 0 : r;
-    }
-    item.IsEncrypted = d.header.flags & 1;
-    item.DosDate = d.header.date;
-    item.DosTime = d.header.time;
-    item.Crc = d.header.crc;
-    item.Attributes = d.header.externalAttributes;
-    item.Remark = d.comment;
+    if (!Accepts(items.ItemPtr(i), s, maskFolder)) continue;
+    Fill(i, item);
     return true;
   }
   return false;
+}
+
+bool TZipBaseArchiver::Accepts(const TDirItem& d, const TInternalSearchRec& s,
+                               const std::string& maskFolder) const {
+  if (!Options.Recurse && FolderOf(d.name) != maskFolder) return false;
+  if (!MatchItem(d.name, s)) return false;
+  return (d.header.externalAttributes & 0x1E & ~s.searchAttr) == 0;
+}
+
+void TZipBaseArchiver::Fill(int i, TZipArchiveItem& item) {
+  const TDirItem& d = manager_->Items().ItemPtr(i);
+  item.SearchState.index = i;
+  std::string name = d.name;
+  if (!name.empty() && name.back() == '/') name.pop_back();
+  std::size_t slash = name.rfind('/');
+  item.ItemFolder = slash == std::string::npos ? std::string() : name.substr(0, slash + 1);
+  item.ItemName = slash == std::string::npos ? name : name.substr(slash + 1);
+  item.PackedSize = static_cast<std::int64_t>(d.CompressedSize());
+  item.UnpackedSize = static_cast<std::int64_t>(d.UncompressedSize());
+  if (item.UnpackedSize == 0) {
+    item.PackRatio = 100.0;
+  } else {
+    double r = (1.0 - static_cast<double>(item.PackedSize) / item.UnpackedSize) * 100.0;
+    item.PackRatio = r < 0 ? 0 : r;
+  }
+  item.IsEncrypted = d.header.flags & 1;
+  item.DosDate = d.header.date;
+  item.DosTime = d.header.time;
+  item.Crc = d.header.crc;
+  item.Attributes = d.header.externalAttributes;
+  item.Remark = d.comment;
 }
 
 }  // namespace krevo::archive

@@ -142,7 +142,9 @@ class TZipBaseArchiver {
   // Finds the first item matching `mask` ('\' or '/' separators) whose
   // attributes the search attributes allow, filling `item` and its find
   // state. Throws EZipException 13 when closed. A mask of more than 259
-  // characters finds nothing.
+  // characters finds nothing. A mask without '*' and '?' (a name, as the
+  // overwrite check passes) is looked up in constant time, with the answer
+  // the search of every item in archive order gives.
   bool FindFirstEntry(const std::string& mask, TZipArchiveItem& item, std::uint32_t searchAttr,
                       const std::string& exclusionMask = "");
   // Continues the find held in `item`. Throws EZipException 13 when closed.
@@ -224,6 +226,9 @@ class TZipBaseArchiver {
  private:
   friend class TZipDecoder;
   bool Scan(TZipArchiveItem& item);
+  // Whether item `d` passes the find state `s` (folder, masks, attributes).
+  bool Accepts(const TDirItem& d, const TInternalSearchRec& s, const std::string& maskFolder) const;
+  void Fill(int index, TZipArchiveItem& item);
   void PlainProbe(bool removableTest = true);
   void SfxProbe();
   void OpenStream(const std::string& path, int mode);

@@ -12,6 +12,8 @@ std::unique_ptr<TZipCollation>& Slot() {
   return slot;
 }
 
+unsigned gGeneration = 0;
+
 // What setlocale(LC_CTYPE, "") would choose.
 std::string EnvironmentLocale() {
   for (const char* var : {"LC_ALL", "LC_CTYPE", "LANG"}) {
@@ -41,7 +43,12 @@ TZipCollation& TZipCollation::Instance() {
   return *slot;
 }
 
-void TZipCollation::UseLocale(const std::string& name) { Slot().reset(new TZipCollation(name)); }
+void TZipCollation::UseLocale(const std::string& name) {
+  Slot().reset(new TZipCollation(name));
+  ++gGeneration;
+}
+
+unsigned TZipCollation::Generation() { return gGeneration; }
 
 char32_t TZipCollation::Upper(char32_t c) const {
   if (turkish_) {

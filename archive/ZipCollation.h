@@ -18,6 +18,9 @@ class TZipCollation final {
   // Rebuilds the process's collation for a named locale ("tr_TR.UTF-8", "C",
   // ...); used by tests and by owners that want a fixed rule. Not thread-safe.
   static void UseLocale(const std::string& name);
+  // Changes with every UseLocale: what was keyed under one rule is keyed
+  // again under the next.
+  static unsigned Generation();
 
   ~TZipCollation();
   TZipCollation(const TZipCollation&) = delete;

@@ -2,11 +2,14 @@
 
 #include <algorithm>
 
+#include "archive/ZipCollation.h"
 #include "archive/ZipException.h"
+#include "archive/ZipMasks.h"
 
 namespace krevo::archive {
 
 void TZipDirArray::SetCount(int n) {
+  keysValid_ = false;
   if (n <= 0) {
     items_.clear();
     items_.shrink_to_fit();
@@ -52,6 +55,7 @@ void TZipDirArray::SetItem(int i, const TDirItem& item) {
   else
     throw EZipException(58);
   items_[static_cast<std::size_t>(i)] = item;
+  keysValid_ = false;
 }
 
 void TZipDirArray::RenameItem(int i, const std::string& name) {
@@ -73,13 +77,31 @@ void TZipDirArray::RenameItem(int i, const std::string& name) {
     }
   }
   item.name = name;
+  keysValid_ = false;
 }
 
 void TZipDirArray::DeleteItem(int i) {
   if (i < 0 || i >= count_) throw EZipException(4);
   items_.erase(items_.begin() + i);
   --count_;
+  keysValid_ = false;
   if (i < index_.Count()) index_.Delete(i);
+}
+
+const std::vector<int>& TZipDirArray::MaskCandidates(const std::string& mask) {
+  if (!keysValid_ || keysGeneration_ != TZipCollation::Generation()) {
+    keys_.clear();
+    for (int i = 0; i < count_; ++i) {
+      auto [whole, own] = ItemMatchKeys(items_[static_cast<std::size_t>(i)].name);
+      keys_[whole].push_back(i);
+      // A name with a separator has one in its whole key, never in its own.
+      if (!own.empty()) keys_[own].push_back(i);
+    }
+    keysValid_ = true;
+    keysGeneration_ = TZipCollation::Generation();
+  }
+  auto it = keys_.find(MatchKey(mask));
+  return it == keys_.end() ? noCandidates_ : it->second;
 }
 
 void TZipDirArray::ClearMarks() {

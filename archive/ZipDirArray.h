@@ -3,6 +3,7 @@
 // their lower-cased names (position i holds item i's name).
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "archive/ZipHashedStringList.h"
@@ -42,6 +43,14 @@ class TZipDirArray final {
   void CopyItemsFrom(const TZipDirArray& other);
   // Position of the item with this name (case ignored for ASCII letters), -1.
   int IndexOfName(const std::string& name) { return index_.IndexOf(name); }
+  // The positions, in archive order, of the items that the wildcard-free
+  // `mask` (no '*' or '?', not ending in '.') can match in MatchItem, by
+  // either of their ItemMatchKeys: every item it matches is among them, so
+  // a find tries these alone. Built on first use (and again after any change
+  // of the items' names or of the collation); the reference is valid until
+  // the next call or change of the items. Names change only through
+  // SetItem, RenameItem, DeleteItem and the calls that clear the items.
+  const std::vector<int>& MaskCandidates(const std::string& mask);
 
  private:
   std::vector<TDirItem> items_;  // allocated slots
@@ -49,6 +58,10 @@ class TZipDirArray final {
   int step_ = 500;
   static constexpr int kMaxStep = 10000;
   TZipHashedStringList index_;
+  std::unordered_map<std::u32string, std::vector<int>> keys_;
+  bool keysValid_ = false;
+  unsigned keysGeneration_ = 0;
+  std::vector<int> noCandidates_;
 };
 
 }  // namespace krevo::archive

@@ -150,7 +150,8 @@ void TZipDirManager::ReadItems() {
 }
 
 void TZipDirManager::ReadEntries(std::int64_t working) {
-  const std::uint64_t count = isZip64_ ? (zip64End_.totalEntries & 0xFFFFFFFFu) : end_.totalEntries;
+  // The whole count: one cut to 32 bits would make 2^32 or 2^62 entries none.
+  const std::uint64_t count = isZip64_ ? zip64End_.totalEntries : end_.totalEntries;
   std::vector<std::uint8_t> dir;
   std::int64_t start = 0;
   if (archiver_.SpanningMode() != smNone) {
@@ -181,6 +182,7 @@ void TZipDirManager::ReadEntries(std::int64_t working) {
     std::int64_t cdSize = isZip64_ ? static_cast<std::int64_t>(zip64End_.centralDirSize)
                                    : static_cast<std::int32_t>(end_.centralDirSize);
     if (cdSize < 0 || cdSize > working) throw DamagedDirectory{};
+    if (count > static_cast<std::uint64_t>(cdSize) / kCentralHeaderSize) throw DamagedDirectory{};
     start = working - cdSize;
     std::int64_t size = Stream().Size();
     dir = ReadAt(Stream(), start, static_cast<std::size_t>(size - start));
@@ -198,7 +200,8 @@ void TZipDirManager::ParseEntries(const std::uint8_t* data, std::size_t size, st
   ByteCursor c(data, size);
   for (int i = 0; i < static_cast<int>(count); ++i) {
     TDirItem& item = items_.ItemPtr(i);
-    if (!ParseCentralHeader(c, item.header)) throw DamagedDirectory{};
+    if (!ParseCentralHeader(c, item.header) || item.header.signature != kCentralHeaderSig)
+      throw DamagedDirectory{};
     const std::uint8_t* name = c.Bytes(item.header.nameLength);
     const std::uint8_t* extra = c.Bytes(item.header.extraLength);
     const std::uint8_t* comment = c.Bytes(item.header.commentLength);

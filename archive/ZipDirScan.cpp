@@ -126,7 +126,7 @@ void TZipDirManager::Rebuild() {
   for (; hit >= 0; hit = FindSignature(hit + 4, kLocalHeaderSig, 65535, TLocalHeader::kSize)) {
     TLocalHeader h;
     ReadLocal(s, hit, h);
-    if (h.compressedSize >= size || h.extraLength > 260) continue;
+    if (h.extraLength > 260) continue;
     TDirItem item;
     TCentralHeader& c = item.header;
     c.signature = h.signature;
@@ -154,6 +154,18 @@ void TZipDirManager::Rebuild() {
       if (withExtra) item.extra = ParseExtraBlocks(raw.data() + h.nameLength, h.extraLength);
       name = ConvertName(raw.data(), h.nameLength, h.flags, c.versionMadeBy, item.extra);
     }
+    // A Zip64 local header keeps its sizes in its Zip64 block, each where
+    // the header holds the marker (the uncompressed one first).
+    bool sized = h.compressedSize != 0xFFFFFFFF && h.uncompressedSize != 0xFFFFFFFF;
+    for (const TExtraBlock& b : item.extra) {
+      if (b.headerId != 1 || sized) continue;
+      ByteCursor z(b.data.data(), b.data.size());
+      item.hasZip64 = true;
+      if (h.uncompressedSize == 0xFFFFFFFF) item.zip64Uncompressed = z.U64();
+      if (h.compressedSize == 0xFFFFFFFF) item.zip64Compressed = z.U64();
+      sized = z.Ok();
+    }
+    if (!sized || item.CompressedSize() >= static_cast<std::uint64_t>(size)) continue;
     // An empty file is a file: only a name ending in '/' (or a nameless empty
     // entry) makes a folder.
     bool folder = (!name.empty() && name.back() == '/') ||

@@ -1,5 +1,6 @@
 // The extraction driver of TZipBaseArchiver: selection, the batch with its
 // events and per-item failure handling, and the writing of one item.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -7,7 +8,6 @@
 #include <mutex>
 #include <optional>
 #include <unordered_map>
-#include <unordered_set>
 #include <utility>
 
 #include "archive/ZipBaseArchiver.h"
@@ -15,12 +15,14 @@
 #include "archive/ZipDirManager.h"
 #include "archive/ZipException.h"
 #include "archive/ZipExtraFields.h"
+#include "archive/ZipFolderBeneath.h"
 #include "archive/ZipFolderStamps.h"
 #include "archive/ZipHost.h"
 #include "archive/ZipRemover.h"
 #include "archive/ZipTempFile.h"
 #include "base/ControlEscape.h"
 #include "base/Errors.h"
+#include "base/FileDescriptor.h"
 #include "base/FileSystem.h"
 #include "base/Paths.h"
 #include "base/Streams.h"
@@ -51,17 +53,11 @@ bool LeavesFolder(const std::string& name) {
   return false;
 }
 
-// The folders made or found in this batch: a batch writes many files into
-// few folders. Forgotten at the start of every batch.
-std::unordered_set<std::string> gKnownFolders;
-
 // Creates `path` with its missing parents; `stamps` (may be null) learns of
-// every folder created.
+// every folder created. For the base folder, which is taken as given.
 bool ForceDirectories(const std::string& path, TZipFolderStamps* stamps) {
   if (path.empty()) return false;
-  if (gKnownFolders.count(path)) return true;
-  if (gKnownFolders.size() > 4096) gKnownFolders.clear();
-  if (base::DirectoryExists(path)) return gKnownFolders.insert(path), true;
+  if (base::DirectoryExists(path)) return true;
   std::string p = path;
   while (p.size() > 1 && p.back() == '/') p.pop_back();
   std::string parent = base::ExtractFilePath(p);
@@ -73,8 +69,50 @@ bool ForceDirectories(const std::string& path, TZipFolderStamps* stamps) {
   } else if (!base::DirectoryExists(p)) {
     return false;
   }
-  gKnownFolders.insert(path);
   return true;
+}
+
+// The base folder of this batch and the folder below it that the last file
+// went into, open: a batch writes many files into few folders. Forgotten at
+// the start of every batch. The descriptors name the folders that were
+// reached without a link, whatever is put at their paths later.
+struct OpenFolders {
+  std::string basePath;
+  base::UniqueFd base;
+  std::string lastPath;  // relative to the base
+  base::UniqueFd last;
+  void Clear() { *this = OpenFolders(); }
+};
+OpenFolders gFolders;
+
+// The folder `relative` ('/' separators) below `baseFolder` (given, created
+// with its parents when missing and `create`), created when missing and
+// `create`, reached without following a link below the base. Throws
+// EZipException 20 naming the folder when it cannot be made or reached (a
+// link is never followed to reach it).
+int FolderBeneath(const TZipBaseArchiver* owner, const std::string& baseFolder,
+                  const std::string& relative, bool create, TZipFolderStamps* stamps) {
+  OpenFolders& f = gFolders;
+  const std::string shown = baseFolder + relative;
+  if (!f.base || f.basePath != baseFolder) {
+    f.Clear();
+    const std::string path = baseFolder.empty() ? "." : baseFolder;
+    if (create && !ForceDirectories(path, stamps)) throw EZipException::Fmt(20, owner, {path});
+    f.base.Reset(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY));
+    if (!f.base) throw EZipException::Fmt(20, owner, {path});
+    f.basePath = baseFolder;
+  }
+  if (f.last && f.lastPath == relative) return f.last.get();
+  f.last.Reset();
+  std::string cut = relative;
+  while (!cut.empty() && cut.back() == '/') cut.pop_back();
+  f.last = OpenFolderBeneath(f.base.get(), cut, create,
+                             [&](const std::string& made, const struct stat& st) {
+                               if (stamps) stamps->Created(baseFolder + made, st);
+                             });
+  if (!f.last) throw EZipException::Fmt(20, owner, {shown});
+  f.lastPath = relative;
+  return f.last.get();
 }
 
 // The permission bits asked for an extracted file, which the process umask
@@ -132,7 +170,7 @@ void TZipBaseArchiver::ProcessMarkedItems(TZipProcessOperation op) {
   std::lock_guard<std::recursive_mutex> guard(BatchLock());
   if (!manager_) throw EZipException(13, this);
   TZipDirArray& items = manager_->Items();
-  gKnownFolders.clear();
+  gFolders.Clear();
   // A batch that a handler starts inside this one stamps its own folders.
   TZipFolderStamps stamps;
   struct Restore {
@@ -217,21 +255,33 @@ void TZipBaseArchiver::ExtractItem(int index, const std::string& name,
     throw EZipException::Fmt(19, this, {base::EscapeControlCharacters(fileName)});
   if (fileName == name && LeavesFolder(name))
     throw EZipException::Fmt(19, this, {base::EscapeControlCharacters(name)});
+  // The folders below the base are reached without following links; the
+  // base, and the folder of a path that a handler gives, are taken as given.
   std::string folder = destFolder;
-  if (!fileName.empty() && fileName[0] == '/') folder.clear();
+  std::string below = base::ExtractFilePath(fileName);
+  if (!fileName.empty() && fileName[0] == '/') {
+    folder = below;
+    below.clear();
+  }
   if (!Options.CreateDirs) {
     fileName = base::ExtractFileName(fileName);
-  } else {
-    std::string dirs = folder + base::ExtractFilePath(fileName);
-    if (!ForceDirectories(dirs, folderStamps_)) throw EZipException::Fmt(20, this, {dirs});
-    if (item.IsFolder() && folderStamps_)
-      folderStamps_->Stamp(dirs, FolderModeFor(item, attributes, Options.SetAttributes),
-                           ModificationTime(item));
+    below.clear();
   }
-  if (item.IsFolder()) return;
-  std::string dest = folder + fileName;
+  if (item.IsFolder() && !Options.CreateDirs) return;
+  int at = FolderBeneath(this, folder, below, Options.CreateDirs, folderStamps_);
+  if (item.IsFolder()) {
+    if (Options.CreateDirs && folderStamps_)
+      folderStamps_->Stamp(folder + below, FolderModeFor(item, attributes, Options.SetAttributes),
+                           ModificationTime(item));
+    return;
+  }
+  std::string leaf = base::ExtractFileName(fileName);
+  std::string dest = folder + below + leaf;
   struct stat st;
-  const bool exists = ::lstat(dest.c_str(), &st) == 0;
+  bool exists = ::fstatat(at, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+  // A link is never written through nor replaced: someone who can write
+  // this folder may have put it there to lead the file elsewhere.
+  if (exists && S_ISLNK(st.st_mode)) throw EZipException::Fmt(19, this, {dest});
   if (exists && !S_ISDIR(st.st_mode)) {
     if (!Options.ReplaceReadOnly && !(st.st_mode & S_IWUSR)) return;
     auto ours = [&] { return static_cast<std::int32_t>(item.DosDateTime()); };
@@ -239,8 +289,16 @@ void TZipBaseArchiver::ExtractItem(int index, const std::string& name,
     switch (Options.OverwriteMode) {
       case omPrompt: {
         bool confirm = false;
+        const std::string asked = dest;
         AskOverwrite(fileName, dest, confirm);
         if (!confirm) return;
+        if (dest != asked) {
+          // A path the handler gives instead: its folder is taken as given.
+          at = FolderBeneath(this, base::ExtractFilePath(dest), "", false, folderStamps_);
+          leaf = base::ExtractFileName(dest);
+          exists = ::fstatat(at, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+          if (exists && S_ISLNK(st.st_mode)) throw EZipException::Fmt(19, this, {dest});
+        }
         break;
       }
       case omAlways:
@@ -260,7 +318,7 @@ void TZipBaseArchiver::ExtractItem(int index, const std::string& name,
   // cancel leaves an existing file exactly as it was.
   std::unique_ptr<TZipTempFile> temp;
   try {
-    temp = std::make_unique<TZipTempFile>(dest, exists,
+    temp = std::make_unique<TZipTempFile>(at, leaf, dest, exists,
                                           ModeFor(item, attributes, Options.SetAttributes));
   } catch (const base::EStreamError&) {
     throw EZipException::Fmt(19, this, {dest});

@@ -51,6 +51,10 @@ void TZipFolderStamps::Created(const std::string& path) {
     created_[Key(path)] = Identity{st.st_dev, st.st_ino};
 }
 
+void TZipFolderStamps::Created(const std::string& path, const struct stat& st) {
+  if (S_ISDIR(st.st_mode)) created_[Key(path)] = Identity{st.st_dev, st.st_ino};
+}
+
 void TZipFolderStamps::Stamp(const std::string& path, std::optional<unsigned> mode,
                              std::optional<struct timespec> modified) {
   auto it = created_.find(Key(path));

@@ -5,6 +5,7 @@
 // given once the batch has written everything, deepest folder first.
 // Only folders this batch created are touched; a folder that was there
 // before keeps its mode and time.
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <ctime>
@@ -26,6 +27,9 @@ class TZipFolderStamps final {
   // Records that this batch created the folder `path` (just now: the folder
   // found there now is the one created).
   void Created(const std::string& path);
+  // The same with the status of the folder created, taken through its own
+  // descriptor (its path may lead elsewhere by now).
+  void Created(const std::string& path, const struct stat& st);
   // Asks for the folder `path` to get the permission bits of `mode` (0777 at
   // most) less the process umask, and the modification time `modified`;
   // either may be absent. Ignored when this batch did not create the folder.

@@ -85,6 +85,25 @@ bool HasNoExtension(const std::string& name) {
 
 }  // namespace
 
+std::u32string MatchKey(const std::string& s) {
+  const TZipCollation& c = TZipCollation::Instance();
+  std::u32string key;
+  for (char32_t ch : Decode(s)) key += ch >= kRawByte ? ch : c.Upper(ch);
+  return key;
+}
+
+std::pair<std::u32string, std::u32string> ItemMatchKeys(const std::string& storedName) {
+  std::string name = storedName;
+  if (!name.empty() && (name.back() == '/' || name.back() == '\\')) name.pop_back();
+  const std::size_t sep = name.find_last_of("/\\");
+  auto subject = [](std::string s) {
+    if (!s.empty() && s.back() == '.') s.pop_back();
+    return MatchKey(s);
+  };
+  if (sep == std::string::npos) return {subject(name), std::u32string()};
+  return {subject(name), subject(name.substr(sep + 1))};
+}
+
 bool WildcardMatch(const std::string& name, const std::string& pattern, bool ignoreCase) {
   if (pattern == "*.*") return true;
   std::vector<char32_t> n = Decode(name), p = Decode(pattern);

@@ -3,6 +3,7 @@
 // for one character (one code point of a UTF-8 name); separators are ordinary
 // characters. Case is ignored under the user's locale (TZipCollation).
 #include <string>
+#include <utility>
 
 #include "archive/ZipTypes.h"
 
@@ -16,6 +17,17 @@ bool WildcardMatch(const std::string& name, const std::string& pattern, bool ign
 // The mask rules: "" matches nothing; the first "*.*" means "*"; a mask
 // ending in '.' matches only names without an extension.
 bool MatchesMask(const std::string& name, const std::string& mask);
+
+// The characters of `s` as WildcardMatch compares them with case ignored
+// (malformed bytes kept apart): two strings without '*' and '?' match
+// exactly when their keys are equal. Keys made under one collation
+// (TZipCollation::Generation) are not comparable with another's.
+std::u32string MatchKey(const std::string& s);
+
+// The keys under which a wildcard-free mask (not ending in '.') can match an
+// item's stored name in MatchItem: its whole name and its own name, each
+// less a trailing '.'; the second is empty when the name has no separator.
+std::pair<std::u32string, std::u32string> ItemMatchKeys(const std::string& storedName);
 
 // Does an item's stored name match the find state's mask (and not its
 // exclusion mask)? The whole name, less one trailing separator, is tried, then

@@ -67,10 +67,11 @@ new_root() {
 }
 
 # in_root DIR COMMAND: runs a shell command in the root as a login with a clean
-# environment: no display, no variables of this session.
+# environment: no display, no variables of this session, and no LANG or LC_*
+# (the C locale), as in a plain container.
 in_root() {
   chroot "$1" /usr/bin/env -i HOME=/root PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-    LANG=C.UTF-8 TERM=dumb /bin/bash -c "$2"
+    TERM=dumb /bin/bash -c "$2"
 }
 
 # timed LABEL COMMAND...: runs the command and prints its exit status and time

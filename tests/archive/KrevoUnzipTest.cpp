@@ -50,6 +50,9 @@ const Command kCommands[] = {
      "out/a.txt\nout/sub/b.txt\n", nullptr, kRebuilt},
     {"download cut short", "-d out half.zip", 1, "a.txt\n", "out/a.txt\n", nullptr, kRebuilt},
     {"test of a download cut short", "-t half.zip", 1, "a.txt: OK\n", "", nullptr, kRebuilt},
+    {"Zip64 count that lies is rebuilt", "-d out lie.zip", 1,
+     "a.txt\nsub/\nsub/b.txt\nstored.bin\n", "out/a.txt\nout/stored.bin\nout/sub/b.txt\n", nullptr,
+     kRebuilt},
     {"overlap bomb", "-d out bomb.zip", 2, "", "", nullptr, "Entries overlap in the archive"},
     // Names with control characters are shown escaped and not extracted.
     {"control names listed", "-l --tsv controls.zip", 0, nullptr, "", "\tcr\\rname.txt\n"},
@@ -76,6 +79,7 @@ TEST_P(Unzip, RunsAsAUserExpects) {
         " | dd of=big-dir.zip bs=1 seek=$(( $(stat -c %s pkg.zip) - 10 )) conv=notrunc 2>/dev/null"
         " && head -c $(( $(stat -c %s big.zip) / 2 )) big.zip > half.zip");
   test::ZipTool(dir.Path(), "bomb overlap bomb.zip");
+  test::ZipTool(dir.Path(), "count 4611686018427387904 lie.zip zip64");
   test::ZipTool(dir.Path(), "make controls controls.zip");
   const Command& c = GetParam();
   std::string cmd =

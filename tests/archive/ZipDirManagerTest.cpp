@@ -124,6 +124,47 @@ TEST_P(HostileArchive, OpensAsDesignedOrFailsWithItsNumber) {
 
 INSTANTIATE_TEST_SUITE_P(Damaged, HostileArchive, ::testing::ValuesIn(kHostile), test::LabelName());
 
+// An end record's count that its directory cannot hold (each central header
+// takes at least 46 bytes) is damage: the items are rebuilt from the local
+// headers, never read as fewer (or no) items. The basic archive holds four.
+struct LyingCount {
+  const char* label;
+  const char* count;  // ziptool count N ... [zip64]
+  bool rebuilt;
+  friend void PrintTo(const LyingCount& l, std::ostream* os) { *os << l.label; }
+};
+
+const LyingCount kLyingCounts[] = {
+    {"the true count", "4", false},
+    {"the true Zip64 count", "4 zip64", false},
+    {"Zip64 claims 2 to the 62", "4611686018427387904 zip64", true},
+    {"Zip64 claims 2 to the 32", "4294967296 zip64", true},
+    {"Zip64 claims 2 to the 32 plus 4", "4294967300 zip64", true},
+    {"Zip64 claims 7 in a directory of 300 bytes", "7 zip64", true},
+    {"one more than the directory holds", "5", true},
+    {"65535 in the 32-bit record", "65535", true},
+    {"6000 in the 32-bit record", "6000", true},
+};
+
+class LyingCountTest : public ::testing::TestWithParam<LyingCount> {};
+
+TEST_P(LyingCountTest, IsRebuiltNeverAnEmptyListing) {
+  TempFolder dir;
+  const LyingCount& l = GetParam();
+  std::string args = l.count;
+  const std::size_t space = args.find(' ');
+  args.insert(space == std::string::npos ? args.size() : space, " x.zip");
+  ZipTool(dir.Path(), "count " + args);
+  TZipArchiver zip;
+  zip.FileName = dir / "x.zip";
+  zip.OpenArchiveFile(0);
+  EXPECT_EQ(zip.DirectoryRebuilt(), l.rebuilt);
+  EXPECT_EQ(ItemNames(zip), kBasicNames);
+}
+
+INSTANTIATE_TEST_SUITE_P(Counts, LyingCountTest, ::testing::ValuesIn(kLyingCounts),
+                         test::LabelName());
+
 TEST(DirManager, RebuildKeepsSizesAndCrcsOfADamagedDirectory) {
   TempFolder dir;
   ZipTool(dir.Path(), "make descriptor x.zip");

@@ -56,6 +56,10 @@ const char kMakeTree[] =
 const char kTrueName[] = "/h\xC3\xA9llo w\xC3\xB6rld.txt";
 const std::int64_t kTrueTime = 1551675968;  // 2019-03-04 05:06:08 UTC
 const char kExtractZone[] = "TZ=YST+10 ";
+// The other tools convert names by the caller's locale: in the C locale of
+// a plain container unzip writes "caf\xC3\xA9" as "caf#U00e9". They run in a
+// UTF-8 locale, as on any desktop; krevo-unzip runs in the caller's own.
+const char kToolLocale[] = "LC_ALL=C.UTF-8 ";
 
 struct Entry {
   char type;
@@ -110,12 +114,12 @@ TEST_P(Fidelity, ExtractsWhatUnzipExtracts) {
     archive = dir / "out.zip";
   } else {
     Shell(dir.Path(), kMakeTree);
-    Shell(dir.Path() + "src", std::string("export TZ=XST-14 && ") + a.source);
+    Shell(dir.Path() + "src", std::string("export TZ=XST-14 ") + kToolLocale + "&& " + a.source);
     archive = dir / "out.zip";
   }
   const std::int64_t extracting = std::time(nullptr);
-  Shell(dir.Path(), kExtractZone + std::string("unzip -qq -o ") + Quoted(archive) + " -d theirs" +
-                        " </dev/null >/dev/null 2>&1 || true");
+  Shell(dir.Path(), kExtractZone + std::string(kToolLocale) + "unzip -qq -o " + Quoted(archive) +
+                        " -d theirs </dev/null >/dev/null 2>&1 || true");
   Shell(dir.Path(), kExtractZone + Quoted(KREVO_UNZIP) + " -q -d ours " + Quoted(archive) +
                         " </dev/null >/dev/null 2>&1 || true");
   auto theirs = Snapshot(dir / "theirs");

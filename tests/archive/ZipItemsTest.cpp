@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 
 #include "archive/ZipArchiver.h"
+#include "archive/ZipCollation.h"
 #include "archive/ZipDirArray.h"
 #include "archive/ZipException.h"
+#include "tests/archive/ArchiveTestSupport.h"
 
 namespace krevo::archive {
 namespace {
@@ -119,6 +121,58 @@ TEST(DirArray, GrowsByADoubledStepAndReportsBadIndexes) {
   EXPECT_THROW(a.RenameItem(2, "z"), EZipException);
   a.SetCount(0);
   EXPECT_EQ(a.Allocated(), 0);
+}
+
+// A name without wildcards is looked up through the array's keys; the
+// answer is that of the search of every item in archive order, which
+// FindNextEntry still runs (from the index before the first item).
+TEST(DirArray, NameLookupFindsWhatTheWholeSearchFinds) {
+  test::TempFolder dir;
+  test::ZipTool(dir.Path(), "make lookalike x.zip");
+  TZipArchiver zip;
+  zip.FileName = dir / "x.zip";
+  zip.OpenArchiveFile(0);
+  std::vector<std::string> queries = {"A.txt",           "sub/A.TXT",    "docs/a.TXT",
+                                      "a.txt.",          "x[1].TXT",     "x[1].txt",
+                                      "X*.TXT",          "Q?.TXT",       "caf\xC3\x89.txt",
+                                      "CAF\xC3\xA9.txt", "README",       "readme.",
+                                      "folder",          "FOLDER/",      "deep/folder",
+                                      "I.TXT",           "i.TXT",        "\xC4\xB1.TXT",
+                                      "back.txt",        "win/back.txt", "win\\back.txt",
+                                      "DUP.txt",         "sub/dup.txt",  "RO.TXT",
+                                      "hidden.txt",      "missing.txt",  "C:/a.txt",
+                                      "/a.txt",          "sub/",         ""};
+  TZipArchiveItem all;
+  for (bool f = zip.FindFirstEntry("*", all, 0xFFFF); f; f = zip.FindNextEntry(all))
+    queries.push_back(all.ItemFolder + all.ItemName);
+  int found = 0;
+  for (const char* locale : {"C.UTF-8", "tr_TR.UTF-8"}) {
+    TZipCollation::UseLocale(locale);
+    for (bool recurse : {true, false}) {
+      zip.Options.Recurse = recurse;
+      for (std::uint32_t attr : {47u, 10431u, 0u}) {
+        for (const std::string& q : queries) {
+          TZipArchiveItem fast, whole;
+          const bool hit = zip.FindFirstEntry(q, fast, attr);
+          whole.SearchState = fast.SearchState;
+          whole.SearchState.index = -1;
+          const bool wholeHit = zip.FindNextEntry(whole);
+          SCOPED_TRACE(std::string(locale) + (recurse ? " recursing, " : " flat, ") +
+                       std::to_string(attr) + ": " + q);
+          ASSERT_EQ(hit, wholeHit);
+          if (!hit) continue;
+          ++found;
+          EXPECT_EQ(fast.SearchState.index, whole.SearchState.index);
+          EXPECT_EQ(fast.ItemFolder + fast.ItemName, whole.ItemFolder + whole.ItemName);
+          // The find goes on from the item found, as before.
+          EXPECT_EQ(zip.FindNextEntry(fast), zip.FindNextEntry(whole));
+          EXPECT_EQ(fast.SearchState.index, whole.SearchState.index);
+        }
+      }
+    }
+  }
+  TZipCollation::UseLocale("C.UTF-8");
+  EXPECT_GT(found, 100);
 }
 
 }  // namespace

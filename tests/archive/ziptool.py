@@ -9,6 +9,8 @@ lie FIELD DELTA METHOD OUT [nocentral]
                     data descriptor, and the central header copied from it,
                     carry FIELD (crc, csize or usize) off by DELTA; with
                     nocentral the archive ends after the descriptor
+count N OUT [zip64] the basic archive (with zip64: its Zip64 kind) whose end
+                    record (with zip64: the Zip64 end record) claims N entries
 """
 import io
 import struct
@@ -104,6 +106,25 @@ def make(kind, out):
         write(out, [item(n, b"evil\n") for n in (
             "../evil1.txt", "/tmp/evil2.txt", "a/../../evil3.txt", "..\\evil4.txt",
             "C:evil5.txt", "ok.txt")])
+    elif kind == "lookalike":
+        # Names that a name-as-mask find can confuse: case twins, one name
+        # below several folders, mask characters, trailing dots and
+        # separators, the Turkish i's, a folder beside a file, duplicates.
+        import warnings
+        warnings.simplefilter("ignore")
+        folder = (zipfile.ZIP_STORED, 0o40755 << 16 | 0x10)
+        names = ["sub/a.txt", "a.txt", "A.TXT", "docs/A.txt", "x[1].txt", "x*.txt", "q?.txt",
+                 "caf\u00e9.txt", "CAF\u00c9.TXT", "readme.", "readme", "folder/", "deep/folder",
+                 "\u0131.txt", "I.txt", "i.txt", "\u0130.txt", "win\\back.txt", "dup.txt",
+                 "dup.txt", "sub/DUP.TXT", "ro.txt", "hidden.txt"]
+        entries = []
+        for n in names:
+            if n.endswith("/"):
+                entries.append(item(n, b"", *folder))
+            else:
+                attr = 0o100644 << 16 | {"ro.txt": 1, "hidden.txt": 2}.get(n, 0)
+                entries.append(item(n, n.encode(), attr=attr))
+        write(out, entries)
     elif kind == "empty":
         write(out, [])
     elif kind == "basic":
@@ -131,6 +152,16 @@ def lie(field, delta, method, out, central=True):
     struct.pack_into("<L", b, dd + at[0], value)
     struct.pack_into("<L", b, cd + at[1], value)
     open(out, "wb").write(b if central else b[:dd + 16])
+
+
+def count(n, out, zip64):
+    make("zip64" if zip64 else "basic", out)
+    b = bytearray(open(out, "rb").read())
+    if zip64:
+        struct.pack_into("<QQ", b, len(b) - 22 - 20 - 56 + 24, n, n)
+    else:
+        struct.pack_into("<HH", b, len(b) - 22 + 8, n, n)
+    open(out, "wb").write(b)
 
 
 LOCAL = "<LHHHHHLLLHH"
@@ -233,6 +264,8 @@ if __name__ == "__main__":
         listing(sys.argv[2])
     elif sys.argv[1] == "bomb":
         bomb(sys.argv[2], sys.argv[3])
+    elif sys.argv[1] == "count":
+        count(int(sys.argv[2]), sys.argv[3], sys.argv[4:5] == ["zip64"])
     elif sys.argv[1] == "lie":
         lie(sys.argv[2], int(sys.argv[3]), sys.argv[4], sys.argv[5], sys.argv[6:7] != ["nocentral"])
     else:
