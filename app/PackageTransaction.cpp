@@ -253,9 +253,9 @@ TPackageTransaction::~TPackageTransaction() {
   Abort();
 }
 
-int TPackageTransaction::Folder(const std::string& folder) {
+int TPackageTransaction::Folder(const std::string& folder, const TFolderMade& made) {
   if (touched_.count(folder)) return folders_.at(folder).get();
-  const int dir = OpenMaking(folder);
+  const int dir = OpenMaking(folder, made);
   Remember(folder, dir);
   // A folder that staged files are made in is known before the first one is.
   Step();
@@ -275,7 +275,7 @@ void TPackageTransaction::Remember(const std::string& folder, int fd) {
       {"time", folder, std::to_string(st.st_mtim.tv_sec), std::to_string(st.st_mtim.tv_nsec)});
 }
 
-int TPackageTransaction::OpenMaking(const std::string& folder) {
+int TPackageTransaction::OpenMaking(const std::string& folder, const TFolderMade& made) {
   if (auto it = folders_.find(folder); it != folders_.end()) return it->second.get();
   const auto parts = Parts(folder);
   if (!parts) Fail("Cannot install below " + folder, EINVAL);
@@ -305,6 +305,8 @@ int TPackageTransaction::OpenMaking(const std::string& folder) {
       if (::mkdirat(current, part.c_str(), 0777) != 0 && errno != EEXIST)
         Fail("Cannot create the folder " + prefix, errno);
       opened.Reset(::openat(current, part.c_str(), kFlags));
+      struct stat st;
+      if (opened && made && ::fstat(opened.get(), &st) == 0) made(prefix, st);
     }
     // A link where a folder should be is never followed.
     if (!opened) Fail("Cannot install below " + prefix, errno == ELOOP ? ENOTDIR : errno);
@@ -313,12 +315,18 @@ int TPackageTransaction::OpenMaking(const std::string& folder) {
   return current;
 }
 
-base::UniqueFd TPackageTransaction::Stage(const std::string& dest, unsigned mode) {
+void TPackageTransaction::MakeFolder(const std::string& folder, const TFolderMade& made) {
+  if (ended_) Fail("Cannot install below " + folder, EINVAL);
+  OpenMaking(folder, made);
+}
+
+base::UniqueFd TPackageTransaction::Stage(const std::string& dest, unsigned mode,
+                                          const TFolderMade& made) {
   const std::size_t slash = dest.rfind('/');
   const std::string folder = slash == std::string::npos ? "" : dest.substr(0, slash);
   const std::string name = slash == std::string::npos ? dest : dest.substr(slash + 1);
   if (ended_ || !IsPlainPart(name)) Fail("Cannot install " + dest, EINVAL);
-  const int dir = Folder(folder);
+  const int dir = Folder(folder, made);
   struct stat st;
   if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
       (S_ISDIR(st.st_mode) || S_ISLNK(st.st_mode)))
@@ -329,6 +337,16 @@ base::UniqueFd TPackageTransaction::Stage(const std::string& dest, unsigned mode
                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY,
                              static_cast<mode_t>(mode & 0777)));
   if (!fd) Fail("Cannot create a file beside " + dest, errno);
+  // A destination staged again (an entry tried once more, a name the
+  // package holds twice) takes the last copy, as writing it twice would.
+  const auto [at, fresh] = staged_.try_emplace(dest, plan_.size());
+  if (!fresh) {
+    TJournalFile& earlier = plan_[at->second];
+    Step();
+    ::unlinkat(dir, earlier.staged.c_str(), 0);
+    earlier.staged.clear();  // no longer part of the plan
+    at->second = plan_.size();
+  }
   plan_.push_back({folder, name, staged, ""});
   return fd;
 }
@@ -339,6 +357,7 @@ void TPackageTransaction::Commit() {
     // Every staged file's data is on the disk before any destination changes.
     Step();
     if (::syncfs(rootFd_) != 0) Fail("Cannot flush the installation's file system", errno);
+    std::erase_if(plan_, [](const TJournalFile& f) { return f.staged.empty(); });
     unsigned backups = 0;
     for (TJournalFile& f : plan_) {
       struct stat st;
@@ -361,7 +380,22 @@ void TPackageTransaction::Commit() {
     if (!planFolders.count(f.folder))
       planFolders.emplace(f.folder,
                           base::UniqueFd(::fcntl(folders_.at(f.folder).get(), F_DUPFD_CLOEXEC, 0)));
+  // The folders made for the package keep what the extraction gave them
+  // (a folder stored read-only is filled all the same).
+  std::vector<std::pair<int, struct stat>> kept;
+  for (const std::string& folder : made_)
+    if (auto it = planFolders.find(folder); it != planFolders.end()) {
+      struct stat st;
+      if (::fstat(it->second.get(), &st) != 0) continue;
+      kept.emplace_back(it->second.get(), st);
+      ::fchmod(it->second.get(), (st.st_mode & 07777) | S_IRWXU);
+    }
   MoveIntoPlace(plan_, planFolders);
+  for (const auto& [fd, st] : kept) {
+    ::fchmod(fd, st.st_mode & 07777);
+    const struct timespec times[2] = {{0, UTIME_OMIT}, st.st_mtim};
+    ::futimens(fd, times);
+  }
   Step();
   journal_->AddDurably({"done"});
   if (previous_) DropPrevious(rootFd_);
@@ -371,6 +405,7 @@ void TPackageTransaction::Abort() noexcept {
   if (ended_) return;
   ended_ = true;
   for (const TJournalFile& f : plan_) {
+    if (f.staged.empty()) continue;
     Step();
     ::unlinkat(folders_.at(f.folder).get(), f.staged.c_str(), 0);
   }

@@ -12,10 +12,14 @@
 //
 // Paths are relative to the root folder, '/' separated, made of plain parts
 // (IsPlainPart); no folder on them is followed through a link.
+#include <sys/stat.h>
+
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "app/PackageJournal.h"
@@ -37,19 +41,29 @@ class TPackageTransaction final {
   TPackageTransaction(const TPackageTransaction&) = delete;
   TPackageTransaction& operator=(const TPackageTransaction&) = delete;
 
+  // Called with the path of each folder made for the package, just made,
+  // and its status.
+  using TFolderMade = std::function<void(const std::string& folder, const struct stat& st)>;
+
   // Makes a new hidden file with the permission bits `mode` (0777 at most,
-  // less the umask) beside `dest`, to take dest's place at the commit. The
-  // missing folders of dest's path are recorded, then made. Returns the
-  // file's descriptor, owned by the caller, who writes the data. Throws
-  // ETransactionError when dest's path is not plain, meets a link or a file
-  // where a folder should be, when dest is a folder or a link, or when the
-  // file or a folder cannot be made.
-  base::UniqueFd Stage(const std::string& dest, unsigned mode);
+  // less the umask) beside `dest`, to take dest's place at the commit (in
+  // place of a file staged for dest before, which goes). The missing
+  // folders of dest's path are recorded, then made (0777 less the umask),
+  // each reported to `made` (may be empty). Returns the file's descriptor,
+  // owned by the caller, who writes the data. Throws ETransactionError when
+  // dest's path is not plain, meets a link or a file where a folder should
+  // be, when dest is a folder or a link, or when the file or a folder cannot
+  // be made.
+  base::UniqueFd Stage(const std::string& dest, unsigned mode, const TFolderMade& made = {});
+  // Makes the missing folders of `folder` as Stage does. Throws
+  // ETransactionError.
+  void MakeFolder(const std::string& folder, const TFolderMade& made = {});
 
   // Puts every staged file in its place: the staged data is flushed, the
   // plan made durable, each staged file renamed over its destination (a
   // replaced file kept as a backup), the folders flushed, the journal marked
-  // done, and the previous package's backups removed. Throws
+  // done, and the previous package's backups removed. The folders made for
+  // the package keep the modes and times they have when Commit is called. Throws
   // ETransactionError: before the plan is durable the transaction is then
   // aborted (nothing changed); after it, the journal stays, and the next
   // start finishes the package.
@@ -59,13 +73,13 @@ class TPackageTransaction final {
   // installation is as it was. Never throws.
   void Abort() noexcept;
 
-  std::size_t StagedCount() const { return plan_.size(); }
+  std::size_t StagedCount() const { return staged_.size(); }
 
  private:
   // The descriptor of a folder that staged files go in, made when missing,
   // recorded as touched; OpenMaking without the record.
-  int Folder(const std::string& folder);
-  int OpenMaking(const std::string& folder);
+  int Folder(const std::string& folder, const TFolderMade& made);
+  int OpenMaking(const std::string& folder, const TFolderMade& made);
   // Records, once, the time of the folder open as `fd` before it changes.
   void Remember(const std::string& folder, int fd);
 
@@ -76,7 +90,8 @@ class TPackageTransaction final {
   std::set<std::string> touched_;                  // those recorded as touched
   std::vector<std::string> made_;
   std::vector<TFolderTime> times_;
-  std::vector<TJournalFile> plan_;
+  std::vector<TJournalFile> plan_;                       // a replaced copy's staged name is empty
+  std::unordered_map<std::string, std::size_t> staged_;  // the plan's index of each destination
   unsigned counter_ = 0;
   bool previous_ = false;  // a previous package's journal was set aside
   bool ended_ = false;
