@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <unordered_map>
@@ -75,23 +76,26 @@ bool ForceDirectories(const std::string& path, TZipFolderStamps* stamps) {
 // The base folder of this batch and the folder below it that the last file
 // went into, open: a batch writes many files into few folders. Forgotten at
 // the start of every batch. The descriptors name the folders that were
-// reached without a link, whatever is put at their paths later.
+// reached without a link, whatever is put at their paths later. An item
+// holds its folder's share while a batch that a handler starts clears them.
 struct OpenFolders {
   std::string basePath;
   base::UniqueFd base;
   std::string lastPath;  // relative to the base
-  base::UniqueFd last;
+  std::shared_ptr<const base::UniqueFd> last;
   void Clear() { *this = OpenFolders(); }
 };
 OpenFolders gFolders;
 
 // The folder `relative` ('/' separators) below `baseFolder` (given, created
 // with its parents when missing and `create`), created when missing and
-// `create`, reached without following a link below the base. Throws
-// EZipException 20 naming the folder when it cannot be made or reached (a
-// link is never followed to reach it).
-int FolderBeneath(const TZipBaseArchiver* owner, const std::string& baseFolder,
-                  const std::string& relative, bool create, TZipFolderStamps* stamps) {
+// `create`, reached without following a link below the base: a share of
+// its descriptor. Throws EZipException 20 naming the folder when it cannot
+// be made or reached (a link is never followed to reach it).
+std::shared_ptr<const base::UniqueFd> FolderBeneath(const TZipBaseArchiver* owner,
+                                                    const std::string& baseFolder,
+                                                    const std::string& relative, bool create,
+                                                    TZipFolderStamps* stamps) {
   OpenFolders& f = gFolders;
   const std::string shown = baseFolder + relative;
   if (!f.base || f.basePath != baseFolder) {
@@ -102,17 +106,18 @@ int FolderBeneath(const TZipBaseArchiver* owner, const std::string& baseFolder,
     if (!f.base) throw EZipException::Fmt(20, owner, {path});
     f.basePath = baseFolder;
   }
-  if (f.last && f.lastPath == relative) return f.last.get();
-  f.last.Reset();
+  if (f.last && f.lastPath == relative) return f.last;
+  f.last.reset();
   std::string cut = relative;
   while (!cut.empty() && cut.back() == '/') cut.pop_back();
-  f.last = OpenFolderBeneath(f.base.get(), cut, create,
-                             [&](const std::string& made, const struct stat& st) {
-                               if (stamps) stamps->Created(baseFolder + made, st);
-                             });
-  if (!f.last) throw EZipException::Fmt(20, owner, {shown});
+  base::UniqueFd fd = OpenFolderBeneath(f.base.get(), cut, create,
+                                        [&](const std::string& made, const struct stat& st) {
+                                          if (stamps) stamps->Created(baseFolder + made, st);
+                                        });
+  if (!fd) throw EZipException::Fmt(20, owner, {shown});
+  f.last = std::make_shared<const base::UniqueFd>(std::move(fd));
   f.lastPath = relative;
-  return f.last.get();
+  return f.last;
 }
 
 // The permission bits asked for an extracted file, which the process umask
@@ -268,7 +273,8 @@ void TZipBaseArchiver::ExtractItem(int index, const std::string& name,
     below.clear();
   }
   if (item.IsFolder() && !Options.CreateDirs) return;
-  int at = FolderBeneath(this, folder, below, Options.CreateDirs, folderStamps_);
+  std::shared_ptr<const base::UniqueFd> at =
+      FolderBeneath(this, folder, below, Options.CreateDirs, folderStamps_);
   if (item.IsFolder()) {
     if (Options.CreateDirs && folderStamps_)
       folderStamps_->Stamp(folder + below, FolderModeFor(item, attributes, Options.SetAttributes),
@@ -278,7 +284,7 @@ void TZipBaseArchiver::ExtractItem(int index, const std::string& name,
   std::string leaf = base::ExtractFileName(fileName);
   std::string dest = folder + below + leaf;
   struct stat st;
-  bool exists = ::fstatat(at, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+  bool exists = ::fstatat(at->get(), leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
   // A link is never written through nor replaced: someone who can write
   // this folder may have put it there to lead the file elsewhere.
   if (exists && S_ISLNK(st.st_mode)) throw EZipException::Fmt(19, this, {dest});
@@ -296,7 +302,7 @@ void TZipBaseArchiver::ExtractItem(int index, const std::string& name,
           // A path the handler gives instead: its folder is taken as given.
           at = FolderBeneath(this, base::ExtractFilePath(dest), "", false, folderStamps_);
           leaf = base::ExtractFileName(dest);
-          exists = ::fstatat(at, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+          exists = ::fstatat(at->get(), leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
           if (exists && S_ISLNK(st.st_mode)) throw EZipException::Fmt(19, this, {dest});
         }
         break;
@@ -318,7 +324,7 @@ void TZipBaseArchiver::ExtractItem(int index, const std::string& name,
   // cancel leaves an existing file exactly as it was.
   std::unique_ptr<TZipTempFile> temp;
   try {
-    temp = std::make_unique<TZipTempFile>(at, leaf, dest, exists,
+    temp = std::make_unique<TZipTempFile>(at->get(), leaf, dest, exists,
                                           ModeFor(item, attributes, Options.SetAttributes));
   } catch (const base::EStreamError&) {
     throw EZipException::Fmt(19, this, {dest});
