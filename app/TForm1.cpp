@@ -58,11 +58,11 @@ TForm1::TForm1(TFormHost& host, TApplication& application, std::string executabl
     Archiver1OverallProgress(s, progress, op, phase, cancel);
   };
   // The footer and the summary count the files really installed and
-  // replaced, so they are counted once they are, not when the extraction
-  // comes to them.
+  // replaced: an entry is counted for its package once it verified, and the
+  // package's counts are added once the package is in place.
   Archiver1.OnEntryInstalled = [this](TUpdaterArchiver*, const std::string&) {
-    ++FExtractedCount;
-    if (replacePending_) ++FReplacedCount;
+    ++packageExtracted_;
+    if (replacePending_) ++packageReplaced_;
     replacePending_ = false;
   };
 }

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/Application.h"
 #include "app/FormHost.h"
@@ -111,8 +112,9 @@ class TForm1 final {
                         std::int64_t AWorkCountMax);
   void NetFTP1Work(ftp::TNetComponent* Sender, ftp::TWorkMode AWorkMode, std::int64_t AWorkCount);
   void NetFTP1WorkEnd(ftp::TNetComponent* Sender, ftp::TWorkMode AWorkMode);
-  // Logs every file the extraction comes to (before it is written). Throws
-  // EInOutError when the log cannot be written, which ends the extraction.
+  // Keeps the log line of every file the extraction comes to, for the log
+  // once the package is in place. Throws EInOutError 105 when the log is not
+  // open, which ends the extraction.
   void Archiver1ExtractFile(archive::TZipBaseArchiver* Sender, std::string& FileName,
                             std::uint32_t& FileAttr, const std::string& Comment);
   // The overwrite policy: Confirm only when the packaged copy is newer than the
@@ -215,6 +217,10 @@ class TForm1 final {
   int failedPackages_ = 0;       // packages of this run that were not installed whole
   int installedPackages_ = 0;    // packages of this run installed whole
   bool replacePending_ = false;  // the overwrite policy let the current entry replace a file
+  // The current package's log lines and counts, until it is in place.
+  std::vector<std::string> packageLog_;
+  std::int32_t packageExtracted_ = 0;
+  std::int32_t packageReplaced_ = 0;
   // The key that packages must be signed with, read when the run starts;
   // nothing: packages are not checked.
   std::optional<base::TMinisignKey> packageKey_;

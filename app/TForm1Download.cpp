@@ -10,6 +10,7 @@
 #include "app/HashingStream.h"
 #include "app/PackageListing.h"
 #include "app/PackageSignature.h"
+#include "app/PackageTransaction.h"
 #include "app/TForm1.h"
 #include "base/ControlEscape.h"
 #include "base/Dialogs.h"
@@ -216,13 +217,53 @@ bool TForm1::ExtractPackage(const std::string& name, std::unique_ptr<base::TStre
     Archiver1.CloseArchiveFile();
     return false;
   }
+  // The package goes in as one change: its files are staged beside their
+  // destinations and take their places only once every entry verified; a
+  // failure, a stop or a kill before then leaves the installation as it was.
+  const base::UniqueFd root = OpenRootFolder();
+  std::optional<TPackageTransaction> transaction;
+  try {
+    if (!root) throw ETransactionError("the root folder cannot be opened");
+    transaction.emplace(root.get(), name);
+  } catch (const ETransactionError& e) {
+    Archiver1.CloseArchiveFile();
+    ShowPackageFailure("Failed to install " + name + ": " + e.what());
+    return false;
+  }
+  Archiver1.OnStageFolder = [&transaction](
+                                archive::TZipBaseArchiver*, const std::string& folder,
+                                const archive::TZipBaseArchiver::TFolderMadeCallback& made) {
+    transaction->MakeFolder(folder, made);
+  };
+  Archiver1.OnStageFile = [&transaction](archive::TZipBaseArchiver*, const std::string& file,
+                                         unsigned mode) { return transaction->Stage(file, mode); };
+  struct Unhook {
+    TUpdaterArchiver& archiver;
+    ~Unhook() {
+      archiver.OnStageFolder = nullptr;
+      archiver.OnStageFile = nullptr;
+    }
+  } unhook{Archiver1};
+  packageLog_.clear();
+  packageExtracted_ = packageReplaced_ = 0;
   Archiver1.ResetEntryFailures();
   Archiver1.ExtractMatching("*.*", 10431, "");
   // An aborted batch leaves the rest of the entries unprocessed.
   const bool complete = !Archiver1.EntryFailed() && !Archiver1.Cancelled() &&
                         Archiver1.ProcessedCount() == Archiver1.SelectedCount();
   Archiver1.CloseArchiveFile();
-  return complete;
+  if (!complete) return false;  // the transaction goes, and the staged files with it
+  try {
+    transaction->Commit();
+  } catch (const ETransactionError& e) {
+    ShowPackageFailure("Failed to install " + name + ": " + e.what());
+    return false;
+  }
+  // The files are in place: now they are logged and counted.
+  for (const std::string& line : packageLog_) UpdateLog.AppendLine(line);
+  FExtractedCount += packageExtracted_;
+  FReplacedCount += packageReplaced_;
+  return true;
 }
 
 bool TForm1::EnoughSpaceFor(const std::string& name) {

@@ -2,6 +2,7 @@
 // extraction events log and decide each replacement.
 #include "app/OverwritePolicy.h"
 #include "app/TForm1.h"
+#include "base/Errors.h"
 #include "base/FileSystem.h"
 
 namespace krevo::app {
@@ -22,7 +23,10 @@ void TForm1::Archiver1ExtractFile(archive::TZipBaseArchiver*, std::string& FileN
                                   const std::string&) {
   ProgressBar2.SetPosition(ProgressBar2.Position() + 1);
   replacePending_ = false;
-  UpdateLog.AppendLine(FileName + " > " + FRootFolder + FileName);
+  // The line goes to the log once the package is in place; a log that
+  // cannot take it stops the extraction now, as a failed write would.
+  if (!UpdateLog.IsOpen()) throw base::EInOutError(105);
+  packageLog_.push_back(FileName + " > " + FRootFolder + FileName);
 }
 
 void TForm1::Archiver1ConfirmOverwrite(archive::TZipBaseArchiver*,

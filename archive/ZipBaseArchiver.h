@@ -5,6 +5,8 @@
 // synchronously inside the operation that raises them. An unassigned event is
 // skipped, or, for the overwrite, password, failure and volume requests,
 // answered by a default dialog through base::Dialogs().
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -14,6 +16,7 @@
 #include "archive/ZipOptions.h"
 #include "archive/ZipTypes.h"
 #include "archive/ZipVolumeNumberInfo.h"
+#include "base/FileDescriptor.h"
 
 namespace krevo::base {
 class TStream;
@@ -64,10 +67,9 @@ class TZipBaseArchiver {
   void SetInMemory(bool value);
 
   // ---- Events ----
-  using TFileProgressEvent =
-      std::function<void(TZipBaseArchiver* Sender, const std::string& FileName, double Progress,
-                         TZipProcessOperation Operation, TZipProgressPhase ProgressPhase,
-                         bool& Cancel)>;
+  using TFileProgressEvent = std::function<void(
+      TZipBaseArchiver* Sender, const std::string& FileName, double Progress,
+      TZipProcessOperation Operation, TZipProgressPhase ProgressPhase, bool& Cancel)>;
   using TProgressEvent =
       std::function<void(TZipBaseArchiver* Sender, double Progress, TZipProcessOperation Operation,
                          TZipProgressPhase ProgressPhase, bool& Cancel)>;
@@ -94,8 +96,24 @@ class TZipBaseArchiver {
   using TStoreFileEvent =
       std::function<void(TZipBaseArchiver* Sender, std::string& FileName, std::uint32_t& FileAttr,
                          std::string& Comment, const std::string& OriginalFileName)>;
-  using TExtractFileEvent = std::function<void(TZipBaseArchiver* Sender, std::string& FileName,
-                                               std::uint32_t& FileAttr, const std::string& Comment)>;
+  using TExtractFileEvent =
+      std::function<void(TZipBaseArchiver* Sender, std::string& FileName, std::uint32_t& FileAttr,
+                         const std::string& Comment)>;
+  // Called with a folder's path below the base and the status of the folder
+  // just made there.
+  using TFolderMadeCallback =
+      std::function<void(const std::string& Folder, const struct stat& FolderStatus)>;
+  // An owner that installs what is extracted as one change (a transaction)
+  // places the files itself: OnStageFolder makes the missing folders of
+  // `Folder` (below the base, '/' separated, "" for the base itself),
+  // reporting each to `Made`; OnStageFile gives a new file, for the data of
+  // the entry to be installed at `FileName` (below the base) with the
+  // permission bits `Mode`, that the owner puts in place later. Either
+  // throws base::Exception when it cannot; the entry then fails.
+  using TStageFolderEvent = std::function<void(TZipBaseArchiver* Sender, const std::string& Folder,
+                                               const TFolderMadeCallback& Made)>;
+  using TStageFileEvent = std::function<base::UniqueFd(TZipBaseArchiver* Sender,
+                                                       const std::string& FileName, unsigned Mode)>;
 
   TFileProgressEvent OnFileProgress;
   TProgressEvent OnOverallProgress;
@@ -112,6 +130,13 @@ class TZipBaseArchiver {
   TDiskFullEvent OnDiskFull;
   TStoreFileEvent OnStoreFile;
   TExtractFileEvent OnExtractFile;
+  // Both assigned: extraction stages its files through them (see
+  // TStageFileEvent) and makes no folder itself; the overwrite questions
+  // come as they do otherwise, and a destination path that a handler
+  // changes fails its entry. Either unassigned: each file replaces its
+  // destination once its data verified.
+  TStageFolderEvent OnStageFolder;
+  TStageFileEvent OnStageFile;
 
   // ---- Opening and reading ----
   // Opens FileName (mode: -1 creates; otherwise the low two bits select read
@@ -202,8 +227,8 @@ class TZipBaseArchiver {
  protected:
   // ---- Dispatchers: the event when assigned, else the default ----
   virtual void UpdateCompressionMethod() { method_ = -1; }
-  virtual void NotifyOverallProgress(TZipProcessOperation op, TZipProgressPhase phase,
-                                     bool& cancel, double progress);
+  virtual void NotifyOverallProgress(TZipProcessOperation op, TZipProgressPhase phase, bool& cancel,
+                                     double progress);
   virtual void NotifyFileProgress(const std::string& fileName, TZipProcessOperation op,
                                   bool& cancel, TZipProgressPhase phase, double progress);
   virtual void NotifyCopyTempFileProgress(TZipProgressPhase phase, bool& cancel, double progress);

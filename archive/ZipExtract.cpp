@@ -273,8 +273,23 @@ void TZipBaseArchiver::ExtractItem(int index, const std::string& name,
     below.clear();
   }
   if (item.IsFolder() && !Options.CreateDirs) return;
+  // An owner that stages the files makes the folders, each recorded before
+  // it is made; a path of the handler's own is none of the staging's.
+  const bool staging = OnStageFile && OnStageFolder;
+  if (staging) {
+    if (folder != destFolder) throw EZipException::Fmt(19, this, {fileName});
+    std::string relative = below;
+    while (!relative.empty() && relative.back() == '/') relative.pop_back();
+    try {
+      OnStageFolder(this, relative, [&](const std::string& made, const struct stat& st) {
+        if (folderStamps_) folderStamps_->Created(folder + made, st);
+      });
+    } catch (const base::Exception&) {
+      throw EZipException::Fmt(20, this, {folder + below});
+    }
+  }
   std::shared_ptr<const base::UniqueFd> at =
-      FolderBeneath(this, folder, below, Options.CreateDirs, folderStamps_);
+      FolderBeneath(this, folder, below, Options.CreateDirs && !staging, folderStamps_);
   if (item.IsFolder()) {
     if (Options.CreateDirs && folderStamps_)
       folderStamps_->Stamp(folder + below, FolderModeFor(item, attributes, Options.SetAttributes),
@@ -298,6 +313,7 @@ void TZipBaseArchiver::ExtractItem(int index, const std::string& name,
         const std::string asked = dest;
         AskOverwrite(fileName, dest, confirm);
         if (!confirm) return;
+        if (dest != asked && staging) throw EZipException::Fmt(19, this, {dest});
         if (dest != asked) {
           // A path the handler gives instead: its folder is taken as given.
           at = FolderBeneath(this, base::ExtractFilePath(dest), "", false, folderStamps_);
@@ -324,9 +340,14 @@ void TZipBaseArchiver::ExtractItem(int index, const std::string& name,
   // cancel leaves an existing file exactly as it was.
   std::unique_ptr<TZipTempFile> temp;
   try {
-    temp = std::make_unique<TZipTempFile>(at->get(), leaf, dest, exists,
-                                          ModeFor(item, attributes, Options.SetAttributes));
-  } catch (const base::EStreamError&) {
+    const unsigned mode = ModeFor(item, attributes, Options.SetAttributes);
+    if (staging)
+      temp = std::make_unique<TZipTempFile>(OnStageFile(this, below + leaf, mode), dest);
+    else
+      temp = std::make_unique<TZipTempFile>(at->get(), leaf, dest, exists, mode);
+  } catch (const base::EAbort&) {
+    throw;
+  } catch (const base::Exception&) {
     throw EZipException::Fmt(19, this, {dest});
   }
   std::exception_ptr failure;

@@ -97,6 +97,12 @@ TZipTempFile::TZipTempFile(int folder, const std::string& name, const std::strin
   stream_ = std::make_unique<FdStream>(fd);
 }
 
+TZipTempFile::TZipTempFile(base::UniqueFd staged, const std::string& destination)
+    : destination_(destination), adopted_(true) {
+  if (!staged) throw base::EFCreateError("Cannot create file \"" + destination + "\".");
+  stream_ = std::make_unique<FdStream>(staged.Release());
+}
+
 TZipTempFile::~TZipTempFile() {
   stream_.reset();
   if (!committed_ && !temporary_.empty()) ::unlinkat(folder_.get(), temporary_.c_str(), 0);
@@ -135,6 +141,11 @@ bool LinkNameless(int fd, int folder, const std::string& name) {
 }  // namespace
 
 bool TZipTempFile::Commit() {
+  if (adopted_) {
+    stream_->Close();
+    committed_ = true;
+    return true;
+  }
   const int folder = folder_.get();
   if (temporary_.empty()) {
     if (LinkNameless(stream_->Fd(), folder, name_)) {

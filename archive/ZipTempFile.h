@@ -29,6 +29,10 @@ class TZipTempFile final {
   // file cannot be created.
   TZipTempFile(int folder, const std::string& name, const std::string& destination,
                bool destinationExists, unsigned mode);
+  // Takes a file that someone else made for the entry and puts in place
+  // (`staged`, owned from here on; its descriptor is closed at Commit):
+  // Commit only closes it, and nothing is removed.
+  TZipTempFile(base::UniqueFd staged, const std::string& destination);
   ~TZipTempFile();
   TZipTempFile(const TZipTempFile&) = delete;
   TZipTempFile& operator=(const TZipTempFile&) = delete;
@@ -49,6 +53,7 @@ class TZipTempFile final {
   std::string temporary_;  // its name in the folder; empty while it has none
   std::unique_ptr<FdStream> stream_;
   bool committed_ = false;
+  bool adopted_ = false;
 };
 
 }  // namespace krevo::archive

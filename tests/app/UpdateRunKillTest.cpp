@@ -61,18 +61,21 @@ class UpdateRunKilled : public ::testing::Test {
     SetModified(site.install / "updates.log", LocalTime(2005, 5, 5));
   }
 
-  // True while an entry is being written: the log names `entry`, and a file in
-  // bin/ other than the installed replaced.bin holds some but not all of an
-  // entry's bytes (a temporary file, or the destination written in place).
+  // True while an entry is being written: a file in bin/ other than the
+  // installed replaced.bin holds some but not all of an entry's bytes (the
+  // file staged beside its destination); `entry` is the one written first
+  // (the files come in the package's order) while no staged file is whole.
   bool Writing(const std::string& entry) const {
-    if (site.Log().find(entry + " > ") == std::string::npos) return false;
     std::error_code ec;
+    int whole = 0, partial = 0;
     for (const auto& f : fs::directory_iterator(site.install / "bin", ec)) {
       if (f.path().filename() == "replaced.bin" || !f.is_regular_file(ec)) continue;
       const auto size = f.file_size(ec);
-      if (!ec && size > 0 && size < kLarge) return true;
+      if (ec) continue;
+      whole += size == kLarge;
+      partial += size > 0 && size < kLarge;
     }
-    return false;
+    return partial > 0 && whole == (entry == "bin/added.bin" ? 0 : 1);
   }
 
   // Files in the installation that are neither the package's nor the test's.
@@ -116,13 +119,16 @@ TEST_F(UpdateRunKilled, EveryFileIsOldOrNewAndTheNextRunInstallsThePackage) {
     EXPECT_EQ(StateOf(site.install / "bin/added.bin", "", added), "new");
     EXPECT_EQ(StateOf(site.install / "bin/replaced.bin", kOldReplaced, replaced), "new");
     EXPECT_EQ(StateOf(site.install / "readme.txt", kOldReadme, "readme 2"), "new");
-    // The log kept the earlier runs and the killed run's lines, and the next
-    // run appended a whole record.
+    // The log kept the earlier runs, and the next run appended a whole record;
+    // the killed run logged no file, since none was in place.
     const std::string log = site.Log();
     EXPECT_EQ(log.rfind("earlier\r\nScan started ", 0), 0u) << log;
     EXPECT_EQ(Count(log, "Scan started "), 2u) << log;
     EXPECT_EQ(Count(log, "Scan finished "), 1u) << log;
     EXPECT_EQ(Count(log, "readme.txt > "), 1u) << log;
+    // The killed run's staged files went before the next run connected.
+    EXPECT_NE(log.find("Interrupted update of up080307.zip rolled back\r\n"), std::string::npos)
+        << log;
     EXPECT_TRUE(log.ends_with("3 files updated.\r\n" + std::string(70, '=') + "\r\n")) << log;
     // What the killed run left behind is hidden beside its destination and
     // touched by nobody.

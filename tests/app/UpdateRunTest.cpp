@@ -180,7 +180,8 @@ void DamageEntry(const std::string& package, const std::string& name) {
   std::ofstream(package, std::ios::binary) << bytes;
 }
 
-// The summary counts what is really in place, and says that a package failed.
+// The summary and the log count what is really in place, and the summary
+// says that a package failed.
 TEST_F(UpdateRun, TheSummaryCountsOnlyWhatWasInstalledAndSaysWhatFailed) {
   for (const char* name : {"a.bin", "b.bin"}) {
     site.install.Write(name, "installed");
@@ -192,10 +193,13 @@ TEST_F(UpdateRun, TheSummaryCountsOnlyWhatWasInstalledAndSaysWhatFailed) {
   DamageEntry(package, "b.bin");
   RunResult r = site.Run();
   EXPECT_EQ(r.exitCode, 4) << r.err;
+  // The package goes in whole or not at all: a.bin, which verified, stays old too.
+  EXPECT_EQ(Installed("a.bin"), "installed");
   EXPECT_EQ(Installed("b.bin"), "installed");
-  EXPECT_TRUE(site.Log().ends_with("1 file updated.\r\n" + std::string(70, '=') + "\r\n"))
+  EXPECT_TRUE(site.Log().ends_with("No files were updated.\r\n" + std::string(70, '=') + "\r\n"))
       << site.Log();
-  EXPECT_NE(r.err.find("Error: One update failed to install. 1 file was updated.\n"),
+  EXPECT_EQ(site.Log().find("a.bin > "), std::string::npos) << site.Log();
+  EXPECT_NE(r.err.find("Error: One update failed to install. No files were updated.\n"),
             std::string::npos)
       << r.err;
   EXPECT_EQ(r.err.find("Information"), std::string::npos) << r.err;
