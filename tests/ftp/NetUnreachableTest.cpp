@@ -2,7 +2,7 @@
 // reached: a table of the family's exceptions, and the real situations.
 #include <gtest/gtest.h>
 
-#include <functional>
+#include <exception>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -18,44 +18,30 @@
 namespace krevo::ftp {
 namespace {
 
-template <class E, class... A>
-std::function<void()> Thrower(A... args) {
-  return [=] { throw E(args...); };
-}
-
 TEST(NetUnreachable, TellsTheFailuresToReachFromTheRefusals) {
   struct Case {
     const char* what;
-    std::function<void()> raise;
-    bool beforeLogin, unreachable;
+    std::exception_ptr failure;
+    bool reachedLogin, unreachable;
   };
   const std::vector<Case> cases = {
-      {"refused", Thrower<ENetSocketError>(WSAECONNREFUSED, "refused"), false, true},
-      {"host not found", Thrower<ENetSocketError>(WSAHOST_NOT_FOUND, "no host"), false, true},
-      {"network unreachable", Thrower<ENetSocketError>(WSAENETUNREACH, "net"), false, true},
-      {"host unreachable", Thrower<ENetSocketError>(WSAEHOSTUNREACH, "host"), false, true},
-      {"timed out", Thrower<ENetSocketError>(WSAETIMEDOUT, "timed out"), false, true},
-      {"reset in the handshake", Thrower<ENetSocketError>(WSAECONNRESET, "reset"), false, true},
-      {"timed connect", Thrower<ENetConnectException>(std::string("refused")), false, true},
-      {"connect timed out", Thrower<ENetConnectTimeout>(), false, true},
-      {"silent greeting", Thrower<ENetReadTimeout>(), false, true},
-      {"closed before greeting", Thrower<ENetConnClosedGracefully>(), false, true},
-      // The server answered, or it is no network failure at all.
-      {"silent after the login began", Thrower<ENetReadTimeout>(), true, false},
-      {"reset after the login began", Thrower<ENetSocketError>(WSAECONNRESET, "r"), true, false},
-      {"login refused", Thrower<ENetProtocolReplyError>(530, "Login incorrect."), false, false},
-      {"no socket", Thrower<ENetSocketError>(10024, "too many files"), false, false},
-      {"certificate", Thrower<ENetTLSCertificateError>(62L, "hostname mismatch"), false, false},
-      {"TLS", Thrower<ENetTLSError>(std::string("TLS error: bad record")), false, false},
-      {"stopped", Thrower<ENetOperationAborted>(), false, false},
-      {"too long", Thrower<ENetTransferTooLong>(std::int64_t{10}), false, false},
-      {"other", Thrower<std::runtime_error>("other"), false, false},
+      {"host not found", std::make_exception_ptr(ENetSocketError(WSAHOST_NOT_FOUND, "")), false,
+       true},
+      {"network unreachable", std::make_exception_ptr(ENetSocketError(WSAENETUNREACH, "")), false,
+       true},
+      {"connect timed out", std::make_exception_ptr(ENetConnectTimeout()), false, true},
+      // A server that answered, or no failure of the network at all.
+      {"silent after the greeting", std::make_exception_ptr(ENetReadTimeout()), true, false},
+      {"too many files", std::make_exception_ptr(ENetSocketError(10024, "")), false, false},
+      {"certificate", std::make_exception_ptr(ENetTLSCertificateError(62, "")), false, false},
+      {"stopped", std::make_exception_ptr(ENetOperationAborted()), false, false},
+      {"other", std::make_exception_ptr(std::runtime_error("other")), false, false},
   };
   for (const Case& c : cases) {
     try {
-      c.raise();
+      std::rethrow_exception(c.failure);
     } catch (const std::exception& e) {
-      EXPECT_EQ(IsUnreachable(e, c.beforeLogin), c.unreachable) << c.what;
+      EXPECT_EQ(IsUnreachable(e, c.reachedLogin), c.unreachable) << c.what;
     }
   }
 }
