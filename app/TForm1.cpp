@@ -12,6 +12,7 @@
 #include "base/Dialogs.h"
 #include "base/FileSystem.h"
 #include "base/Version.h"
+#include "ftp/NetUnreachable.h"
 
 namespace krevo::app {
 
@@ -182,6 +183,12 @@ void TForm1::BitBtn3Click(const TButton*) {
     } catch (const ftp::ENetProtocolReplyError& e) {
       if (DemandsEncryption(e)) throw WithEncryptionAdvice(e);
       throw;
+    } catch (const std::exception& e) {
+      // Shown as any other failure; the outcome tells a script that the
+      // server was not there.
+      if (ftp::IsUnreachable(e, NetFTP1.ReachedLogin()) && !StopRequested())
+        outcome_ = TRunOutcome::ConnectFailed;
+      throw;
     }
     NetFTP1.EnterDirectory("krevo");
     NetFTP1.EnterDirectory("updates");
@@ -235,7 +242,7 @@ void TForm1::OnTimer1() {
       stopped_ = true;
     }
   });
-  if (!ran || stopped_) outcome_ = TRunOutcome::Failed;
+  if (stopped_ || (!ran && outcome_ != TRunOutcome::ConnectFailed)) outcome_ = TRunOutcome::Failed;
   if (outcome_ == TRunOutcome::InProgress) outcome_ = TRunOutcome::Completed;
   // The close command that stopped the run is honoured now that it is over.
   if (stopped_) Close();

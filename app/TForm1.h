@@ -91,7 +91,9 @@ class TForm1 final {
   // a server that does not expand "up*.zip" is asked for its whole folder). The
   // session is closed whatever happens; a failure is thrown on (ENetException
   // family); a login refused for want of encryption carries the advice to
-  // turn it on (WithEncryptionAdvice).
+  // turn it on (WithEncryptionAdvice). A server that could not be reached
+  // (ftp::IsUnreachable) makes the outcome ConnectFailed before the failure
+  // is thrown on.
   void BitBtn3Click(const TButton* Sender);
   // The download run. Sender &Button1: every line, packages newer than the last
   // update; any other sender: the last line, whatever its date. A line whose
@@ -141,7 +143,8 @@ class TForm1 final {
   // fails the run.
   void OnRollBack();
   // The timer has gone off: runs Timer1Timer under the default error display.
-  // An error ends the run (outcome Failed) and leaves the window open. A run
+  // An error ends the run (outcome Failed, or ConnectFailed when the server
+  // could not be reached) and leaves the window open. A run
   // that a stop ended is failed too, shows no error and closes the window.
   void OnTimer1();
   // Closes the window once: FormClose (an error it throws is shown, and the close

@@ -88,6 +88,7 @@ void TNetFTP::OpenSession(bool autoLogin, int timeout) {
   }
   const std::string savedHost = host_;
   const int savedPort = port_;
+  reachedLogin_ = false;
   try {
     try {
       if (ProxySettings.ProxyType != fpcmNone && !ProxySettings.Host.empty()) {
@@ -111,6 +112,7 @@ void TNetFTP::OpenSession(bool autoLogin, int timeout) {
     ExpectReply({220});
     GreetingReply().Assign(LastReply());
     if (tlsContext_) StartControlTLS();
+    reachedLogin_ = true;
     if (autoLogin) {
       SendCredentials();
       if (OnAfterClientLogin) OnAfterClientLogin(this);

@@ -111,6 +111,11 @@ class TNetFTP final : public TNetTCPClient {
   // ENetProtocolReplyError with the server's code and text. A user name or
   // password holding CR or LF raises ENetException before anything is sent.
   void OpenSession(bool autoLogin = true, int timeout = -1);
+  // Whether the last OpenSession got as far as the login: the server's
+  // greeting read and, with fsTLS, the TLS handshake done. A failure before
+  // that may mean the server could not be reached (IsUnreachable); one after
+  // it does not.
+  bool ReachedLogin() const { return reachedLogin_; }
   // The login sequence for ProxySettings.ProxyType; the last reply goes to
   // LoginReply. fpcmHttpProxyWithFtp raises ENetException "Command not supported.".
   void SendCredentials();
@@ -219,6 +224,7 @@ class TNetFTP final : public TNetTCPClient {
   TNetRFCReply loginReply_;
   std::string systemDescription_;
   base::TStringList listingLines_;
+  bool reachedLogin_ = false;
   bool restartProbed_ = false;
   bool restartSupported_ = false;
   std::unique_ptr<TNetTCPConnection> transferLink_;

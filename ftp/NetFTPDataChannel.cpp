@@ -6,8 +6,8 @@
 
 #include "ftp/NetFTP.h"
 #include "ftp/NetSimpleServer.h"
-#include "ftp/NetTLSIOHandler.h"
 #include "ftp/NetText.h"
+#include "ftp/NetTLSIOHandler.h"
 
 namespace krevo::ftp {
 namespace {
@@ -239,8 +239,8 @@ void TNetFTP::ResynchronizeAfterAbort() {
       ReadReply();
       inStep = LastReply().NumericCode() == 200;
     }
-  } catch (const ENetException&) {
-    inStep = false;
+  } catch (const std::exception&) {
+    inStep = false;  // a server that is no longer there, or talks nonsense
   }
   ReadTimeout = savedTimeout;
   if (!inStep) CloseSession();

@@ -1,10 +1,10 @@
 // The reply layer of TNetTCPConnection: reading a numbered reply,
 // checking its code, sending a command.
 #include <cstdint>
-#include <limits>
 #include <vector>
 
 #include "ftp/NetTCPConnection.h"
+#include "ftp/NetText.h"
 
 namespace krevo::ftp {
 namespace {
@@ -27,15 +27,26 @@ std::int64_t TNetTCPConnection::MaxReplySize() const {
 }
 
 void TNetTCPConnection::ReadReply() {
-  constexpr int kTries = std::numeric_limits<std::int32_t>::max();
+  // Blank lines are skipped, but only up to MaxReplySize bytes of them: a
+  // server that sends nothing but line ends must not hold the reading for ever.
+  std::int64_t blankBytes = 0;
+  auto nextLine = [&] {
+    while (true) {
+      const std::string raw = ReadTextLine("\n", -1, -1);
+      std::string line = TrimBlanks(raw);
+      if (!line.empty()) return line;
+      blankBytes += static_cast<std::int64_t>(raw.size()) + 1;
+      if (blankBytes > MaxReplySize()) throw ENetReadLnMaxLineLengthExceeded();
+    }
+  };
   std::vector<std::string> lines;
-  lines.push_back(ReadNonEmptyLine(kTries));
+  lines.push_back(nextLine());
   const std::string& first = lines.front();
   if (first.size() > 3 && first[3] == '-') {
     const std::string marker = first.substr(0, 3) + " ";
     std::int64_t total = static_cast<std::int64_t>(first.size());
     while (true) {
-      std::string line = ReadNonEmptyLine(kTries);
+      std::string line = nextLine();
       total += static_cast<std::int64_t>(line.size());
       const bool last = line.size() < 4 || SameTextNoCase(line.substr(0, 4), marker);
       lines.push_back(std::move(line));

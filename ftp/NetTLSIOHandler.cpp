@@ -158,6 +158,9 @@ void TNetTLSIOHandler::StartTLS(TNetTLSContext& context, const std::string& host
   const std::int64_t deadline = DeadlineIn(timeout);
   while (true) {
     ERR_clear_error();
+    // A number left by the connect ("in progress") would be taken for the
+    // handshake's own failure.
+    Stack().SetLastError(0);
     const int rc = SSL_connect(ssl_.get());
     if (rc == 1) return;
     const int error = SSL_get_error(ssl_.get(), rc);

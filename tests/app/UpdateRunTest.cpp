@@ -2,6 +2,7 @@
 // against a real FTP server offering packages made by Info-ZIP zip.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -118,12 +119,40 @@ TEST_F(UpdateRun, AServerThatCannotBeReachedEndsTheRunWithAnError) {
   site.install.Write("updates.log", "earlier\r\n");
   SetModified(site.install / "updates.log", LocalTime(2010, 1, 1));
   RunResult r = site.Run();
-  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.exitCode, 3);
   EXPECT_EQ(r.err.rfind("Krevo-updater: ", 0), 0u) << r.err;
   EXPECT_NE(r.err.find("10061"), std::string::npos) << r.err;
   EXPECT_EQ(r.err.find("Information"), std::string::npos);
   // The failed run leaves the date of the last update where it was.
   EXPECT_EQ(Modified(site.install / "updates.log"), LocalTime(2010, 1, 1));
+}
+
+TEST_F(UpdateRun, EachFailureOfTheListingStepEndsWithItsStatusAndKeepsTheLogDate) {
+  struct Case {
+    const char* scenario;  // of tests/ftp/fake_ftp_server.py
+    int status;
+    std::string error;
+  };
+  const std::vector<Case> cases = {
+      {"silent", 3, "Krevo-updater: Read Timeout.\n"},
+      {"pass-needs-tls", 1, "Krevo-updater: The server requires an encrypted (TLS) connection"},
+      {"endless-listing-lines", 1, "Krevo-updater: The listing is longer than 100000 lines.\n"},
+      {"endless-listing-line", 1, "Krevo-updater: The listing is longer than 16 MiB.\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.scenario);
+    ftp::test::TFakeFtpServer server(c.scenario, site.tmp / "transcript.txt");
+    site.UseServerAt(server.Port());
+    site.WriteConfig("ReadTimeout=1\r\n");
+    site.install.Write("updates.log", "earlier\r\n");
+    SetModified(site.install / "updates.log", LocalTime(2010, 1, 1));
+    const auto start = std::chrono::steady_clock::now();
+    RunResult r = site.Run();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_EQ(r.exitCode, c.status) << r.err;
+    EXPECT_EQ(r.err.rfind(c.error, 0), 0u) << r.err;
+    EXPECT_EQ(Modified(site.install / "updates.log"), LocalTime(2010, 1, 1));
+  }
 }
 
 TEST_F(UpdateRun, AMissingUpdatesFolderIsTheServersRefusal) {

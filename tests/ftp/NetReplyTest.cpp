@@ -2,6 +2,7 @@
 // that sends each case's exact bytes.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -146,6 +147,28 @@ TEST(NetReply, BadServersRaiseTheFamilysErrorsNeverHang) {
         },
         ENetException)
         << tc.name;
+  }
+}
+
+TEST(NetReply, EndlessBlankLinesEndTheReadingAtTheReplysBound) {
+  for (const std::string& blank : {std::string("\r\n"), std::string(1000, ' ') + "\r\n"}) {
+    // Sent until the client gives up and closes.
+    TScriptedPeer peer([&](TPeerConnection& c, int) {
+      std::string burst;
+      for (int i = 0; i < 1000; ++i) burst += blank;
+      try {
+        while (true) c.Send(burst);
+      } catch (const std::runtime_error&) {
+      }
+    });
+    TNetTCPClient client;
+    client.SetHost("127.0.0.1");
+    client.SetPort(peer.Port());
+    client.ReadTimeout = 10000;
+    client.OpenLink();
+    EXPECT_THROW(client.ReadReply(), ENetReadLnMaxLineLengthExceeded);
+    client.CloseSession();
+    EXPECT_EQ(peer.Join(), "");
   }
 }
 
