@@ -44,10 +44,11 @@ TPackageSignature FetchPackageSignature(ftp::TNetFTP& ftp, const base::TMinisign
                                         const base::TBlake2b512::Digest* digest) {
   const std::string signatureName = name + ".minisig";
   // A longer file is cut off at the limit and refused, without buffering what
-  // the server would go on sending.
+  // the server would go on sending; the memory stream holds no more either.
   TBoundedMemoryStream signature(static_cast<std::int64_t>(base::kMaxSignatureFileSize));
   try {
-    ftp.RetrieveIntoStream(signatureName, signature, false);
+    ftp.RetrieveIntoStream(signatureName, signature, false,
+                           static_cast<std::int64_t>(base::kMaxSignatureFileSize));
   } catch (const ftp::ENetProtocolReplyError& e) {
     // The reply's text comes from the server.
     const std::string reply = EscapeControlCharacters(e.what());
@@ -56,11 +57,8 @@ TPackageSignature FetchPackageSignature(ftp::TNetFTP& ftp, const base::TMinisign
               "the server has no " + signatureName + ": " + reply};
     return {TPackageSignatureStatus::psBadSignature,
             signatureName + " could not be received: " + reply};
-  } catch (const base::EWriteError&) {
-    if (!signature.Overflowed()) throw;
-    // The data connection was dropped mid-transfer; the server still owes the
-    // transfer's end reply, which must be read before the next command.
-    ftp.ExpectReply({225, 226, 250, 426, 450, 451});
+  } catch (const ftp::ENetTransferTooLong&) {
+    // The transfer was stopped at the limit, the session brought back in step.
     return {TPackageSignatureStatus::psBadSignature,
             signatureName + " is larger than " + std::to_string(base::kMaxSignatureFileSize) +
                 " bytes"};
