@@ -174,12 +174,17 @@ TEST(PackageTransaction, ACrashAtAnyStepOfAnInstallOrARollbackLeavesTheOldOrTheN
                               "Rolled back up260101.zip")))
             << *line;
       }
-      if (!died) break;
-      // The next run installs the package, or rolls it back, as if nothing had happened.
+      // The next run installs the package as if nothing had happened, and a
+      // package completed by the recovery rolls back like any other.
       if (c.what == std::string("install") && isOld) {
         Install(root);
         EXPECT_EQ(Snapshot(root.Folder()), after);
       }
+      if (c.what == std::string("install")) {
+        RollBackLastPackage(OpenRoot(root).get());
+        EXPECT_EQ(Snapshot(root.Folder(), true), old);
+      }
+      if (!died) break;
       ASSERT_LT(step, 500);
     }
     // Crashes early leave the old installation, crashes late the new one.

@@ -132,12 +132,18 @@ class UpdateSite {
   // `killWhen`, `signal` goes to it the first time `killWhen` holds (polled
   // every 10 ms).
   RunResult Run(std::function<bool()> killWhen = nullptr, int signal = SIGKILL) const {
+    return RunWith({}, std::move(killWhen), signal);
+  }
+  // Run with `args` on the command line.
+  RunResult RunWith(const std::vector<std::string>& args, std::function<bool()> killWhen = nullptr,
+                    int signal = SIGKILL) const {
     RunOptions options;
     options.extraEnv = {"DISPLAY=", "WAYLAND_DISPLAY=", "LC_ALL=C", "TMPDIR=" + tmp.Folder()};
     options.signalWhen = std::move(killWhen);
     options.signal = signal;
-    return RunProcess({install / "krevo-updater"}, runFolder.empty() ? install.Folder() : runFolder,
-                      options);
+    std::vector<std::string> command = {install / "krevo-updater"};
+    command.insert(command.end(), args.begin(), args.end());
+    return RunProcess(command, runFolder.empty() ? install.Folder() : runFolder, options);
   }
   std::string Log() const { return ReadFile(install / "updates.log"); }
   // The updater's private folder for downloads in `tmp`, when nobody took its name.
