@@ -139,6 +139,7 @@ class UpdateSite {
                     int signal = SIGKILL) const {
     RunOptions options;
     options.extraEnv = {"DISPLAY=", "WAYLAND_DISPLAY=", "LC_ALL=C", "TMPDIR=" + tmp.Folder()};
+    options.extraEnv.insert(options.extraEnv.end(), env.begin(), env.end());
     options.signalWhen = std::move(killWhen);
     options.signal = signal;
     std::vector<std::string> command = {install / "krevo-updater"};
@@ -151,8 +152,9 @@ class UpdateSite {
 
   TempDir install;
   TempDir serverRoot;
-  TempDir tmp;            // the updater's temporary folder
-  std::string runFolder;  // the current folder of Run; empty: the installation folder
+  TempDir tmp;                   // the updater's temporary folder
+  std::string runFolder;         // the current folder of Run; empty: the installation folder
+  std::vector<std::string> env;  // added to Run's environment, "NAME=value"
 
  private:
   std::unique_ptr<ftp::test::TFtpServerProcess> server_;
