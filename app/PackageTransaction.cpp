@@ -351,13 +351,34 @@ base::UniqueFd TPackageTransaction::Stage(const std::string& dest, unsigned mode
   return fd;
 }
 
+void TPackageTransaction::Barrier() {
+  // The writing of every staged file is started first, then each is waited
+  // for: the first wait commits the file system's journal for all of them,
+  // so the others cost little more than their own data. One flush of the
+  // whole file system (syncfs) measured the same on ext4, but it waits for
+  // every other writer's data too, and it never reaches a file system in
+  // user space (FUSE), which would then hold staged files without their data.
+  const auto open = [this](const TJournalFile& f) {
+    base::UniqueFd fd(::openat(folders_.at(f.folder).get(), f.staged.c_str(),
+                               O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd) Fail("Cannot flush " + Join(f.folder, f.name), errno);
+    return fd;
+  };
+  for (const TJournalFile& f : plan_)
+    ::sync_file_range(open(f).get(), 0, 0, SYNC_FILE_RANGE_WRITE);
+  for (const TJournalFile& f : plan_) {
+    Step();
+    if (::fdatasync(open(f).get()) != 0) Fail("Cannot flush " + Join(f.folder, f.name), errno);
+  }
+  for (const std::string& folder : touched_) SyncFolder(folders_.at(folder).get(), folder);
+}
+
 void TPackageTransaction::Commit() {
   if (ended_) Fail("Cannot commit an update that has ended", EINVAL);
   try {
     // Every staged file's data is on the disk before any destination changes.
-    Step();
-    if (::syncfs(rootFd_) != 0) Fail("Cannot flush the installation's file system", errno);
     std::erase_if(plan_, [](const TJournalFile& f) { return f.staged.empty(); });
+    Barrier();
     unsigned backups = 0;
     for (TJournalFile& f : plan_) {
       struct stat st;

@@ -80,6 +80,9 @@ class TPackageTransaction final {
   // recorded as touched; OpenMaking without the record.
   int Folder(const std::string& folder, const TFolderMade& made);
   int OpenMaking(const std::string& folder, const TFolderMade& made);
+  // Puts the data of every staged file, and their names, on the disk.
+  // Throws ETransactionError.
+  void Barrier();
   // Records, once, the time of the folder open as `fd` before it changes.
   void Remember(const std::string& folder, int fd);
 

@@ -2,13 +2,21 @@
 // an installation (a preloaded shim counts the file-system steps): the next
 // start, with the server out of reach, leaves the package wholly old or
 // wholly new and nothing of it hidden, and a normal run then installs it.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/statfs.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <map>
+#include <memory>
 #include <regex>
 #include <set>
 
+#include "base/FileDescriptor.h"
 #include "tests/app/UpdateSite.h"
 
 namespace krevo::test {
@@ -28,44 +36,54 @@ std::vector<PackageFile> Package() {
   return files;
 }
 
-void LayOut(UpdateSite& site) {
-  fs::create_directories(site.install / "bin");
+// Makes a file whose data a power cut cannot take back.
+void Durable(const std::string& path, const std::string& content) {
+  std::ofstream(path, std::ios::binary) << content;
+  base::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  ASSERT_TRUE(fd && ::fsync(fd.get()) == 0) << path;
+}
+
+// The installation in `root` before the package, and the package on the server.
+void LayOut(UpdateSite& site, const std::string& root) {
+  fs::create_directories(root + "bin");
   for (int i = 0; i < 8; ++i) {
-    const std::string name = "bin/f" + std::to_string(i);
-    site.install.Write(name, "old " + std::to_string(i));
-    SetModified(site.install / name, LocalTime(2001, 1, 1));
+    const std::string name = root + "bin/f" + std::to_string(i);
+    Durable(name, "old " + std::to_string(i));
+    SetModified(name, LocalTime(2001, 1, 1));
   }
-  site.install.Write("kept.txt", "installed kept");
-  SetModified(site.install / "kept.txt", LocalTime(2020, 1, 1));
+  Durable(root + "kept.txt", "installed kept");
+  SetModified(root + "kept.txt", LocalTime(2020, 1, 1));
   site.AddPackage("080307", Package());
 }
 
-// "old", "new" or what is mixed, from the package's files.
-std::string StateOf(const UpdateSite& site) {
+// "old", "new", or the files that are neither, from the package's files in `root`.
+std::string StateOf(const std::string& root) {
   std::set<std::string> states;
   for (const PackageFile& f : Package()) {
-    if (f.name == "kept.txt") {
-      if (ReadFile(site.install / f.name) != "installed kept") return "kept.txt replaced";
-      continue;
-    }
+    const std::string path = root + f.name;
     const bool added = f.name.starts_with("added/");
-    if (!fs::exists(site.install / f.name))
-      states.insert(added ? "old" : f.name + " missing");
-    else if (ReadFile(site.install / f.name) == f.content)
+    const std::string now = fs::exists(path) ? ReadFile(path) : "(none)";
+    if (f.name == "kept.txt") {
+      if (now != "installed kept") states.insert(f.name + " replaced");
+    } else if (now == f.content) {
       states.insert("new");
-    else
-      states.insert(added ? f.name + " damaged" : "old");
+    } else if (now == (added ? "(none)" : "old " + f.name.substr(5))) {
+      states.insert("old");
+    } else {
+      states.insert(f.name + " holds " + std::to_string(now.size()) + " bytes");
+    }
   }
-  if (states.count("old") && !fs::exists(site.install / "added")) states.insert("old");
+  if (states == std::set<std::string>{"old"} && fs::exists(root + "added"))
+    states.insert("a folder of the package is left");
   std::string text;
   for (const std::string& s : states) text += (text.empty() ? "" : ", ") + s;
   return text;
 }
 
 // The hidden files left but the journal and the backups of a package in place.
-std::vector<std::string> Leftovers(const UpdateSite& site) {
+std::vector<std::string> Leftovers(const std::string& root) {
   std::vector<std::string> names;
-  for (const auto& e : fs::recursive_directory_iterator(site.install.Folder())) {
+  for (const auto& e : fs::recursive_directory_iterator(root)) {
     const std::string name = e.path().filename().string();
     if (name.starts_with(".krevo-") &&
         !std::regex_match(name, std::regex(R"(\.krevo-update\.journal|\.krevo-[0-9a-f]+-b\d+)")))
@@ -74,20 +92,66 @@ std::vector<std::string> Leftovers(const UpdateSite& site) {
   return names;
 }
 
+// Empties `root` for the next case (the mounted file system serves them all).
+void Empty(const std::string& root) {
+  for (const auto& e : fs::directory_iterator(root)) fs::remove_all(e.path());
+}
+
 std::vector<std::string> ShimEnv(const std::string& setting) {
   // The sanitizers' runtime would rather come first; the shim has none.
   return {"LD_PRELOAD=" KREVO_CRASH_SHIM, "ASAN_OPTIONS=verify_asan_link_order=0", setting};
 }
 
-TEST(UpdateRunCrash, AKillAtAnyStepOfAnInstallLeavesTheOldOrTheNewPackage) {
+// The file system of powercut_fs.py mounted on a folder of its own, for the
+// life of the object; Mounted() false where FUSE cannot be had.
+class PowerCutFileSystem final {
+ public:
+  PowerCutFileSystem() {
+    if (::access("/dev/fuse", R_OK | W_OK) != 0 || ::geteuid() != 0) return;
+    if (RunProcess({"/usr/bin/python3", "-c", "import pyfuse3, trio"}, "/").exitCode != 0) return;
+    daemon_ = std::make_unique<BackgroundProcess>(std::vector<std::string>{
+        "/usr/bin/python3", KREVO_POWERCUT_FS, mount_.Folder(), cuts_ / "cut"});
+    for (int i = 0; i < 200 && !Mounted(); ++i) ::usleep(25000);
+  }
+  ~PowerCutFileSystem() {
+    if (!daemon_) return;
+    ::kill(daemon_->Pid(), SIGTERM);
+    for (int i = 0; i < 200 && Mounted(); ++i) ::usleep(25000);
+    if (Mounted()) ::umount2(mount_.Folder().c_str(), MNT_DETACH);
+  }
+  bool Mounted() const {
+    struct statfs st;
+    return daemon_ && ::statfs(mount_.Folder().c_str(), &st) == 0 &&
+           st.f_type == 0x65735546;  // FUSE
+  }
+  std::string Root() const { return mount_.Folder(); }
+  // Every file loses what was written to it since it was last flushed.
+  void PowerCut() {
+    fs::remove(cuts_ / "cut");
+    ::kill(daemon_->Pid(), SIGUSR1);
+    for (int i = 0; i < 400 && !fs::exists(cuts_ / "cut"); ++i) ::usleep(5000);
+    ASSERT_TRUE(fs::exists(cuts_ / "cut")) << "the power cut was not made";
+  }
+
+ private:
+  TempDir mount_, cuts_;
+  std::unique_ptr<BackgroundProcess> daemon_;
+};
+
+// Kills the updater at steps of an installation into `root` (with a power
+// cut right after each kill, when `fuse` is given); after each, a start with
+// the server out of reach must leave the package old or new, whole.
+void KillAtSteps(const std::function<std::string(UpdateSite&)>& rootOf, PowerCutFileSystem* fuse) {
   long steps = 0;
   {
     UpdateSite probe;
-    LayOut(probe);
+    const std::string root = rootOf(probe);
+    LayOut(probe, root);
     probe.env = ShimEnv("KREVO_CRASH_COUNT=" + probe.tmp / "count");
     ASSERT_EQ(probe.Run().exitCode, 0);
-    ASSERT_EQ(StateOf(probe), "new");
+    ASSERT_EQ(StateOf(root), "new");
     steps = std::stol(ReadFile(probe.tmp / "count"));
+    if (fuse) Empty(root);
   }
   ASSERT_GT(steps, 20);
   // The first steps one by one, then some spread over the rest, the last too.
@@ -98,24 +162,49 @@ TEST(UpdateRunCrash, AKillAtAnyStepOfAnInstallLeavesTheOldOrTheNewPackage) {
   for (const long step : at) {
     SCOPED_TRACE("killed at step " + std::to_string(step) + " of " + std::to_string(steps));
     UpdateSite site;
-    LayOut(site);
+    const std::string root = rootOf(site);
+    LayOut(site, root);
     site.env = ShimEnv("KREVO_CRASH_AT=" + std::to_string(step));
     const RunResult killed = site.Run();
     ASSERT_EQ(killed.exitCode, 128 + SIGKILL) << killed.err;
+    if (fuse) fuse->PowerCut();
     site.env.clear();
     site.StopServer();
     const RunResult recovered = site.Run();
     EXPECT_EQ(recovered.exitCode, 3) << recovered.err;
-    const std::string state = StateOf(site);
+    const std::string state = StateOf(root);
     EXPECT_TRUE(state == "old" || state == "new") << state;
     seen.insert(state);
-    EXPECT_EQ(Leftovers(site), std::vector<std::string>());
+    EXPECT_EQ(Leftovers(root), std::vector<std::string>());
     site.RestartServer({});
+    rootOf(site);  // config.ini names the new port, and the root again
     const RunResult next = site.Run();
     EXPECT_TRUE(next.exitCode == 0) << next.err;
-    EXPECT_EQ(StateOf(site), "new");
+    EXPECT_EQ(StateOf(root), "new") << next.out << next.err;
+    if (fuse) Empty(root);
   }
   EXPECT_EQ(seen, (std::set<std::string>{"old", "new"}));
+}
+
+TEST(UpdateRunCrash, AKillAtAnyStepOfAnInstallLeavesTheOldOrTheNewPackage) {
+  KillAtSteps([](UpdateSite& site) { return site.install.Folder(); }, nullptr);
+}
+
+// On a file system that loses what was not flushed, as a disk does when the
+// power goes: no replaced or added file is left empty or partial.
+TEST(UpdateRunCrash, APowerCutAtAnyStepOfAnInstallLeavesTheOldOrTheNewPackage) {
+  PowerCutFileSystem fuse;
+  if (!fuse.Mounted())
+    GTEST_SKIP() << "needs root, /dev/fuse and python3-pyfuse3 for a file system that loses "
+                    "unflushed data";
+  KillAtSteps(
+      [&fuse](UpdateSite& site) {
+        const std::string root = fuse.Root();
+        site.WriteConfig("[Documents]\r\nRootFolder=" + root +
+                         "\r\n[Reports]\r\nRootFolder=" + root + "\r\n");
+        return root;
+      },
+      &fuse);
 }
 
 }  // namespace
