@@ -28,8 +28,10 @@ BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config zlib1g-dev libfltk1
 # systemd-analyze is installed). vsftpd is a second real FTP server with
 # Unix-style listings for the update run's tests (it replaces any other FTP
 # server package; its own service is not needed and may stay stopped).
+# pyfuse3 and fuse3 serve the power-cut test's file system, which loses what
+# was not flushed.
 TEST_PACKAGES=(python3 python3-pyftpdlib zip unzip p7zip-full libarchive-tools minisign xvfb xauth x11-utils
-  man-db groff-base desktop-file-utils python3-openssl openssl vsftpd)
+  man-db groff-base desktop-file-utils python3-openssl openssl vsftpd python3-pyfuse3 fuse3)
 # What scripts/package.sh needs besides the build: CPack's dependency
 # computation (dpkg-shlibdeps, file) and lintian.
 PACKAGE_PACKAGES=(dpkg-dev file lintian)
