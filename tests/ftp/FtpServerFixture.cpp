@@ -28,7 +28,8 @@ std::string SourceDir() {
 
 }  // namespace
 
-TFtpServerProcess::TFtpServerProcess(const std::string& script, const std::vector<std::string>& args) {
+TFtpServerProcess::TFtpServerProcess(const std::string& script,
+                                     const std::vector<std::string>& args) {
   int pipeFds[2];
   if (::pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
   base::UniqueFd readEnd(pipeFds[0]), writeEnd(pipeFds[1]);
@@ -47,7 +48,8 @@ TFtpServerProcess::TFtpServerProcess(const std::string& script, const std::vecto
   std::string out;
   char c;
   pollfd p{readEnd.get(), POLLIN, 0};
-  while (out.find('\n') == std::string::npos && ::poll(&p, 1, 20000) == 1 && ::read(readEnd.get(), &c, 1) == 1)
+  while (out.find('\n') == std::string::npos && ::poll(&p, 1, 20000) == 1 &&
+         ::read(readEnd.get(), &c, 1) == 1)
     out += c;
   if (out.rfind("PORT ", 0) != 0) {
     Kill(SIGTERM);
@@ -56,7 +58,9 @@ TFtpServerProcess::TFtpServerProcess(const std::string& script, const std::vecto
   port_ = std::stoi(out.substr(5));
 }
 
-TFtpServerProcess::~TFtpServerProcess() { Kill(SIGTERM); }
+TFtpServerProcess::~TFtpServerProcess() {
+  Kill(SIGTERM);
+}
 
 void TFtpServerProcess::Kill(int signal) {
   if (pid_ <= 0) return;
@@ -97,6 +101,15 @@ std::string TTempFolder::ReadFile(const std::string& relative) const {
   std::ostringstream s;
   s << in.rdbuf();
   return s.str();
+}
+
+std::vector<std::string> TTempFolder::ReadLines(const std::string& relative) const {
+  const std::string text = ReadFile(relative);
+  std::vector<std::string> lines;
+  for (std::size_t start = 0, end; (end = text.find("\r\n", start)) != std::string::npos;
+       start = end + 2)
+    lines.push_back(text.substr(start, end - start));
+  return lines;
 }
 
 }  // namespace krevo::ftp::test

@@ -67,6 +67,9 @@ class TTempFolder {
   // Writes `bytes` to the file `relative` below the folder, creating folders.
   void WriteFile(const std::string& relative, const std::string& bytes) const;
   std::string ReadFile(const std::string& relative) const;
+  // The lines of the file `relative` (a server's transcript), each without
+  // its CR LF; a last line without one is left out.
+  std::vector<std::string> ReadLines(const std::string& relative) const;
 
  private:
   std::string path_;

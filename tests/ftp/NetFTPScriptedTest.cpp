@@ -30,11 +30,7 @@ class NetFTPScripted : public ::testing::Test {
   // The command lines the server received, without their CR LF.
   std::vector<std::string> Transcript(std::unique_ptr<TFakeFtpServer>& server) {
     server.reset();
-    std::string text = folder.ReadFile(transcriptFile.substr(folder.Path().size() + 1));
-    std::vector<std::string> lines;
-    for (std::size_t start = 0, end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
-      lines.push_back(text.substr(start, end - start));
-    return lines;
+    return folder.ReadLines(transcriptFile.substr(folder.Path().size() + 1));
   }
   // Logs in, retrieves file.bin and closes: the whole 80000 bytes with
   // `error` null, else an ENetException whose message starts with `error`.

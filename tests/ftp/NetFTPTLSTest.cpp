@@ -212,12 +212,7 @@ class NetFTPTLSScripted : public ::testing::Test {
     check(ftp);
     ftp.CloseSession();
     server.reset();
-    std::string text = folder.ReadFile(scenario + ".txt");
-    std::vector<std::string> lines;
-    for (std::size_t start = 0, end; (end = text.find("\r\n", start)) != std::string::npos;
-         start = end + 2)
-      lines.push_back(text.substr(start, end - start));
-    return lines;
+    return folder.ReadLines(scenario + ".txt");
   }
   TTempFolder folder;
 };

@@ -90,12 +90,7 @@ class NetFTPEndlessSender : public ::testing::Test {
  protected:
   std::vector<std::string> Transcript(std::unique_ptr<test::TFakeFtpServer>& server) {
     server.reset();
-    const std::string text = folder.ReadFile("t.txt");
-    std::vector<std::string> lines;
-    for (std::size_t start = 0, end; (end = text.find("\r\n", start)) != std::string::npos;
-         start = end + 2)
-      lines.push_back(text.substr(start, end - start));
-    return lines;
+    return folder.ReadLines("t.txt");
   }
   TTempFolder folder;
 };
