@@ -70,10 +70,11 @@ TStagingFolder::~TStagingFolder() {
 }
 
 base::UniqueFd TStagingFolder::CreateFile(const std::string& name) const {
-  // Removing what is in the way first, so that a download never continues an
-  // old copy; a folder in the way is not ours to empty, and the create then
-  // fails on it.
+  // Removing what is in the way first, with its partial mark, so that a
+  // download continues an old copy only through OpenPartial; a folder in the
+  // way is not ours to empty, and the create then fails on it.
   ::unlinkat(folder_.get(), name.c_str(), 0);
+  Complete(name);
   base::UniqueFd fd(::openat(folder_.get(), name.c_str(),
                              O_CREAT | O_EXCL | O_NOFOLLOW | O_RDWR | O_CLOEXEC | O_NOCTTY, 0600));
   if (!fd) Refuse(path_ + name, errno);
@@ -83,6 +84,50 @@ base::UniqueFd TStagingFolder::CreateFile(const std::string& name) const {
 
 void TStagingFolder::Remove(const std::string& name) const {
   if (::unlinkat(folder_.get(), name.c_str(), 0) == 0) made_.erase(name);
+  Complete(name);
+}
+
+namespace {
+
+// The mark of a partial download of `name`: a package name ends in ".zip",
+// so no package has this name.
+std::string MarkName(const std::string& name) {
+  return name + ".partial";
+}
+
+}  // namespace
+
+void TStagingFolder::MarkPartial(const std::string& name, const std::string& stamp) const {
+  const std::string mark = MarkName(name);
+  ::unlinkat(folder_.get(), mark.c_str(), 0);
+  base::UniqueFd fd(::openat(folder_.get(), mark.c_str(),
+                             O_CREAT | O_EXCL | O_NOFOLLOW | O_WRONLY | O_CLOEXEC | O_NOCTTY,
+                             0600));
+  const std::string text = stamp + "\n";
+  if (!fd || ::write(fd.get(), text.data(), text.size()) != static_cast<ssize_t>(text.size()) ||
+      ::fsync(fd.get()) != 0 || ::fsync(folder_.get()) != 0)
+    Refuse(path_ + mark, errno);
+  if (fresh_) made_.insert(mark);
+}
+
+base::UniqueFd TStagingFolder::OpenPartial(const std::string& name, const std::string& stamp,
+                                           std::uint64_t size) const {
+  base::UniqueFd mark(::openat(folder_.get(), MarkName(name).c_str(),
+                               O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY));
+  char text[256];
+  const ssize_t n = mark ? ::read(mark.get(), text, sizeof text) : -1;
+  if (n <= 0 || std::string(text, static_cast<std::size_t>(n)) != stamp + "\n") return {};
+  base::UniqueFd fd(
+      ::openat(folder_.get(), name.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY));
+  struct stat st;
+  if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() ||
+      st.st_size <= 0 || static_cast<std::uint64_t>(st.st_size) >= size)
+    return {};
+  return fd;
+}
+
+void TStagingFolder::Complete(const std::string& name) const {
+  if (::unlinkat(folder_.get(), MarkName(name).c_str(), 0) == 0) made_.erase(MarkName(name));
 }
 
 }  // namespace krevo::app

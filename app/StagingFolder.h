@@ -4,6 +4,7 @@
 // only this user can enter. Files in it are made relative to the folder's
 // descriptor and never reached by name again, so nobody can plant a link, a
 // pipe or a folder in the way of a download or swap the file while it is read.
+#include <cstdint>
 #include <set>
 #include <string>
 
@@ -31,13 +32,30 @@ class TStagingFolder final {
   const std::string& Path() const { return path_; }
 
   // Creates the file `name` (a plain file name) in the folder for reading and
-  // writing, mode 0600, after removing an old entry of that name: created
+  // writing, mode 0600, after removing an old entry of that name and its
+  // partial mark: created
   // with O_EXCL and O_NOFOLLOW, so it is always a new file of ours. Returns
   // its descriptor, owned by the caller. Throws base::EFCreateError.
   base::UniqueFd CreateFile(const std::string& name) const;
   // Removes the file `name` (a plain file name) from the folder, if it is
-  // there; a descriptor still open on it stays usable. Never throws.
+  // there, with its partial mark; a descriptor still open on it stays
+  // usable. Never throws.
   void Remove(const std::string& name) const;
+
+  // A download that did not complete can be resumed by a later run, when
+  // what the server offers is still the same: `stamp` says what (the listed
+  // size and the server's time of the file).
+  //
+  // Marks the file `name` as a partial download of `stamp`, durably, before
+  // any of its data arrives. Throws base::EFCreateError.
+  void MarkPartial(const std::string& name, const std::string& stamp) const;
+  // The file `name` opened for reading and writing when it is marked as a
+  // partial download of the same `stamp`, is a regular file of this user
+  // and is shorter than `size`; an empty descriptor otherwise. Never throws.
+  base::UniqueFd OpenPartial(const std::string& name, const std::string& stamp,
+                             std::uint64_t size) const;
+  // The download of `name` is whole: its partial mark goes. Never throws.
+  void Complete(const std::string& name) const;
 
  private:
   std::string path_;

@@ -199,6 +199,12 @@ class TForm1 final {
   void InstallPackage(int index, const TListedPackage& package);
   TPackageEnd FetchAndInstall(const TListedPackage& package);
   bool DownloadComplete(const TListedPackage& package, base::TStream& copy);
+  // The staged copy for `package`, positioned where its download goes on: a
+  // partial copy of the same offer (the listed size and the server's MDTM
+  // time) at its end, else a new file. Throws base::EFCreateError and what
+  // the FTP client throws.
+  std::unique_ptr<base::TFileStream> OpenCopy(const TListedPackage& package,
+                                              const std::string& copyPath);
   // Null when the signature verifies, else the list line's ending.
   const char* SignatureRefused(const std::string& name, int packageFd,
                                const base::TBlake2b512::Digest* digest);

@@ -124,7 +124,7 @@ TForm1::TPackageEnd TForm1::FetchAndInstall(const TListedPackage& package) {
   // A package that cannot be had fails alone: the next one is still tried on
   // the same session, which these failures leave in step.
   try {
-    copy = std::make_unique<base::TFileStream>(staging_->CreateFile(name), copyPath);
+    copy = OpenCopy(package, copyPath);
     if (packageKey_) {
       // Hashed as it arrives, so that the signature check need not read it again.
       THashingStream hashing(*copy);
@@ -147,12 +147,36 @@ TForm1::TPackageEnd TForm1::FetchAndInstall(const TListedPackage& package) {
     return failed;
   }
   if (!DownloadComplete(package, *copy)) return {" ... failed", false, true};
+  staging_->Complete(name);
   if (packageKey_) {
     if (const char* refused = SignatureRefused(name, copy->Handle(), digest ? &*digest : nullptr))
       return {refused, false, false};
   }
   if (!ExtractPackage(name, std::move(copy), copyPath)) return failed;
   return {" ... complete", true, true};
+}
+
+std::unique_ptr<base::TFileStream> TForm1::OpenCopy(const TListedPackage& package,
+                                                    const std::string& copyPath) {
+  const std::string& name = package.Name;
+  // What the server offers, as far as it tells: the listed size and its time
+  // of the file. A copy that a stopped, killed or cut off run left of the
+  // same offer goes on where it ended; anything else starts anew.
+  std::optional<std::string> stamp;
+  if (package.Size)
+    if (const std::optional<std::string> time = NetFTP1.ModificationTime(name))
+      stamp = std::to_string(*package.Size) + " " + *time;
+  if (stamp && NetFTP1.ServerAcceptsRestart()) {
+    if (base::UniqueFd partial = staging_->OpenPartial(name, *stamp, *package.Size)) {
+      auto copy = std::make_unique<base::TFileStream>(std::move(partial), copyPath);
+      copy->Seek(0, base::TSeekOrigin::soEnd);
+      return copy;
+    }
+  }
+  auto copy = std::make_unique<base::TFileStream>(staging_->CreateFile(name), copyPath);
+  // Marked before any data arrives, so that a power cut too leaves a copy to resume.
+  if (stamp) staging_->MarkPartial(name, *stamp);
+  return copy;
 }
 
 const char* TForm1::SignatureRefused(const std::string& name, int packageFd,

@@ -222,6 +222,18 @@ void TNetFTP::RetrieveFile(const std::string& remote, const std::string& local, 
   RetrieveIntoStream(remote, *file, resume);
 }
 
+std::optional<std::string> TNetFTP::ModificationTime(const std::string& remote) {
+  CheckCommandArgument(remote);
+  if (SendCommand("MDTM " + remote, -1) != 213 || LastReply().Text.Count() != 1) return std::nullopt;
+  // "213 20260101120000" or "213 20260101120000.123"; anything else is no time.
+  const std::string text = LastReply().Text[0];
+  const std::size_t digits = text.find_first_not_of("0123456789");
+  const bool stamp = text.size() >= 14 && (digits == std::string::npos || digits >= 14) &&
+                     text.find_first_not_of("0123456789.") == std::string::npos;
+  if (!stamp) return std::nullopt;
+  return text;
+}
+
 bool TNetFTP::ServerAcceptsRestart() {
   if (!restartProbed_) {
     const bool supported = SendCommand("REST 1", -1) == 350;

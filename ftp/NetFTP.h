@@ -6,6 +6,7 @@
 // Every operation blocks; events fire on the calling thread inside the calls.
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "base/Streams.h"
@@ -154,6 +155,11 @@ class TNetFTP final : public TNetTCPClient {
   // expected" is thrown, with the stream holding nothing past the bound.
   void RetrieveIntoStream(const std::string& remote, base::TStream& stream, bool resume,
                           std::int64_t maxBytes = -1);
+  // The server's modification time of `remote` as MDTM gives it (its
+  // YYYYMMDDHHMMSS[.s] text, checked for digits), or nothing when the
+  // server does not say (any reply but 213). Throws ENetException when the
+  // connection fails.
+  std::optional<std::string> ModificationTime(const std::string& remote);
   // Whether the server accepts REST: asked once in the life of the object
   // ("REST 1", then "REST 0" to undo it), remembered across connections.
   bool ServerAcceptsRestart();

@@ -19,12 +19,6 @@ namespace fs = std::filesystem;
 // two looks at the installation; pseudo-random so that it does not compress.
 constexpr std::size_t kLarge = std::size_t{16} << 20;
 
-std::string Noise(std::size_t size, unsigned seed) {
-  std::string s(size, '\0');
-  for (char& c : s) c = static_cast<char>((seed = seed * 1103515245u + 12345u) >> 24);
-  return s;
-}
-
 // What a file holds: "absent", "old", "new", or "partial (N bytes)".
 std::string StateOf(const std::string& path, const std::string& old, const std::string& fresh) {
   if (!fs::exists(path)) return "absent";

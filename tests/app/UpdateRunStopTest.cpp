@@ -23,12 +23,6 @@ using Clock = std::chrono::steady_clock;
 const std::string kFooter = std::string(70, '=') + "\r\n";
 const std::time_t kLastUpdate = LocalTime(2005, 5, 5);
 
-std::string Noise(std::size_t size, unsigned seed) {
-  std::string s(size, '\0');
-  for (char& c : s) c = static_cast<char>((seed = seed * 1103515245u + 12345u) >> 24);
-  return s;
-}
-
 // The log of an earlier run, dated at the last update.
 void WriteEarlierLog(const UpdateSite& site) {
   site.install.Write("updates.log", "earlier\r\n");

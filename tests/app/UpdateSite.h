@@ -38,6 +38,13 @@ inline std::time_t Modified(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 ? st.st_mtime : -1;
 }
 
+// `size` bytes that do not compress, the same for the same `seed`.
+inline std::string Noise(std::size_t size, unsigned seed) {
+  std::string s(size, '\0');
+  for (char& c : s) c = static_cast<char>((seed = seed * 1103515245u + 12345u) >> 24);
+  return s;
+}
+
 struct PackageFile {
   std::string name;  // stored path, '/' separated
   std::string content;

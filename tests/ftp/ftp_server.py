@@ -94,6 +94,13 @@ class WildcardHandler(FTPHandler):
         return path
 
     overlong = []
+    refuse_rest = False
+
+    def ftp_REST(self, line):
+        if self.refuse_rest:
+            self.respond("502 Command not implemented.")
+            return None
+        return super().ftp_REST(line)
 
     def ftp_RETR(self, file):
         if os.path.basename(file) not in self.overlong:
@@ -166,6 +173,7 @@ def main():
     parser.add_argument("--command-log", metavar="FILE", help="append every command line to FILE")
     parser.add_argument("--phantom", action="append", default=[], metavar="NAME")
     parser.add_argument("--overlong", action="append", default=[], metavar="NAME")
+    parser.add_argument("--refuse-rest", action="store_true")
     args = parser.parse_args()
 
     logging.basicConfig(level=logging.ERROR, stream=sys.stderr)
@@ -180,6 +188,7 @@ def main():
     handler.authorizer = authorizer
     handler.command_log = args.command_log
     handler.overlong = args.overlong
+    handler.refuse_rest = args.refuse_rest
     PhantomFS.phantoms = args.phantom
     PhantomFS.style = args.listing
     handler.abstracted_fs = type("ListedFS", (PhantomFS, DosFS if args.listing == "dos" else AbstractedFS), {})
