@@ -201,7 +201,7 @@ class TForm1 final {
   bool DownloadComplete(const TListedPackage& package, base::TStream& copy);
   // The staged copy for `package`, positioned where its download goes on: a
   // partial copy of the same offer (the listed size and the server's MDTM
-  // time) at its end, else a new file. Throws base::EFCreateError and what
+  // time, where it answers MDTM) at its end, else a new file. Throws base::EFCreateError and what
   // the FTP client throws.
   std::unique_ptr<base::TFileStream> OpenCopy(const TListedPackage& package,
                                               const std::string& copyPath);

@@ -123,15 +123,28 @@ TForm1::TPackageEnd TForm1::FetchAndInstall(const TListedPackage& package) {
                                  : -1;
   // A package that cannot be had fails alone: the next one is still tried on
   // the same session, which these failures leave in step.
-  try {
-    copy = OpenCopy(package, copyPath);
+  const auto retrieve = [&] {
     if (packageKey_) {
-      // Hashed as it arrives, so that the signature check need not read it again.
+      // Hashed as it arrives, so that the signature check need not read it
+      // again (a resumed copy is hashed where it lies).
       THashingStream hashing(*copy);
       NetFTP1.RetrieveIntoStream(name, hashing, true, limit);
       digest = hashing.Digest();
     } else {
       NetFTP1.RetrieveIntoStream(name, *copy, true, limit);
+    }
+  };
+  try {
+    copy = OpenCopy(package, copyPath);
+    const bool resumed = copy->Position() > 0;
+    try {
+      retrieve();
+    } catch (const ftp::ENetProtocolReplyError& e) {
+      // A server that will not go on from there (it refused REST N) is asked
+      // for the whole file.
+      if (!resumed || e.ReplyCode < 500) throw;
+      copy = std::make_unique<base::TFileStream>(staging_->CreateFile(name), copyPath);
+      retrieve();
     }
   } catch (const base::EFCreateError& e) {
     ShowPackageFailure("Failed to download " + name + ": " + e.what());
@@ -164,8 +177,7 @@ std::unique_ptr<base::TFileStream> TForm1::OpenCopy(const TListedPackage& packag
   // same offer goes on where it ended; anything else starts anew.
   std::optional<std::string> stamp;
   if (package.Size)
-    if (const std::optional<std::string> time = NetFTP1.ModificationTime(name))
-      stamp = std::to_string(*package.Size) + " " + *time;
+    stamp = std::to_string(*package.Size) + " " + NetFTP1.ModificationTime(name).value_or("-");
   if (stamp && NetFTP1.ServerAcceptsRestart()) {
     if (base::UniqueFd partial = staging_->OpenPartial(name, *stamp, *package.Size)) {
       auto copy = std::make_unique<base::TFileStream>(std::move(partial), copyPath);

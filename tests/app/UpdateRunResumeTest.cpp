@@ -18,18 +18,20 @@ namespace fs = std::filesystem;
 TEST(UpdateRunResume, AnUnfinishedDownloadGoesOnWhereItEndedWhenTheOfferIsTheSame) {
   struct Case {
     const char* what;
-    int signal;       // what ends the first run during its download
-    bool changed;     // the package is made anew on the server in between
-    bool refuseRest;  // the second server answers REST with 502
-    bool signedKey;   // the package is signed and the key configured
-    bool resumed;
+    int signal;          // what ends the first run during its download
+    bool changed;        // the package is made anew on the server in between
+    const char* refuse;  // what the second server answers with 502: "all" REST, "past" 1
+    bool signedKey;      // the package is signed and the key configured
+    bool restAtCopy;     // the second run asks for the rest of the copy
   };
   const Case cases[] = {
-      {"killed", SIGKILL, false, false, false, true},
-      {"stopped", SIGTERM, false, false, false, true},
-      {"signed and killed", SIGKILL, false, false, true, true},
-      {"changed on the server", SIGKILL, true, false, false, false},
-      {"REST refused", SIGKILL, false, true, false, false},
+      {"killed", SIGKILL, false, "", false, true},
+      {"stopped", SIGTERM, false, "", false, true},
+      {"signed and killed", SIGKILL, false, "", true, true},
+      {"changed on the server", SIGKILL, true, "", false, false},
+      {"REST refused", SIGKILL, false, "all", false, false},
+      // Restarts in general, but not from there: the whole file after all.
+      {"REST from the copy's end refused", SIGKILL, false, "past", false, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -63,16 +65,17 @@ TEST(UpdateRunResume, AnUnfinishedDownloadGoesOnWhereItEndedWhenTheOfferIsTheSam
     if (c.changed) make(2);
     const std::string commands = site.tmp / "commands.txt";
     std::vector<std::string> options = {"--command-log", commands};
-    if (c.refuseRest) options.push_back("--refuse-rest");
+    if (c.refuse == std::string("all")) options.push_back("--refuse-rest");
+    if (c.refuse == std::string("past")) options.insert(options.end(), {"--refuse-rest-past", "1"});
     site.RestartServer(options);
     site.WriteConfig(keySetting);
     const RunResult second = site.Run();
     EXPECT_EQ(second.exitCode, 0) << second.err;
     EXPECT_EQ(ReadFile(site.install / "big.bin"), Noise(1 << 20, c.changed ? 2 : 1));
-    // Only the rest crossed the line, or everything did.
+    // The rest was asked for, or the whole file.
     const bool rest =
         ReadFile(commands).find("REST " + std::to_string(partial) + "\n") != std::string::npos;
-    EXPECT_EQ(rest, c.resumed) << ReadFile(commands);
+    EXPECT_EQ(rest, c.restAtCopy) << ReadFile(commands);
     EXPECT_FALSE(fs::exists(copy + ".partial"));
   }
 }

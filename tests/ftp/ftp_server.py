@@ -96,8 +96,11 @@ class WildcardHandler(FTPHandler):
     overlong = []
     refuse_rest = False
 
+    refuse_rest_past = -1
+
     def ftp_REST(self, line):
-        if self.refuse_rest:
+        past = self.refuse_rest_past >= 0 and line.isdigit() and int(line) > self.refuse_rest_past
+        if self.refuse_rest or past:
             self.respond("502 Command not implemented.")
             return None
         return super().ftp_REST(line)
@@ -174,6 +177,7 @@ def main():
     parser.add_argument("--phantom", action="append", default=[], metavar="NAME")
     parser.add_argument("--overlong", action="append", default=[], metavar="NAME")
     parser.add_argument("--refuse-rest", action="store_true")
+    parser.add_argument("--refuse-rest-past", type=int, default=-1, metavar="N")
     args = parser.parse_args()
 
     logging.basicConfig(level=logging.ERROR, stream=sys.stderr)
@@ -189,6 +193,7 @@ def main():
     handler.command_log = args.command_log
     handler.overlong = args.overlong
     handler.refuse_rest = args.refuse_rest
+    handler.refuse_rest_past = args.refuse_rest_past
     PhantomFS.phantoms = args.phantom
     PhantomFS.style = args.listing
     handler.abstracted_fs = type("ListedFS", (PhantomFS, DosFS if args.listing == "dos" else AbstractedFS), {})
