@@ -93,8 +93,10 @@ class TNetTCPConnection : public TNetComponent {
   // Raises ENetProtocolReplyError(LastReply's code, its text lines + CR LF).
   [[noreturn]] virtual void RaiseReplyError();
   // One receive of up to RecvBufferSize bytes into the input
-  // buffer. `timeout` -1: ReadTimeout. Returns the count, 0 when the peer
-  // closed, -1 when the wait ran out and `raiseOnTimeout` is false.
+  // buffer (fewer, after a pause, under a RateLimits cap). `timeout` -1:
+  // ReadTimeout. Returns the count, 0 when the peer closed, -1 when the wait
+  // ran out and `raiseOnTimeout` is false. Below a RateLimits floor it throws
+  // ENetTransferTooSlow, whatever `raiseOnTimeout` says.
   virtual std::int64_t FillInputBuffer(bool raiseIfClosed = true, int timeout = -1,
                                        bool raiseOnTimeout = true);
   // One line ending in `terminator` (empty: LF, which also takes a

@@ -10,6 +10,7 @@
 
 #include "ftp/NetFTP.h"
 #include "tests/ftp/FtpServerFixture.h"
+#include "tests/ftp/TlsTestSite.h"
 #include "tests/ftp/UpdaterClient.h"
 
 namespace krevo::ftp {
@@ -68,21 +69,30 @@ TEST(NetFTPRateLimits, ACappedTransferKeepsNearItsRate) {
   test::TTempFolder home;
   home.WriteFile("krevo/updates/up080101.zip", bytes);
   test::TRealFtpServer server(home.Path());
+  test::TTestCertificates certs;
+  test::TTlsFtpServer tlsServer(home.Path(), certs);
   const struct {
     const char* name;
     std::int64_t maxRate, minRate;
     int minRateTime;
+    bool tls;
     double least, most;  // seconds, loose: no tight timing on a shared machine
   } cases[] = {
       // 1 MiB at 512 KiB a second, with a floor the cap keeps well above.
-      {"512K", 512 * 1024, 1024, 1, 1.6, 3.0},
+      {"512K", 512 * 1024, 1024, 1, false, 1.6, 3.0},
+      // The same through TLS, whose records the paced receives cut anywhere.
+      {"512K over TLS", 512 * 1024, 1024, 1, true, 1.6, 3.0},
       // A floor alone does not slow a fast transfer.
-      {"floor only", 0, 1024, 1, 0.0, 1.5},
+      {"floor only", 0, 1024, 1, false, 0.0, 1.5},
   };
   for (const auto& tc : cases) {
     SCOPED_TRACE(tc.name);
     TNetFTP ftp;
-    test::ConfigureAsUpdater(ftp, server.Port());
+    test::ConfigureAsUpdater(ftp, tc.tls ? tlsServer.Port() : server.Port());
+    if (tc.tls) {
+      ftp.Security = fsTLS;
+      ftp.CAFile = certs.CA();
+    }
     ftp.MaxRate = tc.maxRate;
     ftp.MinRate = tc.minRate;
     ftp.MinRateTime = tc.minRateTime;
