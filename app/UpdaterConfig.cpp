@@ -77,8 +77,8 @@ TUpdaterConfig ReadUpdaterConfig(const std::string& executableFolder) {
   config.Port = ReadNumber(ini, "Port", 1, 65535, DefaultFtpPort());
   config.ReadTimeout = ReadNumber(ini, "ReadTimeout", 0, 86400, config.ReadTimeout);
   config.MinRate = ReadRate(ini, "MinRate", config.MinRate);
-  config.MinRateTime = ReadNumber(ini, "MinRateTime", 0, ftp::TNetRateLimits::kMaxMinRateTime,
-                                  config.MinRateTime);
+  config.MinRateTime =
+      ReadNumber(ini, "MinRateTime", 0, ftp::TNetRateLimits::kMaxMinRateTime, config.MinRateTime);
   config.MaxRate = ReadRate(ini, "MaxRate", config.MaxRate);
   std::string security = base::ReadProfileString(ini, "Updater", "Security", DefaultFtpSecurity());
   for (char& c : security) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);

@@ -86,8 +86,8 @@ TEST(UpdaterConfig, TheRateLimitsTakeKAndMSuffixesAndKeepTheirDefaultsOtherwise)
   EXPECT_EQ(defaults.MaxRate, 0);
   const struct {
     const char* value;
-    std::int64_t rate;     // MinRate and MaxRate read from `value`
-    int seconds;           // MinRateTime read from `value`
+    std::int64_t rate;  // MinRate and MaxRate read from `value`
+    int seconds;        // MinRateTime read from `value`
   } cases[] = {
       {"0", 0, 0},
       {"512", 512, 512},
@@ -112,8 +112,7 @@ TEST(UpdaterConfig, TheRateLimitsTakeKAndMSuffixesAndKeepTheirDefaultsOtherwise)
   for (const auto& tc : cases) {
     SCOPED_TRACE(tc.value);
     dir.Write("config.ini", std::string("[Updater]\r\nMinRate=") + tc.value +
-                                "\r\nMinRateTime=" + tc.value + "\r\nMaxRate=" + tc.value +
-                                "\r\n");
+                                "\r\nMinRateTime=" + tc.value + "\r\nMaxRate=" + tc.value + "\r\n");
     const TUpdaterConfig c = ReadUpdaterConfig(dir.Folder());
     EXPECT_EQ(c.MinRate, tc.rate < 0 ? 1024 : tc.rate);
     EXPECT_EQ(c.MaxRate, tc.rate < 0 ? 0 : tc.rate);

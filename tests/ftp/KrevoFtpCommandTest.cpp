@@ -205,7 +205,8 @@ TEST_F(KrevoFtpCommand, LimitRateCapsAndSpeedLimitEndsADrippingTransfer) {
   const double slowSeconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   EXPECT_EQ(slow.status, kExitConnection);
-  EXPECT_EQ(slow.err, "krevo-ftp: The transfer was slower than 1024 bytes a second for 2 seconds\n");
+  EXPECT_EQ(slow.err,
+            "krevo-ftp: The transfer was slower than 1024 bytes a second for 2 seconds\n");
   EXPECT_LT(slowSeconds, 4.0);
   EXPECT_FALSE(std::filesystem::exists(local.Path() + "/drip.zip.part"));
 }

@@ -122,8 +122,8 @@ std::optional<TOptions> ParseArgs(const std::vector<std::string>& args, std::FIL
           value.find_first_not_of("0123456789") != std::string::npos)
         return usageError("--timeout needs a number of milliseconds");
       o.timeout = std::stoi(value);
-    } else if (a == "--speed-limit" || a.rfind("--speed-limit=", 0) == 0 ||
-               a == "--limit-rate" || a.rfind("--limit-rate=", 0) == 0) {
+    } else if (a == "--speed-limit" || a.rfind("--speed-limit=", 0) == 0 || a == "--limit-rate" ||
+               a.rfind("--limit-rate=", 0) == 0) {
       const bool floor = a.rfind("--speed-limit", 0) == 0;
       const std::size_t name = floor ? 13 : 12;
       const std::string value =
