@@ -79,6 +79,11 @@ void TForm1::FormCreate() {
   // run for ever: the connects and every wait on both connections are bounded.
   NetFTP1.ReadTimeout = FConfig.ReadTimeout * 1000;
   NetFTP1.ConnectTimeout = FConfig.ReadTimeout * 1000;
+  // Nor may one that drips (silence alone is bounded above); the cap spares a
+  // metered link.
+  NetFTP1.MinRate = FConfig.MinRate;
+  NetFTP1.MinRateTime = FConfig.MinRateTime;
+  NetFTP1.MaxRate = FConfig.MaxRate;
   NetFTP1.Security = FConfig.RequireTLS ? ftp::fsTLS : ftp::fsNone;
   NetFTP1.CAFile = FConfig.CAFile;
   Label5 = "Version : " + base::OwnFileVersion();

@@ -4,6 +4,7 @@
 #include <charconv>
 
 #include "base/IniFile.h"
+#include "ftp/NetRateGovernor.h"
 
 #ifndef KREVO_FTP_HOST
 #define KREVO_FTP_HOST "localhost"
@@ -33,6 +34,14 @@ int ReadNumber(const std::string& ini, const char* key, int low, int high, int f
   if (ec == std::errc() && end == text.data() + text.size() && value >= low && value <= high)
     return value;
   return fallback;
+}
+
+// The key's value when it is a byte rate (ftp::ParseByteRate), else
+// `fallback`.
+std::int64_t ReadRate(const std::string& ini, const char* key, std::int64_t fallback) {
+  std::int64_t value = fallback;
+  ftp::ParseByteRate(base::ReadProfileString(ini, "Updater", key, ""), value);
+  return value;
 }
 
 }  // namespace
@@ -67,6 +76,10 @@ TUpdaterConfig ReadUpdaterConfig(const std::string& executableFolder) {
   if (config.Host.empty()) config.Host = DefaultFtpHost();
   config.Port = ReadNumber(ini, "Port", 1, 65535, DefaultFtpPort());
   config.ReadTimeout = ReadNumber(ini, "ReadTimeout", 0, 86400, config.ReadTimeout);
+  config.MinRate = ReadRate(ini, "MinRate", config.MinRate);
+  config.MinRateTime =
+      ReadNumber(ini, "MinRateTime", 0, ftp::TNetRateLimits::kMaxMinRateTime, config.MinRateTime);
+  config.MaxRate = ReadRate(ini, "MaxRate", config.MaxRate);
   std::string security = base::ReadProfileString(ini, "Updater", "Security", DefaultFtpSecurity());
   for (char& c : security) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
   config.RequireTLS = security != "none";

@@ -1,6 +1,7 @@
 #pragma once
 // What the updater reads from `config.ini` beside its executable, and the
 // fixed settings of its components.
+#include <cstdint>
 #include <string>
 
 namespace krevo::app {
@@ -17,6 +18,16 @@ struct TUpdaterConfig {
   // [Updater] ReadTimeout: seconds of silence on a connection, or of a connect
   // that does not complete, that end the run; 0: no limit.
   int ReadTimeout = 60;
+  // [Updater] MinRate over MinRateTime: a data transfer that brings fewer
+  // than MinRate bytes a second over the last MinRateTime seconds (whole
+  // seconds, checked once a second from its start) ends as a time-out does;
+  // a server that sends a byte now and then cannot hold a run for hours.
+  // 0 in either turns it off.
+  std::int64_t MinRate = 1024;
+  int MinRateTime = 60;
+  // [Updater] MaxRate: the most bytes a second the data transfers take on
+  // average; 0: no limit.
+  std::int64_t MaxRate = 0;
   // [Updater] Security: "tls" requires TLS on every connection to the server
   // (the certificate always checked); "none" is plain FTP. Any other value
   // counts as "tls": a typing error must not send the password in clear.
@@ -51,7 +62,10 @@ std::string BesideExecutable(const std::string& path, const std::string& executa
 // Reads `executableFolder` + "config.ini". Both root folders default to
 // `executableFolder`; the server to the compiled-in one (a Port that is not a
 // number from 1 to 65535 keeps the default); the read time-out to 60 (a value
-// that is not a whole number from 0 to 86400 keeps it); Security and CAFile to
+// that is not a whole number from 0 to 86400 keeps it); MinRate and MaxRate
+// to 1024 and 0 (a value other than digits with an optional K or M, for 1024
+// and 1024 * 1024, up to 2^40, keeps the default), MinRateTime to 60 (a value
+// that is not a whole number from 0 to 3600 keeps it); Security and CAFile to
 // the compiled-in ones (CAFile through BesideExecutable); the key values to empty (they are read as
 // keys later). Never throws for a missing or malformed file.
 TUpdaterConfig ReadUpdaterConfig(const std::string& executableFolder);

@@ -7,7 +7,7 @@ namespace krevo::ftp {
 namespace {
 
 // One row per TNetMessage, in its order.
-constexpr std::array<std::pair<TNetMessage, const char*>, 34> kMessages{{
+constexpr std::array<std::pair<TNetMessage, const char*>, 35> kMessages{{
     {TNetMessage::ConnClosedGracefully, "Connection Closed Gracefully."},
     {TNetMessage::AlreadyConnected, "Already connected."},
     {TNetMessage::ClosedSocket, "Disconnected."},
@@ -43,6 +43,7 @@ constexpr std::array<std::pair<TNetMessage, const char*>, 34> kMessages{{
     {TNetMessage::TransferTooLong, "The server sent more than the %d bytes expected"},
     {TNetMessage::ListingTooManyLines, "The listing is longer than %d lines"},
     {TNetMessage::ListingTooLarge, "The listing is longer than %d MiB"},
+    {TNetMessage::TransferTooSlow, "The transfer was slower than %d bytes a second for %d seconds"},
 }};
 
 }  // namespace

@@ -44,6 +44,7 @@ enum class TNetMessage {
   TransferTooLong,        // "The server sent more than the %d bytes expected"
   ListingTooManyLines,    // "The listing is longer than %d lines"
   ListingTooLarge,        // "The listing is longer than %d MiB"
+  TransferTooSlow,        // "The transfer was slower than %d bytes a second for %d seconds"
 };
 
 // The format text of a row ("%s" and "%d" mark the arguments).
@@ -88,7 +89,26 @@ class ENetProtocolReplyError final : public ENetException {
 
 KREVO_NET_SIMPLE_ERROR(ENetAlreadyConnected, ENetException, AlreadyConnected)
 KREVO_NET_SIMPLE_ERROR(ENetClosedSocket, ENetException, ClosedSocket)
-KREVO_NET_SIMPLE_ERROR(ENetReadTimeout, ENetException, ReadTimeout)
+// A wait for data that ran out ("Read Timeout"), and the base of the other
+// ways a transfer can take too long.
+class ENetReadTimeout : public ENetException {
+ public:
+  ENetReadTimeout() : ENetException(TNetMessage::ReadTimeout) {}
+
+ protected:
+  explicit ENetReadTimeout(const std::string& message) : ENetException(message) {}
+};
+
+// A transfer below the floor of its connection's rate limits (TNetRateLimits):
+// "The transfer was slower than <rate> bytes a second for <seconds> seconds".
+// Caught as ENetReadTimeout, it is handled as a time-out wherever one is.
+class ENetTransferTooSlow final : public ENetReadTimeout {
+ public:
+  ENetTransferTooSlow(std::int64_t rate, int seconds)
+      : ENetReadTimeout(NetMessage(TNetMessage::TransferTooSlow,
+                                   {std::to_string(rate), std::to_string(seconds)})) {}
+};
+
 KREVO_NET_SIMPLE_ERROR(ENetReadLnMaxLineLengthExceeded, ENetException, MaxLineLengthExceeded)
 KREVO_NET_SIMPLE_ERROR(ENetConnectTimeout, ENetException, ConnectTimeout)
 KREVO_NET_SIMPLE_ERROR(ENetInvalidSocket, ENetException, InvalidSocket)

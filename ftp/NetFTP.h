@@ -87,6 +87,15 @@ class TNetFTP final : public TNetTCPClient {
   std::string CAFile;
   // False: the server's certificate and name are not checked (testing only).
   bool VerifyCertificate = true;
+  // The floor and the cap on the speed of every data connection (listings
+  // and retrievals; never the control connection), as TNetRateLimits says:
+  // MinRate bytes a second over MinRateTime seconds, counted from the data
+  // connection's first receive; MaxRate bytes a second. 0: none (the
+  // default). A transfer below the floor ends as a time-out does, with
+  // ENetTransferTooSlow (an ENetReadTimeout), the data connection closed.
+  std::int64_t MinRate = 0;
+  int MinRateTime = 0;
+  std::int64_t MaxRate = 0;
   TNotifyEvent OnAfterClientLogin;
   TNetFtpAfterGet OnAfterGet;
 
@@ -194,8 +203,8 @@ class TNetFTP final : public TNetTCPClient {
   virtual void AbortTransfer();
   // Drops the data channel's socket, when there is one.
   virtual void CloseDataChannel();
-  // Hands the data channel the buffer sizes, the work events, ReadTimeout and
-  // AbortDescriptor (a passive channel also gets ConnectTimeout); with TLS on
+  // Hands the data channel the buffer sizes, the work events, ReadTimeout,
+  // the rate limits and AbortDescriptor (a passive channel also gets ConnectTimeout); with TLS on
   // the control connection also a TLS-capable I/O handler.
   void PrepareDataChannel(TNetTCPConnection& channel);
   // With TLS on the control connection: the TLS handshake on the connected

@@ -82,6 +82,9 @@ void TNetFTP::PrepareDataChannel(TNetTCPConnection& channel) {
   // with the default ReadTimeout of 0), and stopped like it.
   channel.ReadTimeout = ReadTimeout;
   channel.AbortDescriptor = AbortDescriptor;
+  channel.RateLimits.MinRate = MinRate;
+  channel.RateLimits.MinRateTime = MinRateTime;
+  channel.RateLimits.MaxRate = MaxRate;
   if (tlsContext_) {
     auto handler = std::make_unique<TNetTLSIOHandler>();
     handler->RequireTLSClose = true;

@@ -1,6 +1,7 @@
 #include "ftp/NetTCPConnection.h"
 
 #include <algorithm>
+#include <chrono>
 #include <limits>
 
 #include "base/FileSystem.h"
@@ -46,6 +47,7 @@ void TNetTCPConnection::PrepareIOHandler() {
     throw ENetAlreadyConnected();
   }
   ioHandler_->AbortDescriptor = AbortDescriptor;
+  governor_.Stop();
 }
 
 void TNetTCPConnection::DoOnDisconnected() {
@@ -123,12 +125,15 @@ std::int64_t TNetTCPConnection::FillInputBuffer(bool raiseIfClosed, int timeout,
     if (raiseIfClosed) throw ENetNotConnected();
     return 0;
   }
+  const bool limited = RateLimits.Active();
   std::int64_t count;
   do {
+    std::int64_t room = std::max(RecvBufferSize, 1);
     // Without a time limit and nothing to watch, the receive itself is the
     // wait: no poll call first.
     const bool watched = timeout != kInfiniteWait || ioHandler_->AbortDescriptor >= 0;
-    if (watched && !ioHandler_->Readable(timeout)) {
+    if (limited ? !WaitWithinRateLimits(timeout, room)
+                : watched && !ioHandler_->Readable(timeout)) {
       if (raiseOnTimeout) throw ENetReadTimeout();
       return -1;
     }
@@ -136,7 +141,6 @@ std::int64_t TNetTCPConnection::FillInputBuffer(bool raiseIfClosed, int timeout,
       if (raiseIfClosed) throw ENetNotConnected();
       count = 0;
     } else {
-      const std::int64_t room = std::max(RecvBufferSize, 1);
       std::uint8_t* tail = input_.ReserveTail(room);
       count = ioHandler_->Recv(tail, room);
       peerClosed_ = count == 0;
@@ -161,11 +165,34 @@ std::int64_t TNetTCPConnection::FillInputBuffer(bool raiseIfClosed, int timeout,
         if (ASCIIFilter)
           for (std::int64_t i = 0; i < count; ++i) tail[i] &= 0x7F;
         input_.CommitTail(count);
+        if (limited) governor_.Count(count);
       }
     }
     CheckPeerClosed(raiseIfClosed, false);
   } while (count == 0 && IsLinkOpen());
   return count;
+}
+
+bool TNetTCPConnection::WaitWithinRateLimits(int timeout, std::int64_t& room) {
+  using Clock = TNetRateGovernor::Clock;
+  if (!governor_.Started()) governor_.Start(RateLimits);
+  governor_.CheckFloor();
+  room = governor_.Pace(room, ioHandler_->AbortDescriptor);
+  const bool bounded = timeout != kInfiniteWait;
+  const Clock::time_point deadline =
+      bounded ? Clock::now() + std::chrono::milliseconds(timeout) : Clock::time_point::max();
+  while (true) {
+    governor_.CheckFloor();
+    int slice = governor_.MillisecondsToCheck();
+    if (bounded) {
+      const auto left =
+          std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      const int leftMs = static_cast<int>(std::max<std::int64_t>(left, 0));
+      slice = slice == kInfiniteWait ? leftMs : std::min(slice, leftMs);
+    }
+    if (ioHandler_->Readable(slice)) return true;
+    if (bounded && Clock::now() >= deadline) return false;
+  }
 }
 
 std::string TNetTCPConnection::ReadTextLine(const std::string& terminator, int timeout,

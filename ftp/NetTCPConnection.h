@@ -14,6 +14,7 @@
 #include "ftp/NetExceptions.h"
 #include "ftp/NetIOHandler.h"
 #include "ftp/NetRFCReply.h"
+#include "ftp/NetRateGovernor.h"
 
 namespace krevo::ftp {
 
@@ -39,6 +40,13 @@ class TNetTCPConnection : public TNetComponent {
   int AbortDescriptor = -1;
   int RecvBufferSize = 32768;
   int SendBufferSize = 32768;
+  // The floor and the cap on the speed of this connection's receives (none by
+  // default), counted from the first receive after each open. A receive
+  // below the floor throws ENetTransferTooSlow (an ENetReadTimeout); the
+  // cap's pauses come before the wait for data, so ReadTimeout still bounds
+  // the silence alone, and they end with ENetOperationAborted as every wait
+  // does once AbortDescriptor is readable.
+  TNetRateLimits RateLimits;
   TNotifyEvent OnDisconnected;
 
   // The I/O handler: created by OpenLink when absent (and then owned and freed
@@ -85,8 +93,10 @@ class TNetTCPConnection : public TNetComponent {
   // Raises ENetProtocolReplyError(LastReply's code, its text lines + CR LF).
   [[noreturn]] virtual void RaiseReplyError();
   // One receive of up to RecvBufferSize bytes into the input
-  // buffer. `timeout` -1: ReadTimeout. Returns the count, 0 when the peer
-  // closed, -1 when the wait ran out and `raiseOnTimeout` is false.
+  // buffer (fewer, after a pause, under a RateLimits cap). `timeout` -1:
+  // ReadTimeout. Returns the count, 0 when the peer closed, -1 when the wait
+  // ran out and `raiseOnTimeout` is false. Below a RateLimits floor it throws
+  // ENetTransferTooSlow, whatever `raiseOnTimeout` says.
   virtual std::int64_t FillInputBuffer(bool raiseIfClosed = true, int timeout = -1,
                                        bool raiseOnTimeout = true);
   // One line ending in `terminator` (empty: LF, which also takes a
@@ -158,6 +168,10 @@ class TNetTCPConnection : public TNetComponent {
   void SendBlock(const std::uint8_t* data, std::int64_t count);
   // Makes sure at least `count` bytes are buffered (ReadExact's loop).
   void WaitForBytes(std::int64_t count);
+  // FillInputBuffer's wait under RateLimits: paces `room` down to what the
+  // cap allows, then waits up to `timeout` for data in slices that end at each
+  // check of the floor. Returns false when the wait ran out.
+  bool WaitWithinRateLimits(int timeout, std::int64_t& room);
 
   TNetIOHandler* ioHandler_ = nullptr;
   std::unique_ptr<TNetIOHandler> ownedHandler_;
@@ -167,6 +181,7 @@ class TNetTCPConnection : public TNetComponent {
   bool peerClosed_ = false;
   bool readLnSplit_ = false;
   bool readLnTimedOut_ = false;
+  TNetRateGovernor governor_;
   TNetRFCReply greetingReply_;
   TNetRFCReply lastReply_;
 };

@@ -78,6 +78,48 @@ TEST(UpdaterConfig, ReadTimeoutIsAWholeNumberOfSecondsUpToADay) {
   }
 }
 
+TEST(UpdaterConfig, TheRateLimitsTakeKAndMSuffixesAndKeepTheirDefaultsOtherwise) {
+  TempDir dir;
+  const TUpdaterConfig defaults = ReadUpdaterConfig(dir.Folder());
+  EXPECT_EQ(defaults.MinRate, 1024);
+  EXPECT_EQ(defaults.MinRateTime, 60);
+  EXPECT_EQ(defaults.MaxRate, 0);
+  const struct {
+    const char* value;
+    std::int64_t rate;  // MinRate and MaxRate read from `value`
+    int seconds;        // MinRateTime read from `value`
+  } cases[] = {
+      {"0", 0, 0},
+      {"512", 512, 512},
+      {"512K", 512 * 1024, 60},
+      {"10M", 10 * 1024 * 1024, 60},
+      {"10m", 10 * 1024 * 1024, 60},
+      {"2k", 2048, 60},
+      {"3600", 3600, 3600},
+      {"3601", 3601, 60},
+      {"1099511627776", std::int64_t{1} << 40, 60},
+      {"1048576M", std::int64_t{1} << 40, 60},
+      {"1048577M", -1, 60},
+      {"99999999999999999999", -1, 60},
+      {"1.5M", -1, 60},
+      {"10KB", -1, 60},
+      {"10G", -1, 60},
+      {"-1", -1, 60},
+      {"+10", -1, 60},
+      {"K", -1, 60},
+      {"", -1, 60},
+  };
+  for (const auto& tc : cases) {
+    SCOPED_TRACE(tc.value);
+    dir.Write("config.ini", std::string("[Updater]\r\nMinRate=") + tc.value +
+                                "\r\nMinRateTime=" + tc.value + "\r\nMaxRate=" + tc.value + "\r\n");
+    const TUpdaterConfig c = ReadUpdaterConfig(dir.Folder());
+    EXPECT_EQ(c.MinRate, tc.rate < 0 ? 1024 : tc.rate);
+    EXPECT_EQ(c.MaxRate, tc.rate < 0 ? 0 : tc.rate);
+    EXPECT_EQ(c.MinRateTime, tc.seconds);
+  }
+}
+
 const base::TDateTime kStart = EncodeDate(2008, 3, 7) + EncodeTime(14, 5, 9);
 const base::TDateTime kEnd = EncodeDate(2008, 3, 7) + EncodeTime(14, 6, 0);
 

@@ -72,6 +72,26 @@ TEST(UpdateRunBounded, ASilentServerEndsTheRunAfterReadTimeout) {
   EXPECT_EQ(silent.Join(), "");
 }
 
+TEST(UpdateRunBounded, ADownloadBelowMinRateEndsWithinMinRateTime) {
+  // 512 bytes a second, never silent for long: ReadTimeout alone would wait
+  // out the whole megabyte.
+  UpdateSite site(512);
+  site.AddPackage("080307",
+                  {{"bin/big.bin", Noise(std::size_t{1} << 20, 5), LocalTime(2008, 3, 7)}});
+  site.WriteConfig("ReadTimeout=60\r\nMinRate=1K\r\nMinRateTime=2\r\n");
+  WriteEarlierLog(site);
+  const auto start = Clock::now();
+  RunResult r = site.Run();
+  const double seconds = SecondsSince(start);
+  EXPECT_NE(r.exitCode, 0) << r.out;
+  EXPECT_NE(r.err.find("The transfer was slower than 1024 bytes a second for 2 seconds"),
+            std::string::npos)
+      << r.err;
+  EXPECT_LT(seconds, 8.0);
+  EXPECT_FALSE(fs::exists(site.install / "bin/big.bin"));
+  EXPECT_EQ(Modified(site.install / "updates.log"), kLastUpdate);
+}
+
 // 1 MiB at 32 KiB a second: the download would take half a minute.
 constexpr int kThrottle = 32 * 1024;
 const std::string kBig = Noise(std::size_t{1} << 20, 7);

@@ -2,7 +2,9 @@
 // server (output, exit statuses, byte-exact downloads).
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -166,6 +168,10 @@ TEST_F(KrevoFtpCommand, ExitStatusesNameTheFailure) {
       {{"ls"}, kExitUsage},
       {{"ls", "--timeout", "x", base}, kExitUsage},
       {{"ls", "--bogus", base}, kExitUsage},
+      {{"ls", "--limit-rate", "10G", base}, kExitUsage},
+      {{"ls", "--speed-limit=1.5K", base}, kExitUsage},
+      {{"ls", "--speed-time", "0", base}, kExitUsage},
+      {{"ls", "--speed-time=3601", base}, kExitUsage},
       {{"--help"}, kExitOk},
   };
   for (const auto& tc : cases) {
@@ -173,6 +179,36 @@ TEST_F(KrevoFtpCommand, ExitStatusesNameTheFailure) {
     EXPECT_EQ(run.status, tc.status)
         << tc.args[0] << " " << (tc.args.size() > 1 ? tc.args[1] : "") << ": " << run.err;
   }
+}
+
+TEST_F(KrevoFtpCommand, LimitRateCapsAndSpeedLimitEndsADrippingTransfer) {
+  const std::string target = local.Path() + "/copy.zip";
+  auto start = std::chrono::steady_clock::now();
+  // 100000 bytes at 64 KiB a second: about 1.5 s, a floor well below.
+  TRun capped = RunCommand({"get", "--limit-rate=64K", "--speed-limit", "1K", "--speed-time", "1",
+                            base + "up080101.zip", target});
+  const double cappedSeconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_EQ(capped.status, kExitOk) << capped.err;
+  EXPECT_EQ(local.ReadFile("copy.zip"), payload);
+  EXPECT_GT(cappedSeconds, 1.2);
+  EXPECT_LT(cappedSeconds, 3.0);
+
+  // A byte every quarter of a second, never silent for long: a floor of 1 KiB
+  // a second over 2 s ends it in time, and no partial file is left.
+  ftp::test::TTempFolder transcripts;
+  ftp::test::TFakeFtpServer drip("drip-data", transcripts.Path() + "/drip.txt");
+  start = std::chrono::steady_clock::now();
+  TRun slow = RunCommand({"get", "--speed-limit=1K", "--speed-time=2",
+                          "ftp://127.0.0.1:" + std::to_string(drip.Port()) + "/up080101.zip",
+                          local.Path() + "/drip.zip"});
+  const double slowSeconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_EQ(slow.status, kExitConnection);
+  EXPECT_EQ(slow.err,
+            "krevo-ftp: The transfer was slower than 1024 bytes a second for 2 seconds\n");
+  EXPECT_LT(slowSeconds, 4.0);
+  EXPECT_FALSE(std::filesystem::exists(local.Path() + "/drip.zip.part"));
 }
 
 TEST_F(KrevoFtpCommand, VerboseShowsTheExchangeWithoutThePassword) {

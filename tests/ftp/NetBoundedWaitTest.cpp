@@ -168,11 +168,14 @@ TEST(NetBoundedWaits, TheAbortDescriptorEndsEveryWaitWithoutALimitOfItsOwn) {
     const char* wait;
     int port;
     bool fireOnFirstData;  // else 300 ms after the start
+    std::int64_t maxRate = 0;
   } cases[] = {
       {"connect", nowhere.Port(), false},
       {"greeting", silent.Port(), false},
       // The data flows as fast as the loopback goes: the abort still wins.
       {"transfer", real.Port(), true},
+      // A capped transfer pauses between receives: the abort ends a pause.
+      {"capped transfer", real.Port(), false, 100},
   };
   for (const auto& tc : cases) {
     SCOPED_TRACE(tc.wait);
@@ -181,6 +184,7 @@ TEST(NetBoundedWaits, TheAbortDescriptorEndsEveryWaitWithoutALimitOfItsOwn) {
     test::ConfigureAsUpdater(ftp, tc.port);
     ftp.ReadTimeout = 0;
     ftp.AbortDescriptor = abort.Fd();
+    ftp.MaxRate = tc.maxRate;
     std::int64_t received = 0;
     ftp.OnWork = [&](TNetComponent*, TWorkMode, std::int64_t count) {
       received = count;

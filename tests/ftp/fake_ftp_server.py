@@ -10,6 +10,7 @@ import argparse
 import socket
 import struct
 import sys
+import time
 
 DATA = b"fake file data\r\n" * 5000  # 80000 bytes
 
@@ -43,6 +44,9 @@ SCENARIOS = {
     "reset-after-cwd": {"reset-after": "CWD"},
     "no-end-reply": {"transfer": "no-end-reply"},
     "stall-data": {"transfer": "stall-data"},
+    # 1000 bytes, then one byte every quarter of a second: never silent for
+    # long, never fast; until the client closes the data connection (then 426).
+    "drip-data": {"transfer": "drip-data"},
     # TLS: AUTH refused; a forged reply sent in clear right behind the 234;
     # the connection closed where the handshake should begin.
     "auth-refused": {"AUTH": "500 AUTH not understood."},
@@ -128,6 +132,16 @@ class Session:
             self.drain()
             data.close()
             return False
+        elif mode == "drip-data":
+            data.sendall(payload[:1000])
+            try:
+                for i in range(240):  # a minute at most
+                    time.sleep(0.25)
+                    data.sendall(payload[1000 + i : 1001 + i])
+            except OSError:
+                pass
+            data.close()
+            self.send("426 Connection closed; transfer aborted.")
         elif mode in ("endless", "endless-silent"):
             data.settimeout(30)
             try:

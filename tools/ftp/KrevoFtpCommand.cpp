@@ -12,6 +12,7 @@
 #include "base/FileSystem.h"
 #include "base/Version.h"
 #include "ftp/NetFTP.h"
+#include "ftp/NetRateGovernor.h"
 #include "tools/ftp/ControlLineLog.h"
 #include "tools/ftp/FtpUrl.h"
 #include "tools/ftp/TransferProgress.h"
@@ -46,6 +47,14 @@ constexpr const char* kUsage =
     "  -k, --insecure with --ftps: do not check the certificate (testing only)\n"
     "  --timeout MS   give up when the server is silent for MS milliseconds\n"
     "                 (default 0: no limit)\n"
+    "  --speed-limit N[K|M]\n"
+    "                 give up when a transfer is slower than N bytes a second\n"
+    "                 over --speed-time seconds (default 30); default: no floor\n"
+    "  --speed-time S the same over S seconds (1 to 3600), with a --speed-limit\n"
+    "                 of 1 byte a second unless one is given\n"
+    "  --limit-rate N[K|M]\n"
+    "                 transfer at most N bytes a second on average (K: 1024,\n"
+    "                 M: 1024*1024); default: no limit\n"
     "  -v, --verbose  show the status, the TLS version and cipher, and every command\n"
     "                 and reply, on standard error\n"
     "  --             end of the options\n"
@@ -63,6 +72,9 @@ struct TOptions {
   bool ftps = false, insecure = false;
   std::string caFile;
   int timeout = 0;
+  // The floor and the cap on the data connections' speed; 0: none.
+  std::int64_t speedLimit = -1, limitRate = 0;  // -1: not given
+  int speedTime = -1;
 };
 
 // One line of an error message: CR LF inside it become ": ".
@@ -110,10 +122,33 @@ std::optional<TOptions> ParseArgs(const std::vector<std::string>& args, std::FIL
           value.find_first_not_of("0123456789") != std::string::npos)
         return usageError("--timeout needs a number of milliseconds");
       o.timeout = std::stoi(value);
+    } else if (a == "--speed-limit" || a.rfind("--speed-limit=", 0) == 0 || a == "--limit-rate" ||
+               a.rfind("--limit-rate=", 0) == 0) {
+      const bool floor = a.rfind("--speed-limit", 0) == 0;
+      const std::size_t name = floor ? 13 : 12;
+      const std::string value =
+          a.size() == name ? (i + 1 < args.size() ? args[++i] : "") : a.substr(name + 1);
+      std::int64_t rate = 0;
+      if (!ftp::ParseByteRate(value, rate))
+        return usageError(a.substr(0, name) + " needs a number of bytes a second (K, M)");
+      (floor ? o.speedLimit : o.limitRate) = rate;
+    } else if (a == "--speed-time" || a.rfind("--speed-time=", 0) == 0) {
+      const std::string value =
+          a == "--speed-time" ? (i + 1 < args.size() ? args[++i] : "") : a.substr(13);
+      int seconds = 0;
+      auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), seconds);
+      if (ec != std::errc() || end != value.data() + value.size() || seconds < 1 ||
+          seconds > ftp::TNetRateLimits::kMaxMinRateTime)
+        return usageError("--speed-time needs a number of seconds from 1 to 3600");
+      o.speedTime = seconds;
     } else {
       return usageError("unknown option " + a);
     }
   }
+  // As curl's: either of the floor's options alone turns it on, with the
+  // other's default.
+  if (o.speedTime < 0) o.speedTime = o.speedLimit < 0 ? 0 : 30;
+  if (o.speedLimit < 0) o.speedLimit = o.speedTime > 0 ? 1 : 0;
   if (!o.ftps && (o.insecure || !o.caFile.empty()))
     return usageError(std::string(o.insecure ? "-k" : "--cacert") + " needs --ftps");
   if (positional.empty()) return usageError("no command given");
@@ -160,6 +195,9 @@ int Run(const TOptions& o, std::FILE* out, std::FILE* err) {
   client.Password = o.url.password;
   client.Passive = !o.active;
   client.ReadTimeout = o.timeout;
+  client.MinRate = o.speedLimit;
+  client.MinRateTime = o.speedTime;
+  client.MaxRate = o.limitRate;
   if (o.ascii) client.SetTransferType(ftp::ftASCII);
   if (o.ftps) {
     client.Security = ftp::fsTLS;
