@@ -54,16 +54,8 @@ std::optional<std::vector<std::string>> Split(const std::string& line) {
   return fields;
 }
 
-// Whether `folder` ("" for the root) is made of plain parts.
 bool IsPlainFolder(const std::string& folder) {
-  if (folder.empty()) return true;
-  std::size_t start = 0;
-  while (true) {
-    const std::size_t slash = folder.find('/', start);
-    if (!IsPlainPart(folder.substr(start, slash - start))) return false;
-    if (slash == std::string::npos) return true;
-    start = slash + 1;
-  }
+  return PlainParts(folder).has_value();
 }
 
 bool IsNumber(const std::string& text) {
@@ -85,6 +77,19 @@ bool WriteAll(int fd, const std::string& data) {
 }
 
 }  // namespace
+
+std::optional<std::vector<std::string>> PlainParts(const std::string& path) {
+  std::vector<std::string> parts;
+  if (path.empty()) return parts;
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t slash = path.find('/', start);
+    parts.push_back(path.substr(start, slash - start));
+    if (!IsPlainPart(parts.back())) return std::nullopt;
+    if (slash == std::string::npos) return parts;
+    start = slash + 1;
+  }
+}
 
 bool IsPlainPart(const std::string& name) {
   if (name.empty() || name == "." || name == "..") return false;

@@ -62,6 +62,9 @@ struct TJournal {
 // Whether `name` (a part of a path) may name a file below the root: not
 // empty, ".", "..", nor holding '/', '\0' or a control character.
 bool IsPlainPart(const std::string& name);
+// The parts of `path` ('/' separated; "" has none), nothing when one is not
+// plain.
+std::optional<std::vector<std::string>> PlainParts(const std::string& path);
 
 // Reads the journal `name` in the folder `rootFd` (borrowed). Nothing when
 // there is none. Reading stops at the first line that is cut short or is

@@ -11,6 +11,7 @@
 #include <random>
 #include <set>
 
+#include "archive/ZipFolderBeneath.h"
 #include "base/ControlEscape.h"
 
 namespace krevo::app {
@@ -43,34 +44,10 @@ std::string Join(const std::string& folder, const std::string& name) {
   return folder.empty() ? name : folder + "/" + name;
 }
 
-// The parts of `path`; nothing when one is not plain.
-std::optional<std::vector<std::string>> Parts(const std::string& path) {
-  std::vector<std::string> parts;
-  if (path.empty()) return parts;
-  std::size_t start = 0;
-  while (true) {
-    const std::size_t slash = path.find('/', start);
-    parts.push_back(path.substr(start, slash - start));
-    if (!IsPlainPart(parts.back())) return std::nullopt;
-    if (slash == std::string::npos) return parts;
-    start = slash + 1;
-  }
-}
-
 // Opens `folder` below `rootFd` without following a link; an empty fd (errno
 // set) when a part is missing, a link or no folder.
 base::UniqueFd OpenBeneath(int rootFd, const std::string& folder) {
-  base::UniqueFd fd(::fcntl(rootFd, F_DUPFD_CLOEXEC, 0));
-  const auto parts = Parts(folder);
-  if (!parts) {
-    errno = EINVAL;
-    return {};
-  }
-  for (const std::string& part : *parts) {
-    if (!fd) break;
-    fd.Reset(::openat(fd.get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  }
-  return fd;
+  return archive::OpenFolderBeneath(rootFd, folder, false, {});
 }
 
 bool Exists(int dirFd, const std::string& name) {
@@ -277,7 +254,7 @@ void TPackageTransaction::Remember(const std::string& folder, int fd) {
 
 int TPackageTransaction::OpenMaking(const std::string& folder, const TFolderMade& made) {
   if (auto it = folders_.find(folder); it != folders_.end()) return it->second.get();
-  const auto parts = Parts(folder);
+  const auto parts = PlainParts(folder);
   if (!parts) Fail("Cannot install below " + folder, EINVAL);
   if (parts->empty()) {
     base::UniqueFd root(::fcntl(rootFd_, F_DUPFD_CLOEXEC, 0));
@@ -359,13 +336,12 @@ void TPackageTransaction::Barrier() {
   // every other writer's data too, and it never reaches a file system in
   // user space (FUSE), which would then hold staged files without their data.
   const auto open = [this](const TJournalFile& f) {
-    base::UniqueFd fd(::openat(folders_.at(f.folder).get(), f.staged.c_str(),
-                               O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    base::UniqueFd fd(
+        ::openat(folders_.at(f.folder).get(), f.staged.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     if (!fd) Fail("Cannot flush " + Join(f.folder, f.name), errno);
     return fd;
   };
-  for (const TJournalFile& f : plan_)
-    ::sync_file_range(open(f).get(), 0, 0, SYNC_FILE_RANGE_WRITE);
+  for (const TJournalFile& f : plan_) ::sync_file_range(open(f).get(), 0, 0, SYNC_FILE_RANGE_WRITE);
   for (const TJournalFile& f : plan_) {
     Step();
     if (::fdatasync(open(f).get()) != 0) Fail("Cannot flush " + Join(f.folder, f.name), errno);

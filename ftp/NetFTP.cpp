@@ -227,10 +227,11 @@ std::optional<std::string> TNetFTP::ModificationTime(const std::string& remote) 
   if (SendCommand("MDTM " + remote, -1) != 213 || LastReply().Text.Count() != 1) return std::nullopt;
   // "213 20260101120000" or "213 20260101120000.123"; anything else is no time.
   const std::string text = LastReply().Text[0];
-  const std::size_t digits = text.find_first_not_of("0123456789");
-  const bool stamp = text.size() >= 14 && (digits == std::string::npos || digits >= 14) &&
-                     text.find_first_not_of("0123456789.") == std::string::npos;
-  if (!stamp) return std::nullopt;
+  const std::size_t digits = std::min(text.find_first_not_of("0123456789"), text.size());
+  const bool fraction = digits == text.size() ||
+                        (text[digits] == '.' && text.find_first_not_of("0123456789", digits + 1) ==
+                                                    std::string::npos);
+  if (digits < 14 || !fraction) return std::nullopt;
   return text;
 }
 
