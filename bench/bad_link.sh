@@ -2,12 +2,12 @@
 # Downloads that survive bad links, measured on a package of MiB megabytes
 # (default 200; one file of random bytes, stored) served by the test server
 # from this machine. Three lines:
-#   drops     the server resets the data connection after every 40 MB of a
-#             transfer (tests/ftp/ftp_server.py --drop-after --drop-reset):
-#             one run of krevo-updater must install the package, resuming
-#             after each drop, and the bytes the server put on the link (what
-#             the reset kept in its send queue never left) must stay within
-#             5% of the package's size (target <= 1.05).
+#   drops     the server resets the data connection once 40 MiB of a
+#             transfer are on the link (tests/ftp/ftp_server.py --drop-after
+#             --drop-reset): one run of krevo-updater must install the package,
+#             resuming after each drop, and the bytes the server put on the
+#             link (the kernel's count) must stay within 5% of the package's
+#             size (target <= 1.05).
 #   no drops  whole runs of krevo-updater against BASELINE (the path of an
 #             earlier build's krevo-updater, for one built before this work),
 #             interleaved RUNS times each, the order alternating: the median
@@ -67,7 +67,7 @@ retr_seconds() { awk '$1 == "RETR" && $4 > t {t = $4} END {print t + 0}' "$work/
 
 # Drops: a reset every 40 MB of each data connection.
 : >"$work/transfers.txt"
-start_ftp_server "$work/server" "$work" --drop-after 40000000 --drop-reset --transfer-log "$work/transfers.txt"
+start_ftp_server "$work/server" "$work" --drop-after 41943040 --drop-reset --transfer-log "$work/transfers.txt"
 seconds=$(run "$current")
 retries=$(grep -c '^Retrying ' "$work/run.err" || true)
 sent=$(retr_bytes)

@@ -16,19 +16,18 @@ transfer cut short looks to a client. --tls CERT KEY serves explicit FTPS
 (AUTH TLS) with that certificate and key, TLS required on the control and
 data connections; --tls-version 1.2 or 1.3 allows that version only.
 --drop-after N closes the data connection of a RETR once N bytes of it were
-sent (counted from its REST offset) and answers 426; --drop-reset makes that
-a reset, as a link that breaks does (what was in flight may be lost); --drops K
+on the link (counted from its REST offset) and answers 426; --drop-reset makes
+that a reset, as a link that breaks does; --drops K
 does that to the first K RETRs only (default 0: to every one), and
 --drop-session closes the control connection with it, without a reply (the
-session is lost). --transfer-log FILE appends "<command> <bytes sent> <bytes that went on the
-link> <seconds>" for every data connection that closes (the two counts differ
-when a reset dropped what the kernel had not sent yet). --command-log FILE appends every command
+session is lost). --transfer-log FILE appends "<command> <bytes sent> <bytes put on the link>
+<seconds>" for every data connection that closes (a dropped one's count of
+the link is the kernel's, from TCP_INFO, retransmissions included). --command-log FILE appends every command
 line received (PASS's argument hidden) to FILE. --phantom NAME (again for more)
 lists NAME, 100 bytes, in every expanded listing of a folder, though no such file
 is there (RETR answers 550), for names no file system here could hold.
 """
 import argparse
-import fcntl
 import fnmatch
 import logging
 import os
@@ -152,7 +151,10 @@ class CutShortHandler(WildcardHandler):
         return file
 
 
-SIOCOUTQNSD = 0x894B  # the bytes of a socket's send queue not sent yet (Linux)
+# Offsets in Linux's struct tcp_info: the bytes of the send queue not sent
+# yet, and the bytes put on the link (retransmissions too).
+TCP_INFO_NOTSENT_BYTES = (144, "I")
+TCP_INFO_BYTES_SENT = (200, "Q")
 
 
 class FaultDTP:
@@ -187,21 +189,33 @@ class FaultDTP:
         if room <= 0:
             if not getattr(self, "_dropping", False):
                 self._dropping = True
+                self._drop_deadline = time.monotonic() + 2
                 self.ioloop.call_later(0, self._drop)
             return 0
         return super().send(data[:room])
 
+    def _tcp_info(self, field):
+        try:
+            info = self.socket.getsockopt(socket.IPPROTO_TCP, socket.TCP_INFO, 256)
+            return struct.unpack_from(field[1], info, field[0])[0]
+        except (OSError, struct.error):
+            return None
+
     def _drop(self):
         if self._closed:
             return
-        # What the kernel had not sent yet never went on the link.
-        try:
-            unsent = struct.unpack("i", fcntl.ioctl(self.socket.fileno(), SIOCOUTQNSD, b"\0" * 4))[0]
-        except OSError:
-            unsent = 0
-        self._on_link = self.tot_bytes_sent - unsent
+        # The link breaks once what was sent is on it (the kernel's send queue
+        # drained, for at most two seconds): the client has all of it, as it
+        # would have from a link that broke there.
+        unsent = self._tcp_info(TCP_INFO_NOTSENT_BYTES)
+        if unsent and time.monotonic() < self._drop_deadline:
+            self.ioloop.call_later(0.01, self._drop)
+            return
+        on_link = self._tcp_info(TCP_INFO_BYTES_SENT)
+        if on_link is not None:
+            self._on_link = on_link
         if self.drop_reset:
-            # As a link that breaks: what was in flight may be lost.
+            # A reset, as a link that breaks: the client's next read fails.
             self.socket.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
         control = self.cmd_channel
         if self.drop_session:
@@ -215,6 +229,7 @@ class FaultDTP:
     def close(self):
         if not self._closed and self.transfer_log and self.cmd:
             with open(self.transfer_log, "a") as log:
+                # A connection that closes in order delivers what it was given.
                 on_link = getattr(self, "_on_link", self.tot_bytes_sent)
                 log.write("%s %d %d %.3f\n" % (self.cmd, self.tot_bytes_sent, on_link, self.get_elapsed_time()))
         super().close()
