@@ -76,6 +76,7 @@ bool ParseExtendedPassiveReply(const std::string& text, int& port) {
 void TNetFTP::PrepareDataChannel(TNetTCPConnection& channel) {
   channel.SendBufferSize = SendBufferSize;
   channel.RecvBufferSize = RecvBufferSize;
+  channel.BulkReceiveSize = BulkReceiveSize;
   channel.OnWork = OnWork;
   channel.OnWorkBegin = OnWorkBegin;
   channel.OnWorkEnd = OnWorkEnd;
