@@ -92,6 +92,8 @@ TEST_F(UpdateRunIndex, ARefusedIndexEndsTheRunWithItsReasonBeforeAnythingIsDownl
     const char* script;  // on the server
     const char* reason;  // the dialog's text and the log's line start so
     const char* extra = "";
+    // This installation accepted index 17 before and installed nothing since.
+    const char* state = "krevo-index-state 1\nsequence 17\n";
   };
   const std::vector<Case> cases = {
       {"expired", "$INDEX 17 2020-01-01T00:00:00Z",
@@ -126,14 +128,18 @@ TEST_F(UpdateRunIndex, ARefusedIndexEndsTheRunWithItsReasonBeforeAnythingIsDownl
       {"missing, required", ":",
        "The server has no package index, and RequireIndex=yes in config.ini asks for one.",
        "RequireIndex=yes\r\n"},
+      // Its loss would let an older index in again.
+      {"damaged state", "$INDEX 17 2099-01-01T00:00:00Z",
+       "The index state .krevo-index.state in the root folder is damaged (its sequence is no "
+       "number); remove it",
+       "", "krevo-index-state 1\nsequence x\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     UpdateSite site;
     TempDir scratch;
     Prepare(site, scratch / "commands", LocalTime(2005, 5, 5), c.extra);
-    // This installation accepted index 17 before and installed nothing since.
-    site.install.Write(".krevo-index.state", "krevo-index-state 1\nsequence 17\n");
+    site.install.Write(".krevo-index.state", c.state);
     OnServer(site, c.script);
     RunResult r = site.Run();
     EXPECT_EQ(r.exitCode, 4) << r.err;
@@ -141,7 +147,7 @@ TEST_F(UpdateRunIndex, ARefusedIndexEndsTheRunWithItsReasonBeforeAnythingIsDownl
     EXPECT_NE(site.Log().find(c.reason), std::string::npos) << site.Log();
     EXPECT_EQ(Modified(site.install / "updates.log"), LocalTime(2005, 5, 5));
     EXPECT_FALSE(fs::exists(site.install / "a.txt"));
-    EXPECT_EQ(State(site), "krevo-index-state 1\nsequence 17\n");
+    EXPECT_EQ(State(site), c.state);
     const std::string commands = ReadFile(scratch / "commands");
     EXPECT_FALSE(Has(commands, "RETR up")) << commands;
   }
