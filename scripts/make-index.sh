@@ -37,18 +37,19 @@ if [ -n "${KREVO_SIGNING_KEY:-}" ]; then
 fi
 index="$folder/index"
 new="$folder/.index.new"
-# A signature left from an earlier index would not be this one's.
-rm -f "$index.minisig" "$new"
+rm -f "$new"
+trap 'rm -f "$new"' EXIT
 {
   printf 'krevo-index 1\nsequence %s\nexpires %s\nchannel %s\n' "$sequence" "$expires" "$channel"
   shopt -s nullglob nocaseglob
   for package in "$folder"/up[0-9][0-9][0-9][0-9][0-9][0-9]*.zip; do
     [ -f "$package" ] || continue
     name=${package##*/}
-    # The updater takes plain names only, no longer than a listing's column.
+    # The updater takes plain names only, no longer than a listing's column;
+    # a package left out of the index would never be installed.
     if [[ ! $name =~ ^[!-~]{12,99}$ ]] || [[ $name == *\\* ]]; then
-      echo "$0: skipped $name: not a name the updater takes" >&2
-      continue
+      echo "$0: $name: not a name the index can hold (printable, no blank, at most 99)" >&2
+      exit 1
     fi
     size=$(stat -c %s -- "$package")
     if [ "${#size}" -gt 10 ]; then
@@ -58,7 +59,10 @@ rm -f "$index.minisig" "$new"
     hash=$(b2sum -l 512 -- "$package" | cut -d' ' -f1)
     printf 'package %s %s %s\n' "$name" "$size" "$hash"
   done
-} > "$new"
+} >"$new"
+# A signature left from an earlier index would not be this one's; until
+# here, a failure leaves the published pair as it was.
+rm -f "$index.minisig"
 mv -f "$new" "$index"
 if [ -n "${KREVO_SIGNING_KEY:-}" ]; then
   # No index without its signature: a failed signing takes the index away.
