@@ -124,7 +124,7 @@ void TForm1::Timer1Timer() {
   if (outcome_ == TRunOutcome::NotStarted) outcome_ = TRunOutcome::InProgress;
   // A key that cannot be read must not turn into a run that installs
   // unchecked packages: the error ends the run before anything is contacted.
-  packageKey_ = LoadPackageKey(FConfig, executableFolder_);
+  packageKeys_ = LoadPackageKeys(FConfig, executableFolder_);
   if (!MainExecutableFree()) return;
   // Before anything is contacted: a server that cannot be reached must not
   // leave an interrupted package half installed.
@@ -132,6 +132,7 @@ void TForm1::Timer1Timer() {
   host_.ProcessMessages();
   BitBtn3Click(&BitBtn3);
   host_.ProcessMessages();
+  if (!IndexAccepted()) return;
   if (ListBox1.Count() > 0) Button1Click(&Button1);
   host_.ProcessMessages();
   ShowSummary();
@@ -198,6 +199,7 @@ void TForm1::BitBtn3Click(const TButton*) {
     NetFTP1.EnterDirectory("krevo");
     NetFTP1.EnterDirectory("updates");
     FetchPackageListing(NetFTP1, ListBox1);
+    FetchIndex();
   } catch (...) {
     NetFTP1.CloseSession();
     throw;

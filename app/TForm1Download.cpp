@@ -86,7 +86,7 @@ void TForm1::Button1Click(const TButton* Sender) {
     // a package name is taken, from a line of either listing style.
     const std::optional<TListedPackage> package = ReadListingLine(ListBox1[i]);
     if (!package) continue;
-    if (normalRun && FLastUpdate != 0 && !IsNewerThan(package->Name, FLastUpdate)) continue;
+    if (normalRun && !PackageWanted(package->Name)) continue;
     ++FPackageCount;
     InstallPackage(i, *package);
   }
@@ -99,6 +99,7 @@ void TForm1::InstallPackage(int index, const TListedPackage& package) {
   const TPackageEnd end = FetchAndInstall(package);
   if (end.installed) {
     ++installedPackages_;
+    RecordInstalled(package.Name);
   } else {
     ++failedPackages_;
     // Nothing can come of a copy that was refused or could not be installed
@@ -124,7 +125,7 @@ TForm1::TPackageEnd TForm1::FetchAndInstall(const TListedPackage& package) {
   // A package that cannot be had fails alone: the next one is still tried on
   // the same session, which these failures leave in step.
   const auto retrieve = [&] {
-    if (packageKey_) {
+    if (!packageKeys_.empty()) {
       // Hashed as it arrives, so that the signature check need not read it
       // again (a resumed copy is hashed where it lies).
       THashingStream hashing(*copy);
@@ -161,7 +162,7 @@ TForm1::TPackageEnd TForm1::FetchAndInstall(const TListedPackage& package) {
   }
   if (!DownloadComplete(package, *copy)) return {" ... failed", false, true};
   staging_->Complete(name);
-  if (packageKey_) {
+  if (!packageKeys_.empty()) {
     if (const char* refused = SignatureRefused(name, copy->Handle(), digest ? &*digest : nullptr))
       return {refused, false, false};
   }
@@ -193,8 +194,9 @@ std::unique_ptr<base::TFileStream> TForm1::OpenCopy(const TListedPackage& packag
 
 const char* TForm1::SignatureRefused(const std::string& name, int packageFd,
                                      const base::TBlake2b512::Digest* digest) {
+  if (index_) return IndexHashRefused(name, packageFd, digest);
   const TPackageSignature check =
-      FetchPackageSignature(NetFTP1, *packageKey_, name, packageFd, digest);
+      FetchPackageSignature(NetFTP1, packageKeys_, name, packageFd, digest);
   switch (check.status) {
     case TPackageSignatureStatus::psValid:
       return nullptr;

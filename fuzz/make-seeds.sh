@@ -8,7 +8,8 @@
 set -euo pipefail
 out=$(realpath -m "${1:-$(dirname "$0")/../build/fuzz/seeds}")
 rm -rf "$out"
-mkdir -p "$out"/ftp_reply_fuzzer "$out"/ftp_passive_listing_fuzzer "$out"/fuzz_ini "$out"/fuzz_signature
+mkdir -p "$out"/ftp_reply_fuzzer "$out"/ftp_passive_listing_fuzzer "$out"/fuzz_ini "$out"/fuzz_signature \
+  "$out"/fuzz_index
 
 # seed TARGET NAME TEXT: TEXT with printf's backslash escapes (\r, \n, \0NNN).
 seed() { printf '%b' "$3" >"$out/$1/$2"; }
@@ -144,5 +145,18 @@ if command -v minisign >/dev/null; then
   { sed -n 2p "$src/k.pub" | tr -d '\n'; printf '\0'; sed 's/$/\r/' "$src/ED.sig"; } \
     >"$out/fuzz_signature/minisign-crlf"
 fi
+
+# --- fuzz_index: package indexes as scripts/make-index.sh writes them, and
+# the ways one can be malformed.
+hash=$(printf 'x' | b2sum -l 512 | cut -d' ' -f1)
+head='krevo-index 1\nsequence 17\nexpires 2027-01-31T00:00:00Z\nchannel stable\n'
+seed fuzz_index valid "${head}package up261201.zip 1503562 $hash\npackage up261208.zip 88123 $hash\n"
+seed fuzz_index empty-list "$head"
+seed fuzz_index reordered "krevo-index 1\npackage UP261201a.ZIP 0 $hash\nchannel beta\nsequence 0\nexpires 2024-02-29T23:59:59Z\n"
+seed fuzz_index crlf "krevo-index 1\r\nsequence 17\r\n"
+seed fuzz_index empty-line "$head\npackage up261201.zip 1 $hash\n"
+seed fuzz_index twice "${head}package up261201.zip 1 $hash\npackage up261201.zip 1 $hash\n"
+seed fuzz_index bad-fields "${head}package ../up261201.zip 01 ${hash^^}\nexpires 2027-02-29T00:00:00Z\n"
+seed fuzz_index no-end "${head}package up261201.zip 1 $hash"
 
 echo "seeds in $out: $(find "$out" -type f | wc -l) files"
