@@ -14,6 +14,7 @@
 #include "app/FormHost.h"
 #include "app/PackageListing.h"
 #include "app/ProgressBar.h"
+#include "app/RunRecord.h"
 #include "app/StagingFolder.h"
 #include "app/UpdateLog.h"
 #include "app/UpdaterArchiver.h"
@@ -160,6 +161,8 @@ class TForm1 final {
   bool Stopped() const { return stopped_; }
 
   bool RunInProgress() const { return outcome_ == TRunOutcome::InProgress; }
+  // Whether FormCreate refused a path that others may change.
+  bool Refused() const { return refused_; }
   TRunOutcome Outcome() const { return outcome_; }
   bool Closed() const { return closed_; }
   const std::string& ExecutableFolder() const { return executableFolder_; }
@@ -172,6 +175,8 @@ class TForm1 final {
   std::string FRootFolder;
   TUpdaterConfig FConfig;
   TUpdateLog UpdateLog;
+  // What the run did, for the status file, the metrics and the journal.
+  TRunRecord RunRecord;
 
   // The clock of the log stamps.
   std::function<base::TDateTime()> Clock = base::Now;

@@ -87,6 +87,8 @@ TUpdaterConfig ReadUpdaterConfig(const std::string& executableFolder) {
       base::ReadProfileString(ini, "Updater", "CAFile", DefaultFtpCAFile()), executableFolder);
   config.PublicKey = base::ReadProfileString(ini, "Updater", "PublicKey", "");
   config.PublicKeyFile = base::ReadProfileString(ini, "Updater", "PublicKeyFile", "");
+  config.MetricsFile = BesideExecutable(base::ReadProfileString(ini, "Updater", "MetricsFile", ""),
+                                        executableFolder);
   return config;
 }
 

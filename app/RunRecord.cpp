@@ -1,0 +1,45 @@
+#include "app/RunRecord.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace krevo::app {
+
+void TRunRecord::AddPackage(const std::string& name, const std::string& ending) {
+  constexpr std::string_view kLead = " ... ";
+  std::string_view bare = ending;
+  if (bare.starts_with(kLead)) bare.remove_prefix(kLead.size());
+  packages_.push_back({name, std::string(bare)});
+}
+
+void TRunRecord::Work(std::int64_t count) {
+  // A running total that went back belongs to a transfer that started
+  // anew without a bracket of its own.
+  const std::int64_t added = count >= workCount_ ? count - workCount_ : count;
+  if (added > 0) bytes_ += static_cast<std::uint64_t>(added);
+  workCount_ = count;
+}
+
+void TRunRecord::NoteError(const std::string& text) {
+  if (std::exchange(skipNextError_, false)) return;
+  message_ = text;
+}
+
+std::uint64_t TRunRecord::InstalledCount() const {
+  return static_cast<std::uint64_t>(std::count_if(
+      packages_.begin(), packages_.end(), [](const auto& p) { return p.ending == "complete"; }));
+}
+
+int TRunRecordDialogs::MessageDlg(const std::string& text, base::TMsgDlgType type,
+                                  base::TMsgDlgButtons buttons, const std::string& caption) {
+  if (type == base::TMsgDlgType::mtError || type == base::TMsgDlgType::mtWarning)
+    record_.NoteError(text);
+  return inner_.MessageDlg(text, type, buttons, caption);
+}
+
+void TRunRecordDialogs::ShowError(const std::string& title, const std::string& message) {
+  record_.NoteError(message);
+  inner_.ShowError(title, message);
+}
+
+}  // namespace krevo::app

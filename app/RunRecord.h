@@ -1,0 +1,81 @@
+#pragma once
+// What one run of the updater did, gathered while it goes: when it started,
+// each package's ending, the bytes it downloaded, its last error, and the
+// installation it finished or rolled back. The status file, the metrics and
+// the journal are made from it once the run is over.
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "base/Dialogs.h"
+
+namespace krevo::app {
+
+// One package of a run and how its turn ended: "complete", "failed",
+// "not signed" or "bad signature".
+struct TPackageEnding {
+  std::string name;
+  std::string ending;
+};
+
+class TRunRecord final {
+ public:
+  // The run starts now.
+  TRunRecord() : started_(std::chrono::system_clock::now()) {}
+
+  // `ending` as the list line gains it (" ... complete"); the leading " ... " is
+  // dropped.
+  void AddPackage(const std::string& name, const std::string& ending);
+  // A work event of a download: `count` is the running total of the transfer
+  // that `begin` started.
+  void WorkBegin() { workCount_ = 0; }
+  void Work(std::int64_t count);
+  // An error or failure shown to the user; the last one is the run's message.
+  // The next one after SummaryFollows is the summary of the failures already
+  // noted, and is not taken.
+  void NoteError(const std::string& text);
+  void SummaryFollows() { skipNextError_ = true; }
+  // The log line of an installation that a killed run left and this one
+  // finished, or of the package this run rolled back.
+  void NoteRecovery(const std::string& line) { recovery_ = line; }
+
+  std::chrono::system_clock::time_point Started() const { return started_; }
+  const std::vector<TPackageEnding>& Packages() const { return packages_; }
+  // Packages that ended "complete".
+  std::uint64_t InstalledCount() const;
+  std::uint64_t BytesDownloaded() const { return bytes_; }
+  const std::string& Message() const { return message_; }
+  const std::string& Recovery() const { return recovery_; }
+
+ private:
+  std::chrono::system_clock::time_point started_;
+  std::vector<TPackageEnding> packages_;
+  std::uint64_t bytes_ = 0;
+  std::int64_t workCount_ = 0;
+  std::string message_;
+  bool skipNextError_ = false;
+  std::string recovery_;
+};
+
+// Shows through `inner` (borrowed) and notes every error and warning it shows
+// (MessageDlg of mtError or mtWarning, ShowError) in `record` (borrowed); both
+// must outlive it.
+class TRunRecordDialogs final : public base::TDialogService {
+ public:
+  TRunRecordDialogs(base::TDialogService& inner, TRunRecord& record)
+      : inner_(inner), record_(record) {}
+  int MessageDlg(const std::string& text, base::TMsgDlgType type, base::TMsgDlgButtons buttons,
+                 const std::string& caption = "") override;
+  bool InputQuery(const std::string& caption, const std::string& prompt,
+                  std::string& value) override {
+    return inner_.InputQuery(caption, prompt, value);
+  }
+  void ShowError(const std::string& title, const std::string& message) override;
+
+ private:
+  base::TDialogService& inner_;
+  TRunRecord& record_;
+};
+
+}  // namespace krevo::app
