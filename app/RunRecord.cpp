@@ -1,6 +1,5 @@
 #include "app/RunRecord.h"
 
-#include <algorithm>
 #include <utility>
 
 namespace krevo::app {
@@ -9,7 +8,11 @@ void TRunRecord::AddPackage(const std::string& name, const std::string& ending) 
   constexpr std::string_view kLead = " ... ";
   std::string_view bare = ending;
   if (bare.starts_with(kLead)) bare.remove_prefix(kLead.size());
-  packages_.push_back({name, std::string(bare)});
+  if (bare == "complete") ++installed_;
+  if (packages_.size() < kMaxListedPackages)
+    packages_.push_back({name, std::string(bare)});
+  else
+    ++omitted_;
 }
 
 void TRunRecord::Work(std::int64_t count) {
@@ -22,12 +25,7 @@ void TRunRecord::Work(std::int64_t count) {
 
 void TRunRecord::NoteError(const std::string& text) {
   if (std::exchange(skipNextError_, false)) return;
-  message_ = text;
-}
-
-std::uint64_t TRunRecord::InstalledCount() const {
-  return static_cast<std::uint64_t>(std::count_if(
-      packages_.begin(), packages_.end(), [](const auto& p) { return p.ending == "complete"; }));
+  message_ = text.substr(0, kMaxMessageBytes);
 }
 
 int TRunRecordDialogs::MessageDlg(const std::string& text, base::TMsgDlgType type,

@@ -86,6 +86,7 @@ TRunStatus MakeRunStatus(const TRunRecord& record, int exitStatus, std::int64_t 
   status.outcome = RunOutcomeName(exitStatus, record.InstalledCount() > 0);
   status.message = record.Message();
   status.packages = record.Packages();
+  status.packagesOmitted = record.OmittedCount();
   status.bytesDownloaded = record.BytesDownloaded();
   status.recovery = record.Recovery();
   const std::uint64_t failuresBefore = previous ? previous->consecutiveFailures : 0;
@@ -132,6 +133,7 @@ std::string RunStatusJson(const TRunStatus& status) {
   };
   if (status.indexSequence) j["index_sequence"] = *status.indexSequence;
   if (!status.recovery.empty()) j["recovery"] = status.recovery;
+  if (status.packagesOmitted) j["packages_omitted"] = status.packagesOmitted;
   // Names and messages come from servers and packages and need not be UTF-8:
   // a byte that is not becomes U+FFFD rather than failing the whole file.
   return j.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
@@ -192,6 +194,8 @@ std::optional<TRunStatus> ParseRunStatus(const std::string& text) {
     sequence = field("index_sequence")->get<std::uint64_t>();
     s.indexSequence = sequence;
   }
+  if (field("packages_omitted") && !figure_of("packages_omitted", s.packagesOmitted))
+    return std::nullopt;
   const json* packages = field("packages");
   if (!packages || !packages->is_array()) return std::nullopt;
   for (const json& p : *packages) {
@@ -218,6 +222,8 @@ std::string RunStatusText(const TRunStatus& s) {
   for (std::size_t i = 0; i < s.packages.size(); ++i)
     out += line(i == 0 ? "Packages:" : "", s.packages[i].name + " ... " + s.packages[i].ending);
   if (s.packages.empty()) out += line("Packages:", "none");
+  if (s.packagesOmitted)
+    out += line("", "and " + std::to_string(s.packagesOmitted) + " more not listed");
   out += line("Last success:", s.lastSuccess ? IsoTime(*s.lastSuccess) : "never");
   out += line("Failures in a row:", std::to_string(s.consecutiveFailures));
   out += line("Downloaded:", std::to_string(s.bytesDownloaded) + " bytes");

@@ -14,7 +14,8 @@ namespace krevo::app {
 
 inline constexpr const char* kStatusFileName = "updates-status.json";
 // The largest status file that is read back; a larger one counts as absent.
-inline constexpr std::size_t kStatusFileMaxBytes = 256 * 1024;
+// A run's own file stays far below it (TRunRecord bounds what it lists).
+inline constexpr std::size_t kStatusFileMaxBytes = 1024 * 1024;
 
 struct TRunStatus {
   std::string updaterVersion;
@@ -29,6 +30,8 @@ struct TRunStatus {
   // The run's last error or failure; empty when none.
   std::string message;
   std::vector<TPackageEnding> packages;
+  // Packages of the run past those listed (TRunRecord::kMaxListedPackages).
+  std::uint64_t packagesOmitted = 0;
   // When a run last ended with exit status 0; nothing when none did.
   std::optional<std::int64_t> lastSuccess;
   // Runs in a row, this one included, that did not end with exit status 0.

@@ -112,6 +112,23 @@ TEST(RunStatusFile, FiguresCarryOverFromRunToRun) {
   }
 }
 
+// A server that offers a flood of packages, with the longest names and
+// messages full of control characters, cannot make the file too large for
+// the next run to read back.
+TEST(RunStatusFile, AFloodOfPackagesStaysReadable) {
+  TRunRecord record;
+  const std::string name = "up090101" + std::string(243, '\x1b') + ".zip";
+  for (int i = 0; i < 2000; ++i) record.AddPackage(name, i % 2 ? " ... complete" : " ... failed");
+  record.NoteError(std::string(100000, '\x01'));
+  const TRunStatus s = MakeRunStatus(record, 4, 1000, std::nullopt);
+  const std::string text = RunStatusJson(s);
+  EXPECT_LT(text.size(), kStatusFileMaxBytes);
+  const std::optional<TRunStatus> back = ParseRunStatus(text);
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->packages.size() + back->packagesOmitted, 2000u);
+  EXPECT_EQ(back->packagesInstalledTotal, 1000u);
+}
+
 TEST(RunStatusFile, TextFromOutsideIsEscapedForAPersonAndKeptValidInTheFile) {
   TRunStatus s;
   s.outcome = "failed";

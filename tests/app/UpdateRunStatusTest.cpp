@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <nlohmann/json.hpp>
 
@@ -223,6 +224,82 @@ TEST(UpdateRunStatus, TheStatusCommandReadsAndWritesNothing) {
   EXPECT_EQ(person.out.find('\x1b'), std::string::npos);
   EXPECT_EQ(site.RunWith({"--status", "--json"}).out, planted);
   EXPECT_EQ(site.RunWith({"--json"}).exitCode, 64);
+}
+
+// The journal's own socket, in a mount namespace of the test's, stands in for
+// journald: what the run sends there is what journald would store.
+constexpr const char* kJournalStandIn = R"(
+import json, os, socket, subprocess, sys
+os.makedirs('/run/systemd/journal')
+journal = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+journal.bind('/run/systemd/journal/socket')
+env = dict(os.environ)
+err = os.fstat(2)
+if sys.argv[2] != 'none':
+    env['JOURNAL_STREAM'] = '%d:%d' % (err.st_dev, err.st_ino + (sys.argv[2] == 'elsewhere'))
+status = subprocess.call([sys.argv[1], '--console'], env=env, stdout=subprocess.DEVNULL)
+journal.setblocking(False)
+entries = []
+while True:
+    try:
+        data = journal.recv(1 << 20)
+    except BlockingIOError:
+        break
+    fields, at = [], 0
+    while at < len(data):
+        end = data.index(b'\n', at)
+        if b'=' in data[at:end]:
+            fields.append(data[at:end].decode())
+            at = end + 1
+        else:  # NAME, then the value's length and the value
+            size = int.from_bytes(data[end + 1:end + 9], 'little')
+            value = data[end + 9:end + 9 + size]
+            fields.append(data[at:end].decode() + '=' + value.decode())
+            at = end + 9 + size + 1
+    entries.append(fields)
+print(json.dumps(entries))
+sys.exit(status)
+)";
+
+TEST(UpdateRunStatus, TheJournalGetsTheSummaryOnlyWhenStandardErrorIsTheJournal) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount over /run in a mount namespace";
+  struct Case {
+    const char* journalStream;  // JOURNAL_STREAM: stderr's, another stream's, none
+    bool sent;
+  };
+  for (const Case& c :
+       std::vector<Case>{{"journal", true}, {"elsewhere", false}, {"none", false}}) {
+    SCOPED_TRACE(c.journalStream);
+    UpdateSite site;
+    site.AddPackage("090101", {{"a.txt", "a", LocalTime(2009, 1, 1)}});
+    std::ofstream(site.serverRoot / "krevo/updates/up090102.zip") << "no archive at all";
+    RunOptions options;
+    options.extraEnv = {"DISPLAY=", "WAYLAND_DISPLAY=", "LC_ALL=C", "TMPDIR=" + site.tmp.Folder()};
+    RunResult r =
+        RunProcess({"/usr/bin/unshare", "--mount", "--propagation", "private", "/bin/sh", "-c",
+                    "mount -t tmpfs tmpfs /run || exit 77; exec /usr/bin/python3 -c \"$0\" \"$@\"",
+                    kJournalStandIn, site.install / "krevo-updater", c.journalStream},
+                   site.install.Folder(), options);
+    if (r.exitCode == 77 || r.err.find("unshare failed") != std::string::npos)
+      GTEST_SKIP() << "no mount namespace here: " << r.err;
+    ASSERT_EQ(r.exitCode, 4) << r.err;
+    const json entries = json::parse(r.out, nullptr, false);
+    ASSERT_TRUE(entries.is_array()) << r.out;
+    if (!c.sent) {
+      EXPECT_EQ(entries, json::array());
+      continue;
+    }
+    ASSERT_EQ(entries.size(), 1u) << r.out;
+    const json expected = {"MESSAGE=Update run ended: failed (exit status 4): " +
+                               Status(site)["message"].get<std::string>(),
+                           "PRIORITY=4",
+                           "SYSLOG_IDENTIFIER=krevo-updater",
+                           "KREVO_OUTCOME=failed",
+                           "KREVO_EXIT_STATUS=4",
+                           "KREVO_PACKAGE=up090101.zip ... complete",
+                           "KREVO_PACKAGE=up090102.zip ... failed"};
+    EXPECT_EQ(entries[0], expected);
+  }
 }
 
 }  // namespace
