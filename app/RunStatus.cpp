@@ -136,7 +136,9 @@ std::string RunStatusJson(const TRunStatus& status) {
   if (status.packagesOmitted) j["packages_omitted"] = status.packagesOmitted;
   // Names and messages come from servers and packages and need not be UTF-8:
   // a byte that is not becomes U+FFFD rather than failing the whole file.
-  return j.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+  // Everything past ASCII is written as \u escapes, so that the file holds
+  // no byte a terminal obeys (a C1 control) and can be shown as it stands.
+  return j.dump(2, ' ', true, json::error_handler_t::replace) + "\n";
 }
 
 std::optional<TRunStatus> ParseRunStatus(const std::string& text) {
@@ -187,12 +189,10 @@ std::optional<TRunStatus> ParseRunStatus(const std::string& text) {
     if (!time_of("last_success", t)) return std::nullopt;
     s.lastSuccess = t;
   }
-  if (field("index_sequence")) {
-    std::uint64_t sequence = 0;
+  if (const json* sequence = field("index_sequence")) {
     // Any unsigned 64-bit number: the index's own counter.
-    if (!field("index_sequence")->is_number_unsigned()) return std::nullopt;
-    sequence = field("index_sequence")->get<std::uint64_t>();
-    s.indexSequence = sequence;
+    if (!sequence->is_number_unsigned()) return std::nullopt;
+    s.indexSequence = sequence->get<std::uint64_t>();
   }
   if (field("packages_omitted") && !figure_of("packages_omitted", s.packagesOmitted))
     return std::nullopt;
@@ -205,6 +205,16 @@ std::optional<TRunStatus> ParseRunStatus(const std::string& text) {
     s.packages.push_back({p["name"].get<std::string>(), p["ending"].get<std::string>()});
   }
   return s;
+}
+
+std::string PrintableStatusJson(const std::string& text) {
+  const bool printable = std::all_of(text.begin(), text.end(), [](char c) {
+    return (c >= 0x20 && c < 0x7f) || c == '\n' || c == '\r' || c == '\t';
+  });
+  if (printable) return text;
+  const json j = json::parse(text, nullptr, false);
+  if (j.is_discarded()) return "";
+  return j.dump(2, ' ', true, json::error_handler_t::replace) + "\n";
 }
 
 std::string RunStatusText(const TRunStatus& s) {

@@ -64,7 +64,8 @@ TRunStatus MakeRunStatus(const TRunRecord& record, int exitStatus, std::int64_t 
 // address.
 std::string SourceName(bool tls, const std::string& host, int port);
 
-// The status file's text: one JSON object, schema 1, ending in a line feed.
+// The status file's text: one JSON object, schema 1, in printable ASCII
+// (anything else as \u escapes), ending in a line feed.
 std::string RunStatusJson(const TRunStatus& status);
 
 // The status that `text` holds. Nothing when it is not a JSON object of
@@ -72,6 +73,13 @@ std::string RunStatusJson(const TRunStatus& status);
 // and times that are not ISO 8601 UTC count as such. Never throws but
 // std::bad_alloc: the file is anybody's guess after a disk fault.
 std::optional<TRunStatus> ParseRunStatus(const std::string& text);
+
+// A status file's text (valid JSON) for a program to read from a terminal:
+// as it stands when it holds only printable ASCII and white space, as a run
+// writes it; else the same JSON with every other character as a \u escape,
+// so that a planted file cannot steer the terminal. Empty for text that is
+// not JSON. Never throws but std::bad_alloc.
+std::string PrintableStatusJson(const std::string& text);
 
 // The status for a person, one "Name: value" line each, every text from the
 // file with its control characters escaped.

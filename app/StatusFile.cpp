@@ -40,10 +40,8 @@ int PrintStatusFile(const std::string& executableFolder, bool json, std::ostream
     err << "The update status " << shown << " is damaged.\n";
     return 1;
   }
-  // A file that parses holds no control character outside escapes but the
-  // white space between its tokens, so it can go out as it stands.
   if (json)
-    out << *text;
+    out << PrintableStatusJson(*text);
   else
     out << RunStatusText(*status);
   return 0;

@@ -22,7 +22,8 @@ void WriteStatusFile(int rootFd, const TRunStatus& status);
 
 // `krevo-updater --status [--json]` for the installation whose config.ini is
 // in `executableFolder`: the status for a person (RunStatusText), or with
-// `json` the file as it stands, on `out`. Returns 0, or 1 with the reason on
+// `json` the file (PrintableStatusJson: as it stands, as a run writes it), on
+// `out`. Returns 0, or 1 with the reason on
 // `err` when there is no status yet or it cannot be read. Reads only: no
 // log, no lock, nothing written.
 int PrintStatusFile(const std::string& executableFolder, bool json, std::ostream& out,

@@ -223,6 +223,14 @@ TEST(UpdateRunStatus, TheStatusCommandReadsAndWritesNothing) {
       << person.out;
   EXPECT_EQ(person.out.find('\x1b'), std::string::npos);
   EXPECT_EQ(site.RunWith({"--status", "--json"}).out, planted);
+  // Raw, a C1 control (CSI) is valid JSON, but is shown as an escape.
+  const std::size_t message = file.find("\"message\": \"\"");
+  site.install.Write("updates-status.json", file.substr(0, message) +
+                                                "\"message\": \"\xc2\x9b"
+                                                "2J\"" +
+                                                file.substr(message + 13));
+  EXPECT_NE(site.RunWith({"--status", "--json"}).out.find("\"message\": \"\\u009b2J\""),
+            std::string::npos);
   EXPECT_EQ(site.RunWith({"--json"}).exitCode, 64);
 }
 
