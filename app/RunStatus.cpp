@@ -237,7 +237,8 @@ std::string RunStatusText(const TRunStatus& s) {
   out += line("Last success:", s.lastSuccess ? IsoTime(*s.lastSuccess) : "never");
   out += line("Failures in a row:", std::to_string(s.consecutiveFailures));
   out += line("Downloaded:", std::to_string(s.bytesDownloaded) + " bytes");
-  out += line("Installed in all:", std::to_string(s.packagesInstalledTotal) + " packages");
+  out += line("Installed in all:", std::to_string(s.packagesInstalledTotal) +
+                                       (s.packagesInstalledTotal == 1 ? " package" : " packages"));
   out += line("Source:", s.source);
   if (s.indexSequence) out += line("Index sequence:", std::to_string(*s.indexSequence));
   out += line("Updater version:", s.updaterVersion);

@@ -129,6 +129,14 @@ TEST(UpdateRunStatus, CarriedOverFromRunToRunAndKeptWholeByAKilledRun) {
   EXPECT_EQ(success["last_success"], success["run_finished"]);
   EXPECT_EQ(success["packages_installed_total"], 1);
 
+  // A rollback is a run too.
+  ASSERT_EQ(site.RunWith({"--rollback"}).exitCode, 0);
+  const json rollback = Status(site);
+  EXPECT_EQ(rollback["action"], "rollback");
+  EXPECT_EQ(rollback["outcome"], "nothing_new");
+  EXPECT_EQ(rollback["recovery"], "Rolled back up090101.zip");
+  EXPECT_EQ(rollback["packages_installed_total"], 1);
+
   // A run killed half way through a slow download writes nothing.
   const std::string previous = ReadFile(site.install / "updates-status.json");
   site.RestartServer({"--throttle", "262144"});
