@@ -12,7 +12,7 @@
 #include "app/ConsoleDialogs.h"
 #include "app/ExitStatus.h"
 #include "app/FinishedRun.h"
-#include "app/RunRecord.h"
+#include "app/RunRecordDialogs.h"
 #include "app/TForm1.h"
 #include "base/ControlEscape.h"
 

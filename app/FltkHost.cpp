@@ -21,7 +21,7 @@
 #include "app/ExitStatus.h"
 #include "app/FinishedRun.h"
 #include "app/FltkDialogs.h"
-#include "app/RunRecord.h"
+#include "app/RunRecordDialogs.h"
 #include "app/TForm1.h"
 #include "base/ControlEscape.h"
 
