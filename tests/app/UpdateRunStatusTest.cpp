@@ -164,6 +164,7 @@ TEST(UpdateRunStatus, TheMetricsFileReadsAsPrometheusText) {
   UpdateSite site;
   fs::create_directory(site.install / "metrics");
   site.WriteConfig("MetricsFile=metrics/krevo.prom\r\n");
+  site.runFolder = site.tmp.Folder();  // a relative path is beside the updater, not here
   site.AddPackage("090101", {{"a.bin", Noise(40000, 1), LocalTime(2009, 1, 1)}});
   ASSERT_EQ(site.Run().exitCode, 0);
   site.StopServer();
