@@ -160,8 +160,10 @@ base::UniqueFd TForm1::OpenRootFolder() const {
 void TForm1::RecoverInterrupted() {
   const base::UniqueFd root = OpenRootFolder();
   if (!root) return;  // no installation there, and so nothing to finish
-  if (const std::optional<std::string> line = RecoverInterruptedUpdate(root.get()))
+  if (const std::optional<std::string> line = RecoverInterruptedUpdate(root.get())) {
+    RunRecord.NoteRecovery(*line);
     UpdateLog.AppendLine(*line);
+  }
 }
 
 void TForm1::OnRollBack() {
@@ -175,7 +177,9 @@ void TForm1::OnRollBack() {
     if (!root)
       throw ETransactionError("There is no update to roll back: the root folder " +
                               base::EscapeControlCharacters(FRootFolder) + " cannot be opened.");
-    UpdateLog.AppendLine(RollBackLastPackage(root.get()));
+    const std::string line = RollBackLastPackage(root.get());
+    RunRecord.NoteRecovery(line);
+    UpdateLog.AppendLine(line);
   });
   if (outcome_ == TRunOutcome::InProgress)
     outcome_ = ran ? TRunOutcome::Completed : TRunOutcome::Failed;
@@ -218,9 +222,11 @@ void TForm1::ShowSummary() {
     if (installedPackages_ != 0)
       base::Dialogs().MessageDlg("Latest update was downloaded.", base::TMsgDlgType::mtConfirmation,
                                  base::MakeButtons({base::mbOK}));
-    else if (failedPackages_ != 0)
+    else if (failedPackages_ != 0) {
+      RunRecord.SummaryFollows();
       base::Dialogs().MessageDlg(FailedSummary(0, failedPackages_, FReplacedCount),
                                  base::TMsgDlgType::mtError, base::MakeButtons({base::mbOK}));
+    }
     return;
   }
   // The counts are of packages really installed and files really replaced;
@@ -230,6 +236,7 @@ void TForm1::ShowSummary() {
                                base::TMsgDlgType::mtInformation, base::MakeButtons({base::mbOK}));
     return;
   }
+  RunRecord.SummaryFollows();  // the failures it counts were noted one by one
   base::Dialogs().MessageDlg(
       FailedSummary(installedPackages_, failedPackages_, FReplacedCount),
       installedPackages_ ? base::TMsgDlgType::mtWarning : base::TMsgDlgType::mtError,

@@ -15,6 +15,7 @@
 #include "app/IndexGate.h"
 #include "app/PackageListing.h"
 #include "app/ProgressBar.h"
+#include "app/RunRecord.h"
 #include "app/StagingFolder.h"
 #include "app/UpdateLog.h"
 #include "app/UpdaterArchiver.h"
@@ -164,6 +165,8 @@ class TForm1 final {
   bool Stopped() const { return stopped_; }
 
   bool RunInProgress() const { return outcome_ == TRunOutcome::InProgress; }
+  // Whether FormCreate refused a path that others may change.
+  bool Refused() const { return refused_; }
   TRunOutcome Outcome() const { return outcome_; }
   bool Closed() const { return closed_; }
   const std::string& ExecutableFolder() const { return executableFolder_; }
@@ -179,6 +182,8 @@ class TForm1 final {
   std::string FRootFolder;
   TUpdaterConfig FConfig;
   TUpdateLog UpdateLog;
+  // What the run did, for the status file, the metrics and the journal.
+  TRunRecord RunRecord;
 
   // The clock of the log stamps.
   std::function<base::TDateTime()> Clock = base::Now;

@@ -107,6 +107,7 @@ void TForm1::InstallPackage(int index, const TListedPackage& package) {
     if (!end.keepCopy) staging_->Remove(package.Name);
   }
   ListBox1.Put(index, ListBox1[index] + end.ending);
+  RunRecord.AddPackage(package.Name, end.ending);
 }
 
 TForm1::TPackageEnd TForm1::FetchAndInstall(const TListedPackage& package) {

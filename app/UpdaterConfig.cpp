@@ -92,6 +92,8 @@ TUpdaterConfig ReadUpdaterConfig(const std::string& executableFolder) {
   std::string requireIndex = base::ReadProfileString(ini, "Updater", "RequireIndex", "no");
   for (char& c : requireIndex) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
   config.RequireIndex = requireIndex == "yes" || requireIndex == "true" || requireIndex == "1";
+  config.MetricsFile = BesideExecutable(base::ReadProfileString(ini, "Updater", "MetricsFile", ""),
+                                        executableFolder);
   return config;
 }
 
