@@ -11,6 +11,8 @@
 #include "app/CloseSignals.h"
 #include "app/ConsoleDialogs.h"
 #include "app/ExitStatus.h"
+#include "app/FinishedRun.h"
+#include "app/RunRecordDialogs.h"
 #include "app/TForm1.h"
 #include "base/ControlEscape.h"
 
@@ -89,9 +91,10 @@ int TConsoleHost::Run(const std::string& title, const std::string& executableFol
   barsOnTerminal_ = ::isatty(STDERR_FILENO) == 1;
   TConsoleDialogs dialogs(std::cin, std::cerr, ::isatty(STDIN_FILENO) == 1);
   dialogs.BeforeOutput = [this] { EndBarLine(); };
-  DialogScope scope(dialogs);
   TApplication application(title);
   TForm1 form(*this, application, executableFolder);
+  TRunRecordDialogs recording(dialogs, form.RunRecord);
+  DialogScope scope(recording);
   form.SetStopDescriptor(StopSignalFd());
   Attach(form);
 
@@ -110,19 +113,24 @@ int TConsoleHost::Run(const std::string& title, const std::string& executableFol
   if (!form.Closed()) form.Close();
   EndBarLine();
   std::cout.flush();
-  return ConsoleExitStatus(form.Outcome(), application.ErrorShown(), closing);
+  const int status = ConsoleExitStatus(form.Outcome(), application.ErrorShown(), closing);
+  RecordFinishedRun(form, status, "update", title, std::cerr);
+  return status;
 }
 
 int TConsoleHost::RollBack(const std::string& title, const std::string& executableFolder) {
   TConsoleDialogs dialogs(std::cin, std::cerr, ::isatty(STDIN_FILENO) == 1);
-  DialogScope scope(dialogs);
   TApplication application(title);
   TForm1 form(*this, application, executableFolder);
+  TRunRecordDialogs recording(dialogs, form.RunRecord);
+  DialogScope scope(recording);
   application.Guard([&form] { form.FormCreate(); });
   form.OnRollBack();
   if (!form.Closed()) form.Close();
   std::cout.flush();
-  return ConsoleExitStatus(form.Outcome(), application.ErrorShown(), 0);
+  const int status = ConsoleExitStatus(form.Outcome(), application.ErrorShown(), 0);
+  RecordFinishedRun(form, status, "rollback", title, std::cerr);
+  return status;
 }
 
 }  // namespace krevo::app

@@ -20,8 +20,10 @@ class TConsoleHost final : public TFormHost {
   // The note on standard error, on a line of its own.
   void ShowNote(const std::string& text) override;
 
-  // Creates the form of `executableFolder`, runs it to its close and returns
-  // the exit status (see ConsoleExitStatus). `title` is the application title.
+  // Creates the form of `executableFolder`, runs it to its close, records
+  // the run (RecordFinishedRun: the status file, the metrics, the journal)
+  // and returns the exit status (see ConsoleExitStatus). `title` is the
+  // application title.
   int Run(const std::string& title, const std::string& executableFolder);
   // The same with the rollback run (TForm1::OnRollBack) instead of the timer's.
   int RollBack(const std::string& title, const std::string& executableFolder);

@@ -14,10 +14,14 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <iostream>
 
 #include "app/Application.h"
 #include "app/CloseSignals.h"
+#include "app/ExitStatus.h"
+#include "app/FinishedRun.h"
 #include "app/FltkDialogs.h"
+#include "app/RunRecordDialogs.h"
 #include "app/TForm1.h"
 #include "base/ControlEscape.h"
 
@@ -181,9 +185,10 @@ int TFltkHost::Run(const std::string& title, const std::string& executableFolder
   InstallCloseSignals();
   OpenDisplay();
   TFltkDialogs dialogs;
-  base::TDialogService* previous = base::SetDialogs(&dialogs);
   TApplication application(title);
   TForm1 form(*this, application, executableFolder);
+  TRunRecordDialogs recording(dialogs, form.RunRecord);
+  base::TDialogService* previous = base::SetDialogs(&recording);
   form.SetStopDescriptor(StopSignalFd());
   Build(form);
 
@@ -199,6 +204,13 @@ int TFltkHost::Run(const std::string& title, const std::string& executableFolder
   if (CloseSignalFd() >= 0) Fl::remove_fd(CloseSignalFd());
   widgets_->window.reset();
   base::SetDialogs(previous);
+  // What the console would have said, for the status file and the journal. A
+  // window closed before the run started leaves the last run's status.
+  const int closing =
+      form.Stopped() || form.Outcome() == TRunOutcome::NotStarted ? StopSignal() : 0;
+  if (form.Outcome() != TRunOutcome::NotStarted || closing != 0)
+    RecordFinishedRun(form, ConsoleExitStatus(form.Outcome(), application.ErrorShown(), closing),
+                      "update", title, std::cerr);
   return 0;
 }
 

@@ -30,7 +30,10 @@ class TFltkHost final : public TFormHost {
   void Terminate() override;
 
   // Creates the form of `executableFolder`, shows its window and runs the
-  // message loop until the window closes. Returns 0 as the window mode always does.
+  // message loop until the window closes, then records the run with the
+  // exit status the console would have had (RecordFinishedRun; a window
+  // closed before the run started records nothing). Returns 0 as the window
+  // mode always does.
   int Run(const std::string& title, const std::string& executableFolder);
 
  private:

@@ -13,10 +13,24 @@ namespace {
 
 using base::EscapeControlCharacters;
 
-// The key from `text`, its error naming `setting`.
-base::TMinisignKey ParseKey(std::string_view text, const std::string& setting) {
+// The keys in `text`, separated by commas; the error names `setting`.
+std::vector<base::TMinisignKey> ParseKeyList(std::string_view text, const std::string& setting) {
+  std::vector<base::TMinisignKey> keys;
   try {
-    return base::ParseMinisignKey(text);
+    for (;;) {
+      const std::size_t comma = text.find(',');
+      std::string_view one = text.substr(0, comma);
+      while (!one.empty() && (one.front() == ' ' || one.front() == '\t')) one.remove_prefix(1);
+      while (!one.empty() && (one.back() == ' ' || one.back() == '\t')) one.remove_suffix(1);
+      try {
+        keys.push_back(base::ParseMinisignKey(one));
+      } catch (const base::ESignatureError& e) {
+        if (keys.empty() && comma == std::string_view::npos) throw;
+        throw base::ESignatureError("Key " + std::to_string(keys.size() + 1) + ": " + e.what());
+      }
+      if (comma == std::string_view::npos) return keys;
+      text.remove_prefix(comma + 1);
+    }
   } catch (const base::ESignatureError& e) {
     throw base::ESignatureError(setting + ": " + e.what());
   }
@@ -24,47 +38,64 @@ base::TMinisignKey ParseKey(std::string_view text, const std::string& setting) {
 
 }  // namespace
 
-std::optional<base::TMinisignKey> LoadPackageKey(const TUpdaterConfig& config,
-                                                 const std::string& executableFolder) {
-  if (!config.PublicKey.empty()) return ParseKey(config.PublicKey, "PublicKey in config.ini");
+std::vector<base::TMinisignKey> LoadPackageKeys(const TUpdaterConfig& config,
+                                                const std::string& executableFolder) {
+  if (!config.PublicKey.empty()) return ParseKeyList(config.PublicKey, "PublicKey in config.ini");
   if (!config.PublicKeyFile.empty()) {
     const std::string path = BesideExecutable(config.PublicKeyFile, executableFolder);
     const std::string setting = "PublicKeyFile " + EscapeControlCharacters(path);
     const auto text = base::ReadMinisignFile(path);
     if (!text) throw base::ESignatureError(setting + ": " + std::strerror(errno));
-    return ParseKey(*text, setting);
+    try {
+      return base::ParseMinisignKeys(*text);
+    } catch (const base::ESignatureError& e) {
+      throw base::ESignatureError(setting + ": " + e.what());
+    }
   }
   const std::string builtIn = DefaultPublicKey();
-  if (!builtIn.empty()) return ParseKey(builtIn, "The compiled-in public key");
-  return std::nullopt;
+  if (!builtIn.empty()) return ParseKeyList(builtIn, "The compiled-in public key");
+  // An index cannot be checked without a key, and a run that was told to
+  // insist on one must not install unchecked packages instead.
+  if (config.RequireIndex)
+    throw base::ESignatureError(
+        "RequireIndex=yes in config.ini needs a public key (PublicKey or PublicKeyFile) to check "
+        "the package index with");
+  return {};
 }
 
-TPackageSignature FetchPackageSignature(ftp::TNetFTP& ftp, const base::TMinisignKey& key,
-                                        const std::string& name, int packageFd,
-                                        const base::TBlake2b512::Digest* digest) {
-  const std::string signatureName = name + ".minisig";
+TSmallFile FetchSmallFile(ftp::TNetFTP& ftp, const std::string& name, std::size_t limit) {
   // A longer file is cut off at the limit and refused, without buffering what
   // the server would go on sending; the memory stream holds no more either.
-  TBoundedMemoryStream signature(static_cast<std::int64_t>(base::kMaxSignatureFileSize));
+  TBoundedMemoryStream file(static_cast<std::int64_t>(limit));
   try {
-    ftp.RetrieveIntoStream(signatureName, signature, false,
-                           static_cast<std::int64_t>(base::kMaxSignatureFileSize));
+    ftp.RetrieveIntoStream(name, file, false, static_cast<std::int64_t>(limit));
   } catch (const ftp::ENetProtocolReplyError& e) {
     // The reply's text comes from the server.
     const std::string reply = EscapeControlCharacters(e.what());
-    if (e.ReplyCode == 550)
-      return {TPackageSignatureStatus::psNotSigned,
-              "the server has no " + signatureName + ": " + reply};
-    return {TPackageSignatureStatus::psBadSignature,
-            signatureName + " could not be received: " + reply};
+    if (e.ReplyCode == 550) return {false, reply};
+    throw ESmallFileRefused(name + " could not be received: " + reply);
   } catch (const ftp::ENetTransferTooLong&) {
     // The transfer was stopped at the limit, the session brought back in step.
-    return {TPackageSignatureStatus::psBadSignature,
-            signatureName + " is larger than " + std::to_string(base::kMaxSignatureFileSize) +
-                " bytes"};
+    throw ESmallFileRefused(name + " is larger than " + std::to_string(limit) + " bytes");
   }
+  return {true, file.AsString()};
+}
+
+TPackageSignature FetchPackageSignature(ftp::TNetFTP& ftp, std::span<const base::TMinisignKey> keys,
+                                        const std::string& name, int packageFd,
+                                        const base::TBlake2b512::Digest* digest) {
+  const std::string signatureName = name + ".minisig";
+  TSmallFile signature;
+  try {
+    signature = FetchSmallFile(ftp, signatureName, base::kMaxSignatureFileSize);
+  } catch (const ESmallFileRefused& e) {
+    return {TPackageSignatureStatus::psBadSignature, e.what()};
+  }
+  if (!signature.present)
+    return {TPackageSignatureStatus::psNotSigned,
+            "the server has no " + signatureName + ": " + signature.content};
   const base::TSignatureCheck check =
-      base::VerifyMinisign(key, signature.AsString(), name, packageFd, digest);
+      base::VerifyMinisign(keys, signature.content, name, packageFd, digest);
   if (check.verdict == base::TSignatureVerdict::svValid)
     return {TPackageSignatureStatus::psValid, {}};
   return {TPackageSignatureStatus::psBadSignature, EscapeControlCharacters(check.reason)};

@@ -3,23 +3,31 @@
 // with, and the check of NAME.minisig, fetched from the update server beside
 // NAME, before anything of the package is opened.
 #include <optional>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "app/UpdaterConfig.h"
 #include "base/Blake2b512.h"
 #include "base/Minisign.h"
+#include "base/Streams.h"
 #include "ftp/NetFTP.h"
 
 namespace krevo::app {
 
-// The key from `config`: PublicKey when it is set; else the file
+// The trusted keys from `config`: PublicKey when it is set (one key line, or
+// several separated by commas, blanks around them allowed); else the file
 // PublicKeyFile names (relative to `executableFolder`, which ends in '/',
-// unless it starts with '/'); else the compiled-in DefaultPublicKey. Nothing
-// when none of them is set: packages are then installed unsigned. Throws
+// unless it starts with '/'), which holds one key or several one after the
+// other (base::ParseMinisignKeys); else the compiled-in DefaultPublicKey,
+// read as PublicKey is. A signature by any of them verifies: a vendor
+// rotates its key by shipping the new one beside the old. Empty when none of
+// them is set: packages are then installed unsigned. Throws
 // base::ESignatureError, its message saying which setting is wrong and why,
-// when the key given is malformed or its file cannot be read.
-std::optional<base::TMinisignKey> LoadPackageKey(const TUpdaterConfig& config,
-                                                 const std::string& executableFolder);
+// when a key given is malformed or its file cannot be read, or when none is
+// given but RequireIndex asks for an index.
+std::vector<base::TMinisignKey> LoadPackageKeys(const TUpdaterConfig& config,
+                                                const std::string& executableFolder);
 
 enum class TPackageSignatureStatus {
   psValid,
@@ -34,7 +42,7 @@ struct TPackageSignature {
 
 // Fetches `name` + ".minisig" from the session's current folder into memory
 // (at most base::kMaxSignatureFileSize bytes: the transfer of a longer one is
-// broken off) and checks that it is `key`'s signature of the package `name`,
+// broken off) and checks that it is the signature by one of `keys` of the package `name`,
 // whose bytes `packageFd` holds from offset 0 (borrowed; read once unless
 // `digest`, its BLAKE2b-512 digest, is given and the signature is of the
 // prehashed kind). A server that has no such file (550) means psNotSigned;
@@ -42,8 +50,24 @@ struct TPackageSignature {
 // transfer in every case that returns. Throws what the session throws otherwise (a lost connection,
 // a time-out, a stop), base::EReadError when the package cannot be read, base::ESignatureError when
 // the crypto library fails.
-TPackageSignature FetchPackageSignature(ftp::TNetFTP& ftp, const base::TMinisignKey& key,
+TPackageSignature FetchPackageSignature(ftp::TNetFTP& ftp, std::span<const base::TMinisignKey> keys,
                                         const std::string& name, int packageFd,
                                         const base::TBlake2b512::Digest* digest);
+
+// A small file received whole, or the server's word that it has none.
+struct TSmallFile {
+  bool present = false;
+  std::string content;  // the file; when absent, the server's 550 reply, escaped
+};
+class ESmallFileRefused final : public base::Exception {
+ public:
+  using base::Exception::Exception;
+};
+// Fetches the small file `name` from the session's current folder into
+// memory, at most `limit` bytes: the transfer of a longer one is broken off
+// and brings the session back in step. Throws ESmallFileRefused, its message
+// saying why (a longer file, a refusal other than 550, with the server's
+// reply escaped), and what the session throws otherwise.
+TSmallFile FetchSmallFile(ftp::TNetFTP& ftp, const std::string& name, std::size_t limit);
 
 }  // namespace krevo::app

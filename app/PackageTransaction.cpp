@@ -354,6 +354,13 @@ void TPackageTransaction::Commit() {
   try {
     // Every staged file's data is on the disk before any destination changes.
     std::erase_if(plan_, [](const TJournalFile& f) { return f.staged.empty(); });
+    if (plan_.empty() && made_.empty()) {
+      // A package that changes nothing (every file kept, as when a package
+      // is taken again after a run killed before its close) must not take the
+      // place of the one that did: that one stays the one to roll back.
+      Abort();
+      return;
+    }
     Barrier();
     unsigned backups = 0;
     for (TJournalFile& f : plan_) {

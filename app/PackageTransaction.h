@@ -63,7 +63,9 @@ class TPackageTransaction final {
   // plan made durable, each staged file renamed over its destination (a
   // replaced file kept as a backup), the folders flushed, the journal marked
   // done, and the previous package's backups removed. The folders made for
-  // the package keep the modes and times they have when Commit is called. Throws
+  // the package keep the modes and times they have when Commit is called. A
+  // package that stages no file and makes no folder changes nothing: it ends
+  // as an abort does, and the package committed before stays the last. Throws
   // ETransactionError: before the plan is durable the transaction is then
   // aborted (nothing changed); after it, the journal stays, and the next
   // start finishes the package.

@@ -124,7 +124,7 @@ void TForm1::Timer1Timer() {
   if (outcome_ == TRunOutcome::NotStarted) outcome_ = TRunOutcome::InProgress;
   // A key that cannot be read must not turn into a run that installs
   // unchecked packages: the error ends the run before anything is contacted.
-  packageKey_ = LoadPackageKey(FConfig, executableFolder_);
+  packageKeys_ = LoadPackageKeys(FConfig, executableFolder_);
   if (!MainExecutableFree()) return;
   // Before anything is contacted: a server that cannot be reached must not
   // leave an interrupted package half installed.
@@ -132,6 +132,7 @@ void TForm1::Timer1Timer() {
   host_.ProcessMessages();
   BitBtn3Click(&BitBtn3);
   host_.ProcessMessages();
+  if (!IndexAccepted()) return;
   if (ListBox1.Count() > 0) Button1Click(&Button1);
   host_.ProcessMessages();
   ShowSummary();
@@ -159,8 +160,10 @@ base::UniqueFd TForm1::OpenRootFolder() const {
 void TForm1::RecoverInterrupted() {
   const base::UniqueFd root = OpenRootFolder();
   if (!root) return;  // no installation there, and so nothing to finish
-  if (const std::optional<std::string> line = RecoverInterruptedUpdate(root.get()))
+  if (const std::optional<std::string> line = RecoverInterruptedUpdate(root.get())) {
+    RunRecord.NoteRecovery(*line);
     UpdateLog.AppendLine(*line);
+  }
 }
 
 void TForm1::OnRollBack() {
@@ -174,7 +177,9 @@ void TForm1::OnRollBack() {
     if (!root)
       throw ETransactionError("There is no update to roll back: the root folder " +
                               base::EscapeControlCharacters(FRootFolder) + " cannot be opened.");
-    UpdateLog.AppendLine(RollBackLastPackage(root.get()));
+    const std::string line = RollBackLastPackage(root.get());
+    RunRecord.NoteRecovery(line);
+    UpdateLog.AppendLine(line);
   });
   if (outcome_ == TRunOutcome::InProgress)
     outcome_ = ran ? TRunOutcome::Completed : TRunOutcome::Failed;
@@ -198,6 +203,7 @@ void TForm1::BitBtn3Click(const TButton*) {
     NetFTP1.EnterDirectory("krevo");
     NetFTP1.EnterDirectory("updates");
     FetchPackageListing(NetFTP1, ListBox1);
+    FetchIndex();
   } catch (...) {
     NetFTP1.CloseSession();
     throw;
@@ -216,9 +222,11 @@ void TForm1::ShowSummary() {
     if (installedPackages_ != 0)
       base::Dialogs().MessageDlg("Latest update was downloaded.", base::TMsgDlgType::mtConfirmation,
                                  base::MakeButtons({base::mbOK}));
-    else if (failedPackages_ != 0)
+    else if (failedPackages_ != 0) {
+      RunRecord.SummaryFollows();
       base::Dialogs().MessageDlg(FailedSummary(0, failedPackages_, FReplacedCount),
                                  base::TMsgDlgType::mtError, base::MakeButtons({base::mbOK}));
+    }
     return;
   }
   // The counts are of packages really installed and files really replaced;
@@ -228,6 +236,7 @@ void TForm1::ShowSummary() {
                                base::TMsgDlgType::mtInformation, base::MakeButtons({base::mbOK}));
     return;
   }
+  RunRecord.SummaryFollows();  // the failures it counts were noted one by one
   base::Dialogs().MessageDlg(
       FailedSummary(installedPackages_, failedPackages_, FReplacedCount),
       installedPackages_ ? base::TMsgDlgType::mtWarning : base::TMsgDlgType::mtError,

@@ -13,8 +13,10 @@
 
 #include "app/Application.h"
 #include "app/FormHost.h"
+#include "app/IndexGate.h"
 #include "app/PackageListing.h"
 #include "app/ProgressBar.h"
+#include "app/RunRecord.h"
 #include "app/StagingFolder.h"
 #include "app/UpdateLog.h"
 #include "app/UpdaterArchiver.h"
@@ -82,11 +84,12 @@ class TForm1 final {
   // its previous date: a listing that left a package out must not make it
   // look old for good. Throws EInOutError.
   void FormClose();
-  // The update run, started once by the timer: the package key (a malformed
+  // The update run, started once by the timer: the package keys (a malformed
   // one throws base::ESignatureError before anything else is done), the
   // exclusive-access test, an interrupted installation finished
-  // (RecoverInterrupted), the listing step, the download run, the summary and
-  // the close. Throws what the steps throw; the window then stays open.
+  // (RecoverInterrupted), the listing step, the package index accepted (a
+  // refused one ends the run there, outcome PackageFailed), the download run,
+  // the summary and the close. Throws what the steps throw; the window then stays open.
   void Timer1Timer();
   // The listing step: the server's packages into ListBox1 (FetchPackageListing:
   // a server that does not expand "up*.zip" is asked for its whole folder). The
@@ -97,7 +100,9 @@ class TForm1 final {
   // is thrown on.
   void BitBtn3Click(const TButton* Sender);
   // The download run. Sender &Button1: every line, packages newer than the last
-  // update; any other sender: the last line, whatever its date. A line whose
+  // update (with a package index: its packages not installed yet, whatever
+  // their dates, each checked against the index's size and hash instead of a
+  // .minisig); any other sender: the last line, whatever its date. A line whose
   // name is no package name is passed over. A failed connection is shown and
   // ends the call normally; so does a package that fails (a name that cannot
   // be a local file, a retrieval the server refuses, more bytes than listed,
@@ -162,9 +167,14 @@ class TForm1 final {
   bool Stopped() const { return stopped_; }
 
   bool RunInProgress() const { return outcome_ == TRunOutcome::InProgress; }
+  // Whether FormCreate refused a path that others may change.
+  bool Refused() const { return refused_; }
   TRunOutcome Outcome() const { return outcome_; }
   bool Closed() const { return closed_; }
   const std::string& ExecutableFolder() const { return executableFolder_; }
+  // The sequence of the package index this run accepted; nothing when it
+  // accepted none.
+  std::optional<std::uint64_t> AcceptedIndexSequence() const;
 
   // Private state of the window.
   base::TDateTime FLastUpdate = 0;
@@ -174,6 +184,8 @@ class TForm1 final {
   std::string FRootFolder;
   TUpdaterConfig FConfig;
   TUpdateLog UpdateLog;
+  // What the run did, for the status file, the metrics and the journal.
+  TRunRecord RunRecord;
 
   // The clock of the log stamps.
   std::function<base::TDateTime()> Clock = base::Now;
@@ -234,6 +246,22 @@ class TForm1 final {
   bool EnoughSpaceFor(const std::string& name);
   void ShowPackageFailure(const std::string& text);
 
+  // The package index (TForm1Index.cpp). FetchIndex, in the listing's
+  // session, fetches and checks it when there are keys; IndexAccepted then
+  // accepts it (the list becomes the index's packages) or refuses it: the
+  // reason shown and logged, the outcome PackageFailed and the window closed.
+  void FetchIndex();
+  bool IndexAccepted();
+  bool RefuseIndex(const std::string& reason);  // returns false
+  // The selection of a normal run: with an index, its packages not installed
+  // yet; without one, the packages newer than the last update.
+  bool PackageWanted(const std::string& name) const;
+  // Null when the copy's hash is the index's, else the list line's ending.
+  const char* IndexHashRefused(const std::string& name, int packageFd,
+                               const base::TBlake2b512::Digest* digest);
+  // Keeps `name` in the installed packages of the index state.
+  void RecordInstalled(const std::string& name);
+
   TFormHost& host_;
   TApplication& application_;
   std::string executableFolder_;
@@ -251,9 +279,12 @@ class TForm1 final {
   std::vector<std::string> packageLog_;
   std::int32_t packageExtracted_ = 0;
   std::int32_t packageReplaced_ = 0;
-  // The key that packages must be signed with, read when the run starts;
-  // nothing: packages are not checked.
-  std::optional<base::TMinisignKey> packageKey_;
+  // The keys that packages must be signed with, read when the run starts;
+  // empty: packages are not checked.
+  std::vector<base::TMinisignKey> packageKeys_;
+  std::optional<TPackageIndex> fetchedIndex_;  // verified, not yet accepted
+  std::string indexRefusal_;                   // why the fetched index was refused
+  std::unique_ptr<TIndexGate> index_;          // the accepted index
   // Draws the jitter of the waits before retries.
   std::mt19937 retryRandom_{std::random_device{}()};
 };

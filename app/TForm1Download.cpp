@@ -87,7 +87,7 @@ void TForm1::Button1Click(const TButton* Sender) {
     // a package name is taken, from a line of either listing style.
     const std::optional<TListedPackage> package = ReadListingLine(ListBox1[i]);
     if (!package) continue;
-    if (normalRun && FLastUpdate != 0 && !IsNewerThan(package->Name, FLastUpdate)) continue;
+    if (normalRun && !PackageWanted(package->Name)) continue;
     ++FPackageCount;
     InstallPackage(i, *package);
   }
@@ -100,6 +100,7 @@ void TForm1::InstallPackage(int index, const TListedPackage& package) {
   const TPackageEnd end = FetchAndInstall(package);
   if (end.installed) {
     ++installedPackages_;
+    RecordInstalled(package.Name);
   } else {
     ++failedPackages_;
     // Nothing can come of a copy that was refused or could not be installed
@@ -107,6 +108,7 @@ void TForm1::InstallPackage(int index, const TListedPackage& package) {
     if (!end.keepCopy) staging_->Remove(package.Name);
   }
   ListBox1.Put(index, ListBox1[index] + end.ending);
+  RunRecord.AddPackage(package.Name, end.ending);
 }
 
 TForm1::TPackageEnd TForm1::FetchAndInstall(const TListedPackage& package) {
@@ -116,7 +118,7 @@ TForm1::TPackageEnd TForm1::FetchAndInstall(const TListedPackage& package) {
   std::optional<base::TBlake2b512::Digest> digest;
   if (const std::optional<TPackageEnd> end = Download(package, copyPath, copy, digest)) return *end;
   staging_->Complete(name);
-  if (packageKey_) {
+  if (!packageKeys_.empty()) {
     if (const char* refused = SignatureRefused(name, copy->Handle(), digest ? &*digest : nullptr))
       return {refused, false, false};
   }
@@ -135,7 +137,7 @@ std::optional<TForm1::TPackageEnd> TForm1::Download(
                                  ? static_cast<std::int64_t>(*package.Size)
                                  : -1;
   const auto retrieve = [&] {
-    if (packageKey_) {
+    if (!packageKeys_.empty()) {
       // Hashed as it arrives, so that the signature check need not read it
       // again (a resumed copy is hashed where it lies).
       THashingStream hashing(*copy);
@@ -273,8 +275,9 @@ std::unique_ptr<base::TFileStream> TForm1::OpenCopy(const TListedPackage& packag
 
 const char* TForm1::SignatureRefused(const std::string& name, int packageFd,
                                      const base::TBlake2b512::Digest* digest) {
+  if (index_) return IndexHashRefused(name, packageFd, digest);
   const TPackageSignature check =
-      FetchPackageSignature(NetFTP1, *packageKey_, name, packageFd, digest);
+      FetchPackageSignature(NetFTP1, packageKeys_, name, packageFd, digest);
   switch (check.status) {
     case TPackageSignatureStatus::psValid:
       return nullptr;

@@ -7,11 +7,13 @@
 
 namespace krevo::app {
 
-void TForm1::NetFTP1WorkBegin(ftp::TNetComponent*, ftp::TWorkMode, std::int64_t) {
+void TForm1::NetFTP1WorkBegin(ftp::TNetComponent*, ftp::TWorkMode AWorkMode, std::int64_t) {
+  if (AWorkMode == ftp::wmRead) RunRecord.WorkBegin();
   ProgressBar1.SetPosition(0);
 }
 
-void TForm1::NetFTP1Work(ftp::TNetComponent*, ftp::TWorkMode, std::int64_t AWorkCount) {
+void TForm1::NetFTP1Work(ftp::TNetComponent*, ftp::TWorkMode AWorkMode, std::int64_t AWorkCount) {
+  if (AWorkMode == ftp::wmRead) RunRecord.Work(AWorkCount);
   ProgressBar1.SetPosition(AWorkCount);
 }
 

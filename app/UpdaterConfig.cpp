@@ -89,6 +89,13 @@ TUpdaterConfig ReadUpdaterConfig(const std::string& executableFolder) {
       base::ReadProfileString(ini, "Updater", "CAFile", DefaultFtpCAFile()), executableFolder);
   config.PublicKey = base::ReadProfileString(ini, "Updater", "PublicKey", "");
   config.PublicKeyFile = base::ReadProfileString(ini, "Updater", "PublicKeyFile", "");
+  config.Channel = base::ReadProfileString(ini, "Updater", "Channel", config.Channel);
+  if (config.Channel.empty()) config.Channel = "stable";
+  std::string requireIndex = base::ReadProfileString(ini, "Updater", "RequireIndex", "no");
+  for (char& c : requireIndex) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+  config.RequireIndex = requireIndex == "yes" || requireIndex == "true" || requireIndex == "1";
+  config.MetricsFile = BesideExecutable(base::ReadProfileString(ini, "Updater", "MetricsFile", ""),
+                                        executableFolder);
   return config;
 }
 

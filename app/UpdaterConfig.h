@@ -48,6 +48,16 @@ struct TUpdaterConfig {
   // to the executable folder unless it starts with '/'; read only when
   // PublicKey is empty.
   std::string PublicKeyFile;
+  // [Updater] Channel: the channel the package index must name; "stable"
+  // when unset or empty.
+  std::string Channel = "stable";
+  // [Updater] RequireIndex: "yes" (or "true", "1", any case) refuses a
+  // server without a package index; anything else accepts one.
+  bool RequireIndex = false;
+  // [Updater] MetricsFile: where the last run's figures go in the Prometheus
+  // text format, relative to the executable folder unless it starts with '/'
+  // (held here as that path); empty: nowhere.
+  std::string MetricsFile;
 };
 
 // The compiled-in update server.
@@ -73,7 +83,8 @@ std::string BesideExecutable(const std::string& path, const std::string& executa
 // that is not a whole number from 0 to 3600 keeps it); Retries to 5 (a value
 // that is not a whole number from 0 to 100 keeps it); Security and CAFile to
 // the compiled-in ones (CAFile through BesideExecutable); the key values to empty (they are read as
-// keys later). Never throws for a missing or malformed file.
+// keys later); Channel to "stable" and RequireIndex to no; MetricsFile to empty (through
+// BesideExecutable). Never throws for a missing or malformed file.
 TUpdaterConfig ReadUpdaterConfig(const std::string& executableFolder);
 
 // The installation root folder: the characters that the two values hold at the

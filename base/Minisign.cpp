@@ -153,6 +153,42 @@ bool NamesFile(std::string_view comment, std::string_view fileName) {
   }
 }
 
+template <typename Signs>
+TSignatureCheck VerifyWithKey(const TMinisignKey& key, const TMinisignSignature& sig,
+                              std::string_view fileName, Signs& signs) {
+  const UniqueEvpPkey pkey = PublicKeyOf(key.key);
+  if (!pkey) {
+    ERR_clear_error();
+    throw ESignatureError("The public key cannot be loaded");
+  }
+  if (!signs(pkey.get(), sig)) return Verdict(TSignatureVerdict::svBadSignature);
+  std::vector<std::uint8_t> global(sig.signature.begin(), sig.signature.end());
+  global.insert(global.end(), sig.trustedComment.begin(), sig.trustedComment.end());
+  if (!Ed25519Verifies(pkey.get(), sig.globalSignature, global))
+    return Verdict(TSignatureVerdict::svBadTrustedComment);
+  if (!NamesFile(sig.trustedComment, fileName)) return Verdict(TSignatureVerdict::svOtherFile);
+  return {TSignatureVerdict::svValid, {}};
+}
+
+// The checks in order (key id, signature, global signature, file name) with
+// each of `keys` that has the signature's id; `signs` says whether the
+// signature is valid for the file under a key.
+template <typename Signs>
+TSignatureCheck VerifyWithKeys(std::span<const TMinisignKey> keys, std::string_view signatureFile,
+                               std::string_view fileName, Signs&& signs) {
+  std::string why;
+  const auto sig = ParseMinisignSignature(signatureFile, &why);
+  if (!sig) return Verdict(TSignatureVerdict::svMalformed, why);
+  std::optional<TSignatureCheck> first;
+  for (const TMinisignKey& key : keys) {
+    if (sig->keyId != key.keyId) continue;
+    TSignatureCheck check = VerifyWithKey(key, *sig, fileName, signs);
+    if (check.verdict == TSignatureVerdict::svValid) return check;
+    if (!first) first = std::move(check);
+  }
+  return first ? *first : Verdict(TSignatureVerdict::svWrongKey);
+}
+
 [[noreturn]] void BadKey(const std::string& why) {
   throw ESignatureError("The public key is not a minisign public key: " + why);
 }
@@ -195,6 +231,31 @@ TMinisignKey ParseMinisignKey(std::string_view text) {
   return key;
 }
 
+std::vector<TMinisignKey> ParseMinisignKeys(std::string_view text) {
+  if (text.size() > kMaxSignatureFileSize) BadKey("it is too long");
+  const auto lines = SplitLines(text);
+  if (!lines) BadKey("it holds a NUL or a lone CR");
+  std::vector<std::string> entries;
+  for (std::size_t i = 0; i < lines->size(); ++i) {
+    if ((*lines)[i].empty()) continue;
+    entries.emplace_back((*lines)[i]);
+    // A comment belongs to the key line after it.
+    if ((*lines)[i].starts_with(kUntrustedPrefix) && i + 1 < lines->size())
+      entries.back().append("\n").append((*lines)[++i]);
+  }
+  if (entries.empty()) BadKey("it holds no key");
+  std::vector<TMinisignKey> keys;
+  for (const std::string& entry : entries) {
+    try {
+      keys.push_back(ParseMinisignKey(entry));
+    } catch (const ESignatureError& e) {
+      if (entries.size() == 1) throw;
+      throw ESignatureError("Key " + std::to_string(keys.size() + 1) + ": " + e.what());
+    }
+  }
+  return keys;
+}
+
 std::optional<TMinisignSignature> ParseMinisignSignature(std::string_view text, std::string* why) {
   auto fail = [why](const char* reason) -> std::optional<TMinisignSignature> {
     if (why) *why = reason;
@@ -226,30 +287,41 @@ std::optional<TMinisignSignature> ParseMinisignSignature(std::string_view text, 
 TSignatureCheck VerifyMinisign(const TMinisignKey& key, std::string_view signatureFile,
                                std::string_view fileName, int fd,
                                const TBlake2b512::Digest* digest) {
-  std::string why;
-  const auto sig = ParseMinisignSignature(signatureFile, &why);
-  if (!sig) return Verdict(TSignatureVerdict::svMalformed, why);
-  if (sig->keyId != key.keyId) return Verdict(TSignatureVerdict::svWrongKey);
-  const UniqueEvpPkey pkey = PublicKeyOf(key.key);
-  if (!pkey) {
-    ERR_clear_error();
-    throw ESignatureError("The public key cannot be loaded");
-  }
-  bool signed_;
-  if (sig->prehashed) {
-    const TBlake2b512::Digest hash = digest ? *digest : TBlake2b512::OfDescriptor(fd);
-    signed_ = Ed25519Verifies(pkey.get(), sig->signature, hash);
-  } else {
-    const Mapping file(fd);
-    signed_ = Ed25519Verifies(pkey.get(), sig->signature, file.Bytes());
-  }
-  if (!signed_) return Verdict(TSignatureVerdict::svBadSignature);
-  std::vector<std::uint8_t> global(sig->signature.begin(), sig->signature.end());
-  global.insert(global.end(), sig->trustedComment.begin(), sig->trustedComment.end());
-  if (!Ed25519Verifies(pkey.get(), sig->globalSignature, global))
-    return Verdict(TSignatureVerdict::svBadTrustedComment);
-  if (!NamesFile(sig->trustedComment, fileName)) return Verdict(TSignatureVerdict::svOtherFile);
-  return {TSignatureVerdict::svValid, {}};
+  return VerifyMinisign(std::span<const TMinisignKey>(&key, 1), signatureFile, fileName, fd,
+                        digest);
+}
+
+TSignatureCheck VerifyMinisign(std::span<const TMinisignKey> keys, std::string_view signatureFile,
+                               std::string_view fileName, int fd,
+                               const TBlake2b512::Digest* digest) {
+  std::optional<TBlake2b512::Digest> hash;
+  if (digest) hash = *digest;
+  std::optional<Mapping> file;
+  return VerifyWithKeys(keys, signatureFile, fileName,
+                        [&](EVP_PKEY* pkey, const TMinisignSignature& sig) {
+                          if (sig.prehashed) {
+                            if (!hash) hash = TBlake2b512::OfDescriptor(fd);
+                            return Ed25519Verifies(pkey, sig.signature, *hash);
+                          }
+                          if (!file) file.emplace(fd);
+                          return Ed25519Verifies(pkey, sig.signature, file->Bytes());
+                        });
+}
+
+TSignatureCheck VerifyMinisignBytes(std::span<const TMinisignKey> keys,
+                                    std::string_view signatureFile, std::string_view fileName,
+                                    std::span<const std::uint8_t> bytes) {
+  std::optional<TBlake2b512::Digest> hash;
+  return VerifyWithKeys(keys, signatureFile, fileName,
+                        [&](EVP_PKEY* pkey, const TMinisignSignature& sig) {
+                          if (!sig.prehashed) return Ed25519Verifies(pkey, sig.signature, bytes);
+                          if (!hash) {
+                            TBlake2b512 h;
+                            h.Update(bytes);
+                            hash = h.Final();
+                          }
+                          return Ed25519Verifies(pkey, sig.signature, *hash);
+                        });
 }
 
 }  // namespace krevo::base

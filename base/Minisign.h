@@ -12,8 +12,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/Blake2b512.h"
 
@@ -46,6 +48,14 @@ std::optional<std::string> ReadMinisignFile(const std::string& path);
 // "untrusted comment: " line, then the base64 line), with or without a final
 // line end. Throws ESignatureError, its message saying what is wrong.
 TMinisignKey ParseMinisignKey(std::string_view text);
+
+// Reads one or more public keys, one after the other: each a base64 line,
+// alone or after its "untrusted comment: " line (a key file, or several such
+// files joined); empty lines between them are passed over. At most
+// kMaxSignatureFileSize bytes. Throws ESignatureError, its message naming the
+// key (counted from 1) and what is wrong, when there is no key or one is
+// malformed.
+std::vector<TMinisignKey> ParseMinisignKeys(std::string_view text);
 
 // Reads a signature file of at most kMaxSignatureFileSize bytes. Returns
 // nothing when it is malformed, with `why` (if given) set to the reason.
@@ -81,5 +91,16 @@ struct TSignatureCheck {
 TSignatureCheck VerifyMinisign(const TMinisignKey& key, std::string_view signatureFile,
                                std::string_view fileName, int fd,
                                const TBlake2b512::Digest* digest = nullptr);
+// The same with several trusted keys: valid when one of `keys` made it. The
+// keys whose id is the signature's are tried in turn (the file is read at
+// most once); svWrongKey when none has it, else the first key's failure.
+TSignatureCheck VerifyMinisign(std::span<const TMinisignKey> keys, std::string_view signatureFile,
+                               std::string_view fileName, int fd,
+                               const TBlake2b512::Digest* digest = nullptr);
+// The same over `bytes` in memory (borrowed), for a small file received
+// whole: nothing is read from disk.
+TSignatureCheck VerifyMinisignBytes(std::span<const TMinisignKey> keys,
+                                    std::string_view signatureFile, std::string_view fileName,
+                                    std::span<const std::uint8_t> bytes);
 
 }  // namespace krevo::base

@@ -121,6 +121,11 @@ hand=$(median "$work/byhand.txt")
 printf '%s, %s runs each (median seconds):\n' "$workload" "$runs"
 printf '  krevo-updater       %.3f\n  curl + unzip -P -o  %.3f   krevo-updater / curl+unzip = %.3f\n' \
   "$cur" "$hand" "$(echo "$cur / $hand" | bc -l)"
+# The updater waits a second before its run, as its window does before the
+# first tick of the start timer; curl + unzip has no such wait. The work
+# itself is the run without that second.
+printf '  krevo-updater less its 1 s start wait %.3f   / curl+unzip = %.3f\n' \
+  "$(echo "$cur - 1" | bc -l)" "$(echo "($cur - 1) / $hand" | bc -l)"
 if [ -n "${BASELINE:-}" ]; then
   base=$(median "$work/baseline.txt")
   printf '  baseline            %.3f   krevo-updater / baseline = %.3f\n' "$base" \

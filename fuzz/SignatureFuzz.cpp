@@ -1,14 +1,16 @@
 // The public-key and signature-file readers, and the verification behind
-// them, on arbitrary text. The input is a public key's text, a NUL, then a
-// signature file's text (without a NUL, the whole input is tried as both);
-// the signed file is "signed\n" under the name up200101.zip, so a seed made
-// with a real key verifies and its mutations reach every verdict.
+// them, on arbitrary text. The input is the text of one public key or
+// several, a NUL, then a signature file's text (without a NUL, the whole
+// input is tried as both); the signed file is "signed\n" under the name
+// up200101.zip, so a seed made with a real key verifies and its mutations
+// reach every verdict.
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>
 #include <string_view>
+#include <vector>
 
 #include "base/Errors.h"
 #include "base/Minisign.h"
@@ -35,14 +37,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const auto signature = ParseMinisignSignature(sigText);
   if (signature && signature->trustedComment.size() > sigText.size()) std::abort();
-  TMinisignKey key;
+  std::vector<TMinisignKey> keys;
   try {
-    key = ParseMinisignKey(keyText);
+    keys = ParseMinisignKeys(keyText);
   } catch (const ESignatureError&) {
     return 0;
   }
-  const TSignatureCheck check = VerifyMinisign(key, sigText, "up200101.zip", SignedFile());
+  if (keys.empty()) std::abort();
+  const TSignatureCheck check = VerifyMinisign(keys, sigText, "up200101.zip", SignedFile());
   if ((check.verdict == TSignatureVerdict::svValid) != check.reason.empty()) std::abort();
   if (check.verdict != TSignatureVerdict::svMalformed && !signature) std::abort();
+  // The file read from disk and the same bytes held in memory get one verdict.
+  static const std::uint8_t kSigned[] = {'s', 'i', 'g', 'n', 'e', 'd', '\n'};
+  if (VerifyMinisignBytes(keys, sigText, "up200101.zip", kSigned).verdict != check.verdict)
+    std::abort();
   return 0;
 }

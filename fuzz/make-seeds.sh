@@ -8,7 +8,8 @@
 set -euo pipefail
 out=$(realpath -m "${1:-$(dirname "$0")/../build/fuzz/seeds}")
 rm -rf "$out"
-mkdir -p "$out"/ftp_reply_fuzzer "$out"/ftp_passive_listing_fuzzer "$out"/fuzz_ini "$out"/fuzz_signature
+mkdir -p "$out"/ftp_reply_fuzzer "$out"/ftp_passive_listing_fuzzer "$out"/fuzz_ini "$out"/fuzz_signature \
+  "$out"/fuzz_index "$out"/fuzz_status
 
 # seed TARGET NAME TEXT: TEXT with printf's backslash escapes (\r, \n, \0NNN).
 seed() { printf '%b' "$3" >"$out/$1/$2"; }
@@ -144,5 +145,23 @@ if command -v minisign >/dev/null; then
   { sed -n 2p "$src/k.pub" | tr -d '\n'; printf '\0'; sed 's/$/\r/' "$src/ED.sig"; } \
     >"$out/fuzz_signature/minisign-crlf"
 fi
+
+# --- fuzz_index: package indexes as scripts/make-index.sh writes them, and
+# the ways one can be malformed.
+hash=$(printf 'x' | b2sum -l 512 | cut -d' ' -f1)
+head='krevo-index 1\nsequence 17\nexpires 2027-01-31T00:00:00Z\nchannel stable\n'
+seed fuzz_index valid "${head}package up261201.zip 1503562 $hash\npackage up261208.zip 88123 $hash\n"
+seed fuzz_index empty-list "$head"
+seed fuzz_index reordered "krevo-index 1\npackage UP261201a.ZIP 0 $hash\nchannel beta\nsequence 0\nexpires 2024-02-29T23:59:59Z\n"
+seed fuzz_index crlf "krevo-index 1\r\nsequence 17\r\n"
+seed fuzz_index empty-line "$head\npackage up261201.zip 1 $hash\n"
+seed fuzz_index twice "${head}package up261201.zip 1 $hash\npackage up261201.zip 1 $hash\n"
+seed fuzz_index bad-fields "${head}package ../up261201.zip 01 ${hash^^}\nexpires 2027-02-29T00:00:00Z\n"
+seed fuzz_index no-end "${head}package up261201.zip 1 $hash"
+
+# --- fuzz_status: a status file as a run writes it, and one with every
+# optional field.
+seed fuzz_status failed '{\n  "action": "update",\n  "bytes_downloaded": 48213775,\n  "consecutive_failures": 1,\n  "exit_status": 4,\n  "last_success": "2026-12-08T02:40:11Z",\n  "message": "Refused to install up261208.zip: bad signature.",\n  "outcome": "failed",\n  "packages": [\n    {"ending": "complete", "name": "up261207.zip"},\n    {"ending": "bad signature", "name": "up261208.zip"}\n  ],\n  "packages_installed_total": 37,\n  "run_finished": "2026-12-09T03:12:47Z",\n  "run_started": "2026-12-09T03:12:40Z",\n  "schema": 1,\n  "source": "ftps://updates.example.net:21",\n  "updater_version": "1.0.0.0"\n}\n'
+seed fuzz_status every-field '{"schema": 1, "updater_version": "", "action": "rollback", "run_started": "1970-01-01T00:00:00Z", "run_finished": "9999-12-31T23:59:59Z", "outcome": "x", "exit_status": 255, "message": "\\u001b\\ud83d\\ude00", "packages": [], "last_success": null, "consecutive_failures": 9007199254740992, "bytes_downloaded": 0, "packages_installed_total": 0, "source": "", "index_sequence": 18446744073709551615, "recovery": "Rolled back up090101.zip"}'
 
 echo "seeds in $out: $(find "$out" -type f | wc -l) files"

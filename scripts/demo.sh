@@ -46,3 +46,7 @@ echo "== updates.log:"
 tr -d '\r' <"$install/updates.log"
 echo "== updates.log still dated $(date -r "$install/updates.log" '+%Y-%m-%d %H:%M');" \
   "bin/krevo.dll still holds: $(cat "$install/bin/krevo.dll")"
+echo
+echo "== How the last run ended, for a person (krevo-updater --status; --status --json gives"
+echo "== updates-status.json as it stands, for monitoring):"
+(cd "$install" && ./krevo-updater --status)

@@ -20,7 +20,8 @@ ensure_packages() {
 }
 
 # What building needs. The presets build the tests too, so GoogleTest is here.
-BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config zlib1g-dev libfltk1.3-dev libgtest-dev libssl-dev)
+BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config zlib1g-dev libfltk1.3-dev libgtest-dev libssl-dev
+  nlohmann-json3-dev libsystemd-dev)
 # What the test suite needs besides: a real FTP server, archivers
 # that make test archives, the signing tool that signs test packages, and a
 # virtual display for the window test. The packaging checks read the manual
@@ -31,7 +32,8 @@ BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config zlib1g-dev libfltk1
 # pyfuse3 and fuse3 serve the power-cut test's file system, which loses what
 # was not flushed.
 TEST_PACKAGES=(python3 python3-pyftpdlib zip unzip p7zip-full libarchive-tools minisign xvfb xauth x11-utils
-  man-db groff-base desktop-file-utils python3-openssl openssl vsftpd python3-pyfuse3 fuse3)
+  man-db groff-base desktop-file-utils python3-openssl openssl vsftpd python3-pyfuse3 fuse3
+  python3-prometheus-client)
 # What scripts/package.sh needs besides the build: CPack's dependency
 # computation (dpkg-shlibdeps, file) and lintian.
 PACKAGE_PACKAGES=(dpkg-dev file lintian)

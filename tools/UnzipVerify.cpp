@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <ostream>
+#include <vector>
 
 #include "base/ControlEscape.h"
 #include "base/Errors.h"
@@ -18,16 +19,17 @@ namespace {
 
 using base::EscapeControlCharacters;
 
-// The key from its base64 line or, failing that, from the file it names.
-base::TMinisignKey LoadKey(const std::string& key) {
+// The key from its base64 line or, failing that, the keys of the file it
+// names (one or several, as the updater reads PublicKeyFile).
+std::vector<base::TMinisignKey> LoadKeys(const std::string& key) {
   try {
-    return base::ParseMinisignKey(key);
+    return {base::ParseMinisignKey(key)};
   } catch (const base::ESignatureError&) {
     const auto text = base::ReadMinisignFile(key);
     if (!text)
       throw base::ESignatureError("The public key is neither a key line nor a readable file: " +
                                   EscapeControlCharacters(key));
-    return base::ParseMinisignKey(*text);
+    return base::ParseMinisignKeys(*text);
   }
 }
 
@@ -36,9 +38,9 @@ base::TMinisignKey LoadKey(const std::string& key) {
 int VerifyPackage(const std::string& key, const std::string& signaturePath,
                   const std::string& archivePath, std::ostream& out, std::ostream& err) {
   const std::string shown = EscapeControlCharacters(archivePath);
-  base::TMinisignKey publicKey;
+  std::vector<base::TMinisignKey> publicKeys;
   try {
-    publicKey = LoadKey(key);
+    publicKeys = LoadKeys(key);
   } catch (const base::ESignatureError& e) {
     err << "krevo-unzip: " << e.what() << '\n';
     return 64;
@@ -57,8 +59,8 @@ int VerifyPackage(const std::string& key, const std::string& signaturePath,
     return 1;
   }
   try {
-    const base::TSignatureCheck check =
-        base::VerifyMinisign(publicKey, *signature, base::ExtractFileName(archivePath), file.get());
+    const base::TSignatureCheck check = base::VerifyMinisign(
+        publicKeys, *signature, base::ExtractFileName(archivePath), file.get());
     if (check.verdict != base::TSignatureVerdict::svValid) {
       err << "krevo-unzip: " << shown << ": bad signature: " << check.reason << '\n';
       return 1;

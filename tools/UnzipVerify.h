@@ -6,8 +6,10 @@
 
 namespace krevo::tools {
 
-// Verifies the file `archivePath` against the signature file `signaturePath`
-// with `key`: a public key's base64 line, or the path of a .pub file. The
+// Verifies the file `archivePath` (a package, or the package index) against
+// the signature file `signaturePath` with `key`: a public key's base64 line,
+// or the path of a .pub file holding one key or several (a signature by any
+// of them verifies). The
 // expected file name is the archive's base name. Writes one line: the
 // verified trusted comment to `out`, or the reason for refusal to `err`
 // (text from outside with its control characters escaped). Returns the exit

@@ -218,6 +218,15 @@ TEST(PackageTransaction, RollBackGivesBackTheFilesThatTheLastPackageReplaced) {
   EXPECT_EQ(RollBackLastPackage(OpenRoot(single).get()), "Rolled back up260101.zip");
   EXPECT_EQ(Snapshot(single.Folder(), true), before);
   EXPECT_EQ(Hidden(single.Folder()).size(), 1u);  // the journal that says so
+  // A package taken again, all of whose files are kept, changes nothing and
+  // leaves the last change to roll back.
+  TempDir again;
+  MakeOld(again);
+  const Tree old = Snapshot(again.Folder(), true);
+  Install(again);
+  Install(again, "up260101.zip", {});
+  EXPECT_EQ(RollBackLastPackage(OpenRoot(again).get()), "Rolled back up260101.zip");
+  EXPECT_EQ(Snapshot(again.Folder(), true), old);
 }
 
 TEST(PackageTransaction, AnAbortedOrRefusedPackageLeavesNothingOfItself) {

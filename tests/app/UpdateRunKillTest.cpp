@@ -78,7 +78,7 @@ class UpdateRunKilled : public ::testing::Test {
     for (const auto& f : fs::recursive_directory_iterator(site.install.Folder())) {
       const std::string name = fs::relative(f.path(), site.install.Folder()).string();
       if (f.is_regular_file() && name != "krevo-updater" && name != "krevo.exe" && name != "config.ini" &&
-          name != "updates.log" && name != "readme.txt" && name != "bin/added.bin" &&
+          name != "updates.log" && name != "updates-status.json" && name != "readme.txt" && name != "bin/added.bin" &&
           name != "bin/replaced.bin")
         names.push_back(name);
     }

@@ -197,6 +197,9 @@ TEST_F(UpdateRunSignature, AKeyThatCannotBeReadStopsTheRunBeforeTheServerIsConta
       {"PublicKeyFile=missing.pub", "missing.pub: No such file or directory"},
       {"PublicKeyFile=/", ": PublicKeyFile /: Is a directory"},
       {"PublicKeyFile=k2.key", "k2.key: The public key is not a minisign public key"},
+      {"PublicKey=RWQnotakey, RWQalso", ": PublicKey in config.ini: Key 1: The public key is not"},
+      {"PublicKeyFile=two.pub", "two.pub: Key 2: The public key is not a minisign public key"},
+      {"RequireIndex=yes", "RequireIndex=yes in config.ini needs a public key"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.config);
@@ -204,6 +207,7 @@ TEST_F(UpdateRunSignature, AKeyThatCannotBeReadStopsTheRunBeforeTheServerIsConta
     TempDir scratch;
     Prepare(site, scratch / "commands");
     fs::copy_file(*keys_ / "k2.key", site.install / "k2.key");
+    site.install.Write("two.pub", ReadFile(*keys_ / "k1.pub") + "untrusted comment: x\nRWQ\n");
     site.WriteConfig(std::string(c.config) + "\r\n");
     RunResult r = site.Run();
     EXPECT_EQ(r.exitCode, 1) << r.err;
