@@ -52,6 +52,11 @@ void TConsoleHost::ProcessMessages() {
   std::cout.flush();
 }
 
+void TConsoleHost::ShowNote(const std::string& text) {
+  EndBarLine();
+  std::cerr << base::EscapeControlCharacters(text) << std::endl;
+}
+
 void TConsoleHost::DrawBars(TForm1& form) {
   if (!barsOnTerminal_) return;
   // A few redraws a second are enough to see progress; a full bar is always drawn.

@@ -1,7 +1,8 @@
 #pragma once
 // Runs the updater without a window: the same logic, with the list box's lines
 // on standard output, the progress bars on standard error when it is a
-// terminal, and the dialogs of TConsoleDialogs.
+// terminal, the notes (a retry) on standard error, and the dialogs of
+// TConsoleDialogs.
 #include <chrono>
 #include <string>
 
@@ -16,6 +17,8 @@ class TConsoleHost final : public TFormHost {
   void ProcessMessages() override;
   void SetWaitCursor(bool) override {}
   void Terminate() override { terminated_ = true; }
+  // The note on standard error, on a line of its own.
+  void ShowNote(const std::string& text) override;
 
   // Creates the form of `executableFolder`, runs it to its close, records
   // the run (RecordFinishedRun: the status file, the metrics, the journal)

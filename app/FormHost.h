@@ -2,6 +2,8 @@
 // What the main window's logic needs from the host that shows it: the window
 // toolkit in window mode, the terminal in console mode.
 
+#include <string>
+
 namespace krevo::app {
 
 class TFormHost {
@@ -14,6 +16,9 @@ class TFormHost {
   virtual void SetWaitCursor(bool wait) = 0;
   // Selects line `index` of the list box.
   virtual void SelectListLine(int /*index*/) {}
+  // Tells what the run is doing, in passing (a download being retried); the
+  // log has it too. Nothing by default.
+  virtual void ShowNote(const std::string& /*text*/) {}
   // The window has closed: the host ends its message loop once the current
   // handler returns.
   virtual void Terminate() = 0;

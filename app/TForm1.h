@@ -7,6 +7,7 @@
 #include <initializer_list>
 #include <memory>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -105,10 +106,11 @@ class TForm1 final {
   // name is no package name is passed over. A failed connection is shown and
   // ends the call normally; so does a package that fails (a name that cannot
   // be a local file, a retrieval the server refuses, more bytes than listed,
-  // cut short, damaged, an entry not installed, too little space), which is
-  // shown, marked " ... failed" and makes the run's outcome PackageFailed; the
-  // next package is still tried. Its downloaded copy is removed unless it was
-  // cut short. With a package
+  // a download that broke off more often than FConfig.Retries allows,
+  // damaged, an entry not installed, too little space), which is shown,
+  // marked " ... failed" and makes the run's outcome PackageFailed; the next
+  // package is still tried (on a new session when the last one was lost).
+  // Its downloaded copy is removed unless it was cut short. With a package
   // key, a package whose NAME.minisig is missing or does not verify is not
   // opened: it is shown and marked " ... not signed" or " ... bad signature",
   // and the outcome is PackageFailed too. Any other failure throws.
@@ -210,13 +212,32 @@ class TForm1 final {
   };
   void InstallPackage(int index, const TListedPackage& package);
   TPackageEnd FetchAndInstall(const TListedPackage& package);
-  bool DownloadComplete(const TListedPackage& package, base::TStream& copy);
+  // Downloads `package` into the staged `copy` (opened here) until it holds
+  // the listed size: a transfer that breaks off for a reason that may pass
+  // (ftp::IsTransientFailure, or an end short of the listed size) is resumed
+  // where the copy ends, after a wait (ftp::RetryDelayMilliseconds), up to
+  // FConfig.Retries times, each retry said in the log and by the host's
+  // ShowNote; a refused REST falls back to the first byte. Nothing when the
+  // copy is whole (with `digest` when it was hashed from its first byte), else
+  // how the package's turn ends, its failure shown. A stop, and a failure
+  // neither transient nor a reply, is thrown on.
+  std::optional<TPackageEnd> Download(const TListedPackage& package, const std::string& copyPath,
+                                      std::unique_ptr<base::TFileStream>& copy,
+                                      std::optional<base::TBlake2b512::Digest>& digest);
+  // A new session in krevo/updates, after the last one was lost.
+  void ReopenSession();
+  // An error's message on one line, its control characters escaped.
+  static std::string FailureText(const std::exception& e);
+  // What the server offers of `package`: its listed size and the server's
+  // MDTM time ("-" when it answers none); nothing without a listed size.
+  std::optional<std::string> OfferStamp(const TListedPackage& package);
   // The staged copy for `package`, positioned where its download goes on: a
-  // partial copy of the same offer (the listed size and the server's MDTM
-  // time, where it answers MDTM) at its end, else a new file. Throws base::EFCreateError and what
-  // the FTP client throws.
+  // partial copy of the same offer `stamp` at its end, else a new file,
+  // marked with `stamp`. Throws base::EFCreateError and what the FTP client
+  // throws.
   std::unique_ptr<base::TFileStream> OpenCopy(const TListedPackage& package,
-                                              const std::string& copyPath);
+                                              const std::string& copyPath,
+                                              const std::optional<std::string>& stamp);
   // Null when the signature verifies, else the list line's ending.
   const char* SignatureRefused(const std::string& name, int packageFd,
                                const base::TBlake2b512::Digest* digest);
@@ -264,6 +285,8 @@ class TForm1 final {
   std::optional<TPackageIndex> fetchedIndex_;  // verified, not yet accepted
   std::string indexRefusal_;                   // why the fetched index was refused
   std::unique_ptr<TIndexGate> index_;          // the accepted index
+  // Draws the jitter of the waits before retries.
+  std::mt19937 retryRandom_{std::random_device{}()};
 };
 
 }  // namespace krevo::app

@@ -5,6 +5,7 @@
 
 #include "base/IniFile.h"
 #include "ftp/NetRateGovernor.h"
+#include "ftp/NetRetry.h"
 
 #ifndef KREVO_FTP_HOST
 #define KREVO_FTP_HOST "localhost"
@@ -80,6 +81,7 @@ TUpdaterConfig ReadUpdaterConfig(const std::string& executableFolder) {
   config.MinRateTime =
       ReadNumber(ini, "MinRateTime", 0, ftp::TNetRateLimits::kMaxMinRateTime, config.MinRateTime);
   config.MaxRate = ReadRate(ini, "MaxRate", config.MaxRate);
+  config.Retries = ReadNumber(ini, "Retries", 0, ftp::kMaxRetries, config.Retries);
   std::string security = base::ReadProfileString(ini, "Updater", "Security", DefaultFtpSecurity());
   for (char& c : security) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
   config.RequireTLS = security != "none";

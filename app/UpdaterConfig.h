@@ -28,6 +28,11 @@ struct TUpdaterConfig {
   // [Updater] MaxRate: the most bytes a second the data transfers take on
   // average; 0: no limit.
   std::int64_t MaxRate = 0;
+  // [Updater] Retries: how many times a package's download that broke off
+  // (a connection error, a time-out, a transfer below MinRate, a transient
+  // 4xx reply, an end short of the listed size) is resumed in one run, after
+  // waits of about 1, 2, 4, 8, 16 seconds; 0: never.
+  int Retries = 5;
   // [Updater] Security: "tls" requires TLS on every connection to the server
   // (the certificate always checked); "none" is plain FTP. Any other value
   // counts as "tls": a typing error must not send the password in clear.
@@ -75,7 +80,8 @@ std::string BesideExecutable(const std::string& path, const std::string& executa
 // that is not a whole number from 0 to 86400 keeps it); MinRate and MaxRate
 // to 1024 and 0 (a value other than digits with an optional K or M, for 1024
 // and 1024 * 1024, up to 2^40, keeps the default), MinRateTime to 60 (a value
-// that is not a whole number from 0 to 3600 keeps it); Security and CAFile to
+// that is not a whole number from 0 to 3600 keeps it); Retries to 5 (a value
+// that is not a whole number from 0 to 100 keeps it); Security and CAFile to
 // the compiled-in ones (CAFile through BesideExecutable); the key values to empty (they are read as
 // keys later); Channel to "stable" and RequireIndex to no; MetricsFile to empty (through
 // BesideExecutable). Never throws for a missing or malformed file.

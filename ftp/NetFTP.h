@@ -172,6 +172,8 @@ class TNetFTP final : public TNetTCPClient {
   // Whether the server accepts REST: asked once in the life of the object
   // ("REST 1", then "REST 0" to undo it), remembered across connections.
   bool ServerAcceptsRestart();
+  // Whether the server was asked (ServerAcceptsRestart) and refused REST.
+  bool RestartRefused() const { return restartProbed_ && !restartSupported_; }
 
   // --- Data channel.
   // One transfer: data channel, optional REST, the command (125/150/154), the
@@ -197,6 +199,14 @@ class TNetFTP final : public TNetTCPClient {
   // PORT a,b,c,d,hi,lo (200) for an IPv4 listener, EPRT |2|address|port|
   // (200) for an IPv6 one.
   void AnnouncePort(const TNetSocketHandle& listenBinding);
+  // Brings the control connection back in step after a transfer that was
+  // stopped or failed (its data connection already closed), whatever the
+  // server still has to say about it: ABOR, NOOP, and the replies up to
+  // NOOP's 200, all within ReadTimeout (kAbortWait when ReadTimeout is 0).
+  // A server that does not answer so in time, or a control connection
+  // already lost, has the session closed. Returns whether the session is
+  // open (IsLinkOpen). Never throws.
+  bool Resynchronize();
   virtual void DoOnAfterGet(base::TStream& stream);
   // Sends ABOR when connected (no reply is read), then CloseDataChannel. Safe
   // inside a work event.
@@ -221,9 +231,6 @@ class TNetFTP final : public TNetTCPClient {
   // The waits of a TLS handshake: ReadTimeout, or none.
   int TLSWaitLimit() const;
   void FinishTransfer();
-  // After a transfer stopped at its bound: ABOR, NOOP, and the replies up to
-  // NOOP's 200; closes the session when that fails or takes too long.
-  void ResynchronizeAfterAbort();
   // The first text line of the last reply, trimmed.
   std::string FirstReplyLine();
 

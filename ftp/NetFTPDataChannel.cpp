@@ -6,8 +6,8 @@
 
 #include "ftp/NetFTP.h"
 #include "ftp/NetSimpleServer.h"
-#include "ftp/NetText.h"
 #include "ftp/NetTLSIOHandler.h"
+#include "ftp/NetText.h"
 
 namespace krevo::ftp {
 namespace {
@@ -42,8 +42,9 @@ bool ParsePassiveReply(const std::string& text, std::string& host, int& port) {
   for (int i = 0; i < 6; ++i) {
     const std::size_t comma = i < 5 ? numbers.find(',', start) : std::string::npos;
     if (i < 5 && comma == std::string::npos) return false;
-    if (!ParseByte(numbers.substr(start, comma == std::string::npos ? std::string::npos : comma - start),
-                   values[i]))
+    if (!ParseByte(
+            numbers.substr(start, comma == std::string::npos ? std::string::npos : comma - start),
+            values[i]))
       return false;
     start = comma + 1;
   }
@@ -75,6 +76,7 @@ bool ParseExtendedPassiveReply(const std::string& text, int& port) {
 void TNetFTP::PrepareDataChannel(TNetTCPConnection& channel) {
   channel.SendBufferSize = SendBufferSize;
   channel.RecvBufferSize = RecvBufferSize;
+  channel.BulkReceiveSize = BulkReceiveSize;
   channel.OnWork = OnWork;
   channel.OnWorkBegin = OnWorkBegin;
   channel.OnWorkEnd = OnWorkEnd;
@@ -188,7 +190,7 @@ void TNetFTP::RunDataTransfer(const std::string& command, base::TStream& stream,
       transferLink_->DropSocket();
       transferLink_.reset();
     }
-    ResynchronizeAfterAbort();
+    Resynchronize();
     DoStatus(ftpAborted, "Transfer aborted");
     throw;
   } catch (...) {
@@ -222,7 +224,17 @@ void TNetFTP::FinishTransfer() {
   }
 }
 
-void TNetFTP::ResynchronizeAfterAbort() {
+bool TNetFTP::Resynchronize() {
+  bool open = false;
+  try {
+    open = IsLinkOpen();
+  } catch (const std::exception&) {
+    // a connection that fails even to be looked at is lost
+  }
+  if (!open) {
+    CloseSession();
+    return false;
+  }
   // However the server ends the cut transfer (426 or 451, 226 when it had
   // sent everything, then 225 or 226 for the ABOR, or 426 and 226 for it),
   // NOOP's 200 comes after all of it.
@@ -247,6 +259,7 @@ void TNetFTP::ResynchronizeAfterAbort() {
   }
   ReadTimeout = savedTimeout;
   if (!inStep) CloseSession();
+  return inStep;
 }
 
 void TNetFTP::AbortTransfer() {

@@ -128,7 +128,8 @@ std::int64_t TNetTCPConnection::FillInputBuffer(bool raiseIfClosed, int timeout,
   const bool limited = RateLimits.Active();
   std::int64_t count;
   do {
-    std::int64_t room = std::max(RecvBufferSize, 1);
+    std::int64_t room =
+        std::max(bulk_ ? std::max(BulkReceiveSize, RecvBufferSize) : RecvBufferSize, 1);
     // Without a time limit and nothing to watch, the receive itself is the
     // wait: no poll call first.
     const bool watched = timeout != kInfiniteWait || ioHandler_->AbortDescriptor >= 0;
@@ -216,7 +217,8 @@ std::string TNetTCPConnection::ReadTextLine(const std::string& terminator, int t
       if (term == "\n" && !line.empty() && line.back() == '\r') line.pop_back();
       return line;
     }
-    searchFrom = std::max<std::int64_t>(0, input_.Size() - static_cast<std::int64_t>(term.size()) + 1);
+    searchFrom =
+        std::max<std::int64_t>(0, input_.Size() - static_cast<std::int64_t>(term.size()) + 1);
     CheckPeerClosed(true, true);
     std::int64_t result = FillInputBuffer(true, timeout, timeout == -1);
     readLnTimedOut_ = result == 0;
@@ -266,7 +268,9 @@ void TNetTCPConnection::ReadToStream(base::TStream& stream, std::int64_t byteCou
   // would cut files past 2 GiB short.
   std::int64_t remaining = untilClosed ? std::numeric_limits<std::int64_t>::max() : byteCount;
   StartWork(wmRead, untilClosed ? 0 : byteCount);
+  bulk_ = untilClosed;
   auto finish = [&] {
+    bulk_ = false;
     FinishWork(wmRead);
     if (stream.Position() < stream.Size()) stream.SetSize(stream.Position());
   };
@@ -282,10 +286,15 @@ void TNetTCPConnection::ReadToStream(base::TStream& stream, std::int64_t byteCou
       while (remaining > 0 && IsLinkOpen()) {
         const std::int64_t k = std::min(remaining, chunk);
         WaitForBytes(k);
-        // Written straight from the input buffer: no copy in between.
-        stream.WriteBuffer(input_.Data(), k);
-        input_.Remove(k);
-        remaining -= k;
+        // Without a work event to see each chunk (one may stop the transfer),
+        // every whole chunk received so far is written at once; either way
+        // straight from the input buffer, with no copy in between, and each
+        // chunk removed on its own, so that the events count as they did.
+        const std::int64_t whole = OnWork ? k : std::min(remaining, input_.Size() / k * k);
+        stream.WriteBuffer(input_.Data(), whole);
+        for (std::int64_t done = 0; done < whole; done += k)
+          input_.Remove(std::min(k, whole - done));
+        remaining -= whole;
       }
     } catch (const ENetConnClosedGracefully&) {
       if (!untilClosed) throw;
@@ -302,7 +311,9 @@ void TNetTCPConnection::ReadToStream(base::TStream& stream, std::int64_t byteCou
 bool TNetTCPConnection::ReadUntilClosedWithin(base::TStream& stream, std::int64_t maxBytes) {
   std::int64_t room = std::max<std::int64_t>(maxBytes, 0);
   StartWork(wmRead, 0);
+  bulk_ = true;
   auto finish = [&] {
+    bulk_ = false;
     FinishWork(wmRead);
     if (stream.Position() < stream.Size()) stream.SetSize(stream.Position());
   };
@@ -405,7 +416,8 @@ void TNetTCPConnection::WriteFromStream(base::TStream& stream, bool fromStart,
   std::int64_t size = byteCount > 0 ? byteCount : stream.Size() - stream.Position();
   if (prefixWithLength) {
     const auto v = static_cast<std::uint32_t>(size);
-    const std::uint8_t b[4] = {static_cast<std::uint8_t>(v >> 24), static_cast<std::uint8_t>(v >> 16),
+    const std::uint8_t b[4] = {static_cast<std::uint8_t>(v >> 24),
+                               static_cast<std::uint8_t>(v >> 16),
                                static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v)};
     WriteBlock(b, 4);
   }

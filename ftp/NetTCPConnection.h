@@ -39,6 +39,11 @@ class TNetTCPConnection : public TNetComponent {
   // at each open.
   int AbortDescriptor = -1;
   int RecvBufferSize = 32768;
+  // The most one receive takes while data is read until the peer closes
+  // (ReadToStream until closed, ReadUntilClosedWithin): a bulk transfer
+  // makes fewer, larger calls, each chunk of RecvBufferSize still counted in
+  // its own work event. Less than RecvBufferSize counts as RecvBufferSize.
+  int BulkReceiveSize = 262144;
   int SendBufferSize = 32768;
   // The floor and the cap on the speed of this connection's receives (none by
   // default), counted from the first receive after each open. A receive
@@ -92,8 +97,8 @@ class TNetTCPConnection : public TNetComponent {
   virtual std::int16_t ExpectReply(TReplyCodes allowed);
   // Raises ENetProtocolReplyError(LastReply's code, its text lines + CR LF).
   [[noreturn]] virtual void RaiseReplyError();
-  // One receive of up to RecvBufferSize bytes into the input
-  // buffer (fewer, after a pause, under a RateLimits cap). `timeout` -1:
+  // One receive of up to RecvBufferSize bytes (BulkReceiveSize within a
+  // bulk read) into the input buffer (fewer, after a pause, under a RateLimits cap). `timeout` -1:
   // ReadTimeout. Returns the count, 0 when the peer closed, -1 when the wait
   // ran out and `raiseOnTimeout` is false. Below a RateLimits floor it throws
   // ENetTransferTooSlow, whatever `raiseOnTimeout` says.
@@ -182,6 +187,8 @@ class TNetTCPConnection : public TNetComponent {
   bool readLnSplit_ = false;
   bool readLnTimedOut_ = false;
   TNetRateGovernor governor_;
+  // A bulk read is in progress: receives take up to BulkReceiveSize.
+  bool bulk_ = false;
   TNetRFCReply greetingReply_;
   TNetRFCReply lastReply_;
 };

@@ -79,11 +79,13 @@ TEST(UpdaterConfig, ReadTimeoutIsAWholeNumberOfSecondsUpToADay) {
 }
 
 TEST(UpdaterConfig, TheRateLimitsTakeKAndMSuffixesAndKeepTheirDefaultsOtherwise) {
+  // Retries is read here too, with the same values.
   TempDir dir;
   const TUpdaterConfig defaults = ReadUpdaterConfig(dir.Folder());
   EXPECT_EQ(defaults.MinRate, 1024);
   EXPECT_EQ(defaults.MinRateTime, 60);
   EXPECT_EQ(defaults.MaxRate, 0);
+  EXPECT_EQ(defaults.Retries, 5);
   const struct {
     const char* value;
     std::int64_t rate;  // MinRate and MaxRate read from `value`
@@ -112,11 +114,18 @@ TEST(UpdaterConfig, TheRateLimitsTakeKAndMSuffixesAndKeepTheirDefaultsOtherwise)
   for (const auto& tc : cases) {
     SCOPED_TRACE(tc.value);
     dir.Write("config.ini", std::string("[Updater]\r\nMinRate=") + tc.value +
-                                "\r\nMinRateTime=" + tc.value + "\r\nMaxRate=" + tc.value + "\r\n");
+                                "\r\nMinRateTime=" + tc.value + "\r\nMaxRate=" + tc.value +
+                                "\r\nRetries=" + tc.value + "\r\n");
     const TUpdaterConfig c = ReadUpdaterConfig(dir.Folder());
     EXPECT_EQ(c.MinRate, tc.rate < 0 ? 1024 : tc.rate);
     EXPECT_EQ(c.MaxRate, tc.rate < 0 ? 0 : tc.rate);
     EXPECT_EQ(c.MinRateTime, tc.seconds);
+    // Retries: a whole number from 0 to 100, else 5.
+    EXPECT_EQ(c.Retries, tc.value == std::string("0") ? 0 : 5);
+  }
+  for (const auto& [value, retries] : {std::pair{"2", 2}, {"100", 100}, {"101", 5}, {"x", 5}}) {
+    dir.Write("config.ini", std::string("[Updater]\r\nRetries=") + value + "\r\n");
+    EXPECT_EQ(ReadUpdaterConfig(dir.Folder()).Retries, retries) << value;
   }
 }
 

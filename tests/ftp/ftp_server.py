@@ -11,11 +11,18 @@ connection (a slow line). A wildcard in the last segment of a LIST or NLST argum
 pattern that matches nothing gives an empty listing. --wildcards refuse
 leaves the pattern to stock pyftpdlib, which takes it for a file name and
 answers 550; --wildcards empty answers every pattern with an empty listing. --cut-short sends only
-the first half of every file that RETR asks for and then 226, which is how a
+the first half of every file that RETR asks for (from its REST offset) and then 226, which is how a
 transfer cut short looks to a client. --tls CERT KEY serves explicit FTPS
 (AUTH TLS) with that certificate and key, TLS required on the control and
 data connections; --tls-version 1.2 or 1.3 allows that version only.
-transfer cut short looks to a client. --command-log FILE appends every command
+--drop-after N closes the data connection of a RETR once N bytes of it were
+on the link (counted from its REST offset) and answers 426; --drop-reset makes
+that a reset, as a link that breaks does; --drops K
+does that to the first K RETRs only (default 0: to every one), and
+--drop-session closes the control connection with it, without a reply (the
+session is lost). --transfer-log FILE appends "<command> <bytes sent> <bytes put on the link>
+<seconds>" for every data connection that closes (a dropped one's count of
+the link is the kernel's, from TCP_INFO, retransmissions included). --command-log FILE appends every command
 line received (PASS's argument hidden) to FILE. --phantom NAME (again for more)
 lists NAME, 100 bytes, in every expanded listing of a folder, though no such file
 is there (RETR answers 550), for names no file system here could hold.
@@ -24,7 +31,9 @@ import argparse
 import fnmatch
 import logging
 import os
+import socket
 import stat
+import struct
 import sys
 import time
 
@@ -129,6 +138,8 @@ class WildcardHandler(FTPHandler):
 
 class CutShortHandler(WildcardHandler):
     def ftp_RETR(self, file):
+        # From the REST offset, up to the first half of the file at most.
+        rest = self._restart_position
         self._restart_position = 0
         try:
             with open(file, "rb") as f:
@@ -136,8 +147,92 @@ class CutShortHandler(WildcardHandler):
         except OSError as err:
             self.respond("550 %s." % err.strerror)
             return None
-        self.push_dtp_data(data[: len(data) // 2], cmd="RETR")
+        self.push_dtp_data(data[rest: max(rest, len(data) // 2)], cmd="RETR")
         return file
+
+
+# Offsets in Linux's struct tcp_info: the bytes of the send queue not sent
+# yet, and the bytes put on the link (retransmissions too).
+TCP_INFO_NOTSENT_BYTES = (144, "I")
+TCP_INFO_BYTES_SENT = (200, "Q")
+
+
+class FaultDTP:
+    """Mixed into the data connection's handler: the --drop-after faults and
+    the --transfer-log."""
+    drop_after = -1
+    drops = 0
+    drop_session = False
+    drop_reset = False
+    transfer_log = None
+    retrs = 0  # RETR data connections seen, for --drops
+
+    def use_sendfile(self):
+        # Every byte goes through send(), where the faults are.
+        return False if self.drop_after >= 0 else super().use_sendfile()
+
+    def _faulty(self):
+        if not hasattr(self, "_fault"):
+            self._fault = False
+            # The first send may come before the command is set: a RETR's
+            # data connection has its file already.
+            retr = self.cmd == "RETR" or (self.cmd is None and self.file_obj is not None)
+            if retr and self.drop_after >= 0:
+                FaultDTP.retrs += 1
+                self._fault = self.drops == 0 or FaultDTP.retrs <= self.drops
+        return self._fault
+
+    def send(self, data):
+        if not self._faulty():
+            return super().send(data)
+        room = self.drop_after - self.tot_bytes_sent
+        if room <= 0:
+            if not getattr(self, "_dropping", False):
+                self._dropping = True
+                self._drop_deadline = time.monotonic() + 2
+                self.ioloop.call_later(0, self._drop)
+            return 0
+        return super().send(data[:room])
+
+    def _tcp_info(self, field):
+        try:
+            info = self.socket.getsockopt(socket.IPPROTO_TCP, socket.TCP_INFO, 256)
+            return struct.unpack_from(field[1], info, field[0])[0]
+        except (OSError, struct.error):
+            return None
+
+    def _drop(self):
+        if self._closed:
+            return
+        # The link breaks once what was sent is on it (the kernel's send queue
+        # drained, for at most two seconds): the client has all of it, as it
+        # would have from a link that broke there.
+        unsent = self._tcp_info(TCP_INFO_NOTSENT_BYTES)
+        if unsent and time.monotonic() < self._drop_deadline:
+            self.ioloop.call_later(0.01, self._drop)
+            return
+        on_link = self._tcp_info(TCP_INFO_BYTES_SENT)
+        if on_link is not None:
+            self._on_link = on_link
+        if self.drop_reset:
+            # A reset, as a link that breaks: the client's next read fails.
+            self.socket.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        control = self.cmd_channel
+        if self.drop_session:
+            self._resp = ()
+            self.close()
+            control.close()
+            return
+        self._resp = ("426 Connection dropped (fault mode); transfer aborted.", logging.info)
+        self.close()
+
+    def close(self):
+        if not self._closed and self.transfer_log and self.cmd:
+            with open(self.transfer_log, "a") as log:
+                # A connection that closes in order delivers what it was given.
+                on_link = getattr(self, "_on_link", self.tot_bytes_sent)
+                log.write("%s %d %d %.3f\n" % (self.cmd, self.tot_bytes_sent, on_link, self.get_elapsed_time()))
+        super().close()
 
 
 def tls_handler(base, certfile, keyfile, version):
@@ -178,6 +273,11 @@ def main():
     parser.add_argument("--overlong", action="append", default=[], metavar="NAME")
     parser.add_argument("--refuse-rest", action="store_true")
     parser.add_argument("--refuse-rest-past", type=int, default=-1, metavar="N")
+    parser.add_argument("--drop-after", type=int, default=-1, metavar="N")
+    parser.add_argument("--drops", type=int, default=0, metavar="K")
+    parser.add_argument("--drop-session", action="store_true")
+    parser.add_argument("--drop-reset", action="store_true")
+    parser.add_argument("--transfer-log", metavar="FILE")
     args = parser.parse_args()
 
     logging.basicConfig(level=logging.ERROR, stream=sys.stderr)
@@ -202,6 +302,13 @@ def main():
         class SlowDTPHandler(ThrottledDTPHandler):
             write_limit = args.throttle
         handler.dtp_handler = SlowDTPHandler
+    if args.drop_after >= 0 or args.transfer_log:
+        FaultDTP.drop_after = args.drop_after
+        FaultDTP.drops = args.drops
+        FaultDTP.drop_session = args.drop_session
+        FaultDTP.drop_reset = args.drop_reset
+        FaultDTP.transfer_log = args.transfer_log
+        handler.dtp_handler = type("FaultyDTPHandler", (FaultDTP, handler.dtp_handler), {})
     server = FTPServer((args.host, 0), handler)
     print("PORT %d" % server.socket.getsockname()[1], flush=True)
     server.serve_forever(handle_exit=True)

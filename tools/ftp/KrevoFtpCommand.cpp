@@ -7,12 +7,15 @@
 #include <charconv>
 #include <cstring>
 #include <optional>
+#include <random>
+#include <stdexcept>
 
 #include "base/Errors.h"
 #include "base/FileSystem.h"
 #include "base/Version.h"
 #include "ftp/NetFTP.h"
 #include "ftp/NetRateGovernor.h"
+#include "ftp/NetRetry.h"
 #include "tools/ftp/ControlLineLog.h"
 #include "tools/ftp/FtpUrl.h"
 #include "tools/ftp/TransferProgress.h"
@@ -55,6 +58,12 @@ constexpr const char* kUsage =
     "  --limit-rate N[K|M]\n"
     "                 transfer at most N bytes a second on average (K: 1024,\n"
     "                 M: 1024*1024); default: no limit\n"
+    "  --retry N      when the transfer breaks off (a connection error, a time-out,\n"
+    "                 a transfer below --speed-limit, a 4xx reply, or a get that\n"
+    "                 ends short of the remote file's SIZE), try again up to N\n"
+    "                 times (0 to 100, default 0), after 1, 2, 4, 8, 16... seconds;\n"
+    "                 a get goes on where it stopped (REST) when the server\n"
+    "                 accepts it, on a new session when the old one was lost\n"
     "  -v, --verbose  show the status, the TLS version and cipher, and every command\n"
     "                 and reply, on standard error\n"
     "  --             end of the options\n"
@@ -75,6 +84,7 @@ struct TOptions {
   // The floor and the cap on the data connections' speed; 0: none.
   std::int64_t speedLimit = -1, limitRate = 0;  // -1: not given
   int speedTime = -1;
+  int retry = 0;  // --retry
 };
 
 // One line of an error message: CR LF inside it become ": ".
@@ -132,6 +142,15 @@ std::optional<TOptions> ParseArgs(const std::vector<std::string>& args, std::FIL
       if (!ftp::ParseByteRate(value, rate))
         return usageError(a.substr(0, name) + " needs a number of bytes a second (K, M)");
       (floor ? o.speedLimit : o.limitRate) = rate;
+    } else if (a == "--retry" || a.rfind("--retry=", 0) == 0) {
+      const std::string value =
+          a == "--retry" ? (i + 1 < args.size() ? args[++i] : "") : a.substr(8);
+      int count = 0;
+      auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), count);
+      if (ec != std::errc() || end != value.data() + value.size() || count < 0 ||
+          count > ftp::kMaxRetries)
+        return usageError("--retry needs a number from 0 to 100");
+      o.retry = count;
     } else if (a == "--speed-time" || a.rfind("--speed-time=", 0) == 0) {
       const std::string value =
           a == "--speed-time" ? (i + 1 < args.size() ? args[++i] : "") : a.substr(13);
@@ -187,7 +206,18 @@ std::int64_t RemoteSize(ftp::TNetFTP& client, const std::string& name) {
   return ec == std::errc() && size >= 0 ? size : -1;
 }
 
-int Run(const TOptions& o, std::FILE* out, std::FILE* err) {
+// A get that ended (226) short of the remote file's SIZE.
+class TShortTransfer final : public std::runtime_error {
+ public:
+  TShortTransfer(std::int64_t received, std::int64_t size)
+      : std::runtime_error("the transfer ended short: " + std::to_string(received) + " of " +
+                           std::to_string(size) + " bytes were received") {}
+};
+
+// The command; failures other than a retried or short transfer are thrown
+// for Report.
+int Run(const TOptions& o, std::FILE* out, std::FILE* err, TTransferProgress& progress) {
+  std::mt19937 random{std::random_device{}()};
   ftp::TNetFTP client;
   client.SetHost(o.url.host);
   client.SetPort(o.url.port);
@@ -204,7 +234,8 @@ int Run(const TOptions& o, std::FILE* out, std::FILE* err) {
     client.CAFile = o.caFile;
     client.VerifyCertificate = !o.insecure;
     if (o.insecure)
-      std::fprintf(err, "krevo-ftp: warning: --insecure: the server's certificate is not checked\n");
+      std::fprintf(err,
+                   "krevo-ftp: warning: --insecure: the server's certificate is not checked\n");
   }
   TControlLineLog lineLog(err);
   if (o.verbose) {
@@ -213,7 +244,6 @@ int Run(const TOptions& o, std::FILE* out, std::FILE* err) {
       std::fprintf(err, "* %s\n", text.c_str());
     };
   }
-  TTransferProgress progress(err);
   if (o.command == "get" && ::isatty(::fileno(err))) {
     client.OnWorkBegin = [&](ftp::TNetComponent*, ftp::TWorkMode, std::int64_t) {
       progress.Begin();
@@ -223,56 +253,98 @@ int Run(const TOptions& o, std::FILE* out, std::FILE* err) {
     };
     client.OnWorkEnd = [&](ftp::TNetComponent*, ftp::TWorkMode) { progress.End(); };
   }
-  try {
-    client.OpenSession(true, -1);
-    for (const auto& folder : o.url.folders) client.EnterDirectory(folder);
-    if (o.command == "get") {
-      if (o.resume && base::FileExists(o.local)) {
-        if (!client.ServerAcceptsRestart()) {
-          std::fprintf(err, "krevo-ftp: the server does not accept REST: cannot resume %s\n",
-                       o.local.c_str());
-          client.CloseSession();
-          return kExitServerRefused;
+  // A download that broke off is retried where it stopped; the partial
+  // download (LOCAL with --resume, else LOCAL.part) stays between the tries.
+  const std::string part = o.resume ? o.local : o.local + ".part";
+  std::int64_t remoteSize = -1;  // by SIZE, with --retry
+  int retries = 0;
+  bool started = false;  // a get has written to `part`
+  for (;;) {
+    try {
+      if (!client.IsLinkOpen()) {
+        client.OpenSession(true, -1);
+        for (const auto& folder : o.url.folders) client.EnterDirectory(folder);
+      }
+      if (o.command == "get") {
+        if (o.resume && !started && base::FileExists(o.local)) {
+          if (!client.ServerAcceptsRestart()) {
+            std::fprintf(err, "krevo-ftp: the server does not accept REST: cannot resume %s\n",
+                         o.local.c_str());
+            client.CloseSession();
+            return kExitServerRefused;
+          }
+          // A local file as long as the remote one is complete; a longer one
+          // is not the server's file, and resuming would leave it so.
+          struct stat st {};
+          const std::int64_t remote = RemoteSize(client, o.url.last);
+          if (remote >= 0 && ::stat(o.local.c_str(), &st) == 0 && st.st_size >= remote) {
+            client.CloseSession();
+            if (st.st_size == remote) return kExitOk;
+            std::fprintf(err,
+                         "krevo-ftp: %s is longer (%lld bytes) than the remote file (%lld bytes): "
+                         "cannot resume\n",
+                         o.local.c_str(), static_cast<long long>(st.st_size),
+                         static_cast<long long>(remote));
+            return kExitLocalFile;
+          }
+          remoteSize = remote;
+        } else if (o.retry > 0 && !started) {
+          // What a whole transfer brings, so that one cut short is retried too.
+          remoteSize = RemoteSize(client, o.url.last);
         }
-        // A local file as long as the remote one is complete; a longer one
-        // is not the server's file, and resuming would leave it so.
+        // Into a sibling first (without --resume): a refused or broken
+        // download must not destroy the file it was meant to replace.
+        const bool goOn = (o.resume || started) && base::FileExists(part) &&
+                          (!started || client.ServerAcceptsRestart());
+        started = true;
+        client.RetrieveFile(o.url.last, part, !goOn, goOn);
         struct stat st {};
-        const std::int64_t remote = RemoteSize(client, o.url.last);
-        if (remote >= 0 && ::stat(o.local.c_str(), &st) == 0 && st.st_size >= remote) {
-          client.CloseSession();
-          if (st.st_size == remote) return kExitOk;
-          std::fprintf(err,
-                       "krevo-ftp: %s is longer (%lld bytes) than the remote file (%lld bytes): "
-                       "cannot resume\n",
-                       o.local.c_str(), static_cast<long long>(st.st_size),
-                       static_cast<long long>(remote));
-          return kExitLocalFile;
-        }
-        client.RetrieveFile(o.url.last, o.local, false, true);
-      } else {
-        // Into a sibling first: a refused or broken download must not destroy
-        // the file it was meant to replace.
-        const std::string part = o.local + ".part";
-        try {
-          client.RetrieveFile(o.url.last, part, true, false);
-        } catch (...) {
-          base::DeleteFile(part);
-          throw;
-        }
-        if (std::rename(part.c_str(), o.local.c_str()) != 0) {
+        if (remoteSize >= 0 && ::stat(part.c_str(), &st) == 0 && st.st_size < remoteSize)
+          throw TShortTransfer(st.st_size, remoteSize);
+        if (!o.resume && std::rename(part.c_str(), o.local.c_str()) != 0) {
           const std::string reason = std::strerror(errno);
           base::DeleteFile(part);
           throw base::EStreamError("Cannot replace file \"" + o.local + "\". " + reason);
         }
+      } else {
+        base::TStringList lines;
+        client.FetchListing(&lines, o.url.last, o.command == "ls");
+        for (const auto& line : lines.Lines()) std::fprintf(out, "%s\n", line.c_str());
+        std::fflush(out);
       }
-    } else {
-      base::TStringList lines;
-      client.FetchListing(&lines, o.url.last, o.command == "ls");
-      for (const auto& line : lines.Lines()) std::fprintf(out, "%s\n", line.c_str());
-      std::fflush(out);
+      client.CloseSession();
+      return kExitOk;
+    } catch (const std::exception& e) {
+      const bool shortEnd = dynamic_cast<const TShortTransfer*>(&e) != nullptr;
+      if (retries < o.retry && (shortEnd || ftp::IsTransientFailure(e))) {
+        progress.End();
+        ++retries;
+        client.Resynchronize();
+        struct stat st {};
+        const long long at =
+            o.command == "get" && !client.RestartRefused() && ::stat(part.c_str(), &st) == 0
+                ? static_cast<long long>(st.st_size)
+                : 0;
+        std::fprintf(err, "krevo-ftp: Retrying %s from byte %lld (%d of %d): %s\n",
+                     o.url.last.c_str(), at, retries, o.retry, OneLine(e.what()).c_str());
+        ftp::PauseBeforeRetry(ftp::RetryDelayMilliseconds(retries, random), -1);
+        continue;
+      }
+      if (!o.resume && started) base::DeleteFile(part);
+      if (shortEnd) {
+        progress.End();
+        std::fprintf(err, "krevo-ftp: %s\n", e.what());
+        return kExitConnection;
+      }
+      throw;
     }
-    client.CloseSession();
-    return kExitOk;
+  }
+}
+
+int Report(const TOptions& o, std::FILE* out, std::FILE* err) {
+  TTransferProgress progress(err);
+  try {
+    return Run(o, out, err, progress);
   } catch (const ftp::ENetProtocolReplyError& e) {
     progress.End();
     std::fprintf(err, "krevo-ftp: the server refused: %d %s\n", e.ReplyCode,
@@ -310,7 +382,7 @@ int RunKrevoFtp(const std::vector<std::string>& args, std::FILE* out, std::FILE*
   int status = kExitOk;
   auto options = ParseArgs(args, err, status);
   if (!options) return status;
-  return Run(*options, out, err);
+  return Report(*options, out, err);
 }
 
 }  // namespace krevo::tools

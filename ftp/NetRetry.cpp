@@ -1,0 +1,49 @@
+#include "ftp/NetRetry.h"
+
+#include <poll.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+
+#include "ftp/NetExceptions.h"
+
+namespace krevo::ftp {
+
+bool IsTransientFailure(const std::exception& failure) {
+  if (const auto* reply = dynamic_cast<const ENetProtocolReplyError*>(&failure))
+    return reply->ReplyCode >= 400 && reply->ReplyCode < 500;
+  if (dynamic_cast<const ENetTLSCertificateError*>(&failure)) return false;
+  return dynamic_cast<const ENetSocketError*>(&failure) ||
+         dynamic_cast<const ENetConnClosedGracefully*>(&failure) ||
+         dynamic_cast<const ENetClosedSocket*>(&failure) ||
+         dynamic_cast<const ENetNotConnected*>(&failure) ||
+         dynamic_cast<const ENetConnectException*>(&failure) ||
+         dynamic_cast<const ENetConnectTimeout*>(&failure) ||
+         dynamic_cast<const ENetReadTimeout*>(&failure) ||
+         dynamic_cast<const ENetTLSError*>(&failure);
+}
+
+int RetryDelayMilliseconds(int retry, std::mt19937& random) {
+  constexpr int kLongest = 60000;
+  const int shift = std::clamp(retry - 1, 0, 16);
+  const int base = std::min(kLongest, 1000 << shift);
+  std::uniform_int_distribution<int> jitter(base * 3 / 4, base * 5 / 4);
+  return jitter(random);
+}
+
+bool PauseBeforeRetry(int milliseconds, int abortFd) {
+  using Clock = std::chrono::steady_clock;
+  const auto end = Clock::now() + std::chrono::milliseconds(milliseconds);
+  for (;;) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
+    if (left <= 0) return true;
+    pollfd p{abortFd, POLLIN, 0};
+    const int n = ::poll(&p, abortFd >= 0 ? 1 : 0, static_cast<int>(left));
+    if (n > 0) return false;
+    if (n < 0 && errno != EINTR) return true;
+  }
+}
+
+}  // namespace krevo::ftp
