@@ -32,6 +32,7 @@ void RecordFinishedRun(const TForm1& form, int exitStatus, const std::string& ac
   status.updaterVersion = base::OwnFileVersion();
   status.action = action;
   status.source = SourceName(form.FConfig.RequireTLS, form.FConfig.Host, form.FConfig.Port);
+  status.indexSequence = form.AcceptedIndexSequence();
 
   if (StandardErrorIsJournal()) SendToJournal(JournalFields(status));
   if (!trusted) return;
