@@ -10,6 +10,7 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "app/PackageListing.h"
@@ -84,7 +85,7 @@ void TFolderPackageSource::FetchListing(base::TStringList& lines) {
     throw EPackageSourceError("The update folder " + where +
                               " cannot be listed: " + std::strerror(errno));
   again.Release();
-  std::vector<std::string> found;
+  std::vector<std::pair<std::string, std::string>> found;  // name, line
   std::int64_t entries = 0, bytes = 0;
   for (;;) {
     errno = 0;
@@ -109,14 +110,12 @@ void TFolderPackageSource::FetchListing(base::TStringList& lines) {
     struct stat st;
     if (::fstatat(folder_.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
     if (!S_ISREG(st.st_mode)) continue;  // links, folders, FIFOs, devices
-    found.push_back(ListingLine(name, st));
+    found.emplace_back(name, ListingLine(name, st));
   }
   // The date filter takes the packages in the order listed: oldest first.
-  std::sort(found.begin(), found.end(), [](const std::string& a, const std::string& b) {
-    return ReadListingLine(a)->Name < ReadListingLine(b)->Name;
-  });
+  std::sort(found.begin(), found.end());
   lines.Clear();
-  for (const std::string& line : found) lines.Add(line);
+  for (const auto& [name, line] : found) lines.Add(line);
 }
 
 template <typename T>
