@@ -73,7 +73,8 @@ bool TFolderPackageSource::IsUnreachable(const std::exception& failure) const {
 }
 
 std::string TFolderPackageSource::ConnectFailure(const std::exception& failure) const {
-  return std::string("Failed to open the update folder: ") + failure.what() + ".";
+  // Connect's own message names the folder and the reason.
+  return std::string(failure.what()) + ".";
 }
 
 void TFolderPackageSource::FetchListing(base::TStringList& lines) {

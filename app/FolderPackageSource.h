@@ -36,7 +36,7 @@ class TFolderPackageSource final : public TPackageSource {
   void EnterUpdates() override {}
   // An EPackageSourceError that says so.
   bool IsUnreachable(const std::exception& failure) const override;
-  // "Failed to open the update folder PATH: reason"
+  // The failure's message: "The update folder PATH cannot be opened: reason."
   std::string ConnectFailure(const std::exception& failure) const override;
   void Close() override { folder_.Reset(); }
   bool IsOpen() override { return static_cast<bool>(folder_); }

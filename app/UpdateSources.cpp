@@ -29,7 +29,8 @@ std::string_view Trimmed(std::string_view s) {
   return s;
 }
 
-// The scheme and what follows "://", or throws `why`.
+// Whether `entry` starts with `prefix` (lower case), in any case; if so,
+// `entry` loses it.
 bool TakePrefix(std::string_view& entry, std::string_view prefix) {
   if (entry.size() < prefix.size()) return false;
   for (std::size_t i = 0; i < prefix.size(); ++i) {
@@ -90,8 +91,7 @@ TSourceAddress ParseServer(std::size_t n, std::string_view whole, std::string_vi
   if (!port.empty()) {
     int value = 0;
     const auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), value);
-    if (ec != std::errc() || end != port.data() + port.size() || value < 1 || value > 65535 ||
-        port.front() == '+')
+    if (ec != std::errc() || end != port.data() + port.size() || value < 1 || value > 65535)
       Malformed(n, whole, "the port is not a number from 1 to 65535");
     source.Port = value;
   }
