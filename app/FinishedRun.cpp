@@ -31,7 +31,7 @@ void RecordFinishedRun(const TForm1& form, int exitStatus, const std::string& ac
   TRunStatus status = MakeRunStatus(form.RunRecord, exitStatus, finished, previous);
   status.updaterVersion = base::OwnFileVersion();
   status.action = action;
-  status.source = SourceName(form.FConfig.RequireTLS, form.FConfig.Host, form.FConfig.Port);
+  status.source = form.SourceUsed();
   status.indexSequence = form.AcceptedIndexSequence();
 
   if (StandardErrorIsJournal()) SendToJournal(JournalFields(status));

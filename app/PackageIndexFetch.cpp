@@ -5,14 +5,14 @@
 
 namespace krevo::app {
 
-std::optional<TPackageIndex> FetchPackageIndex(ftp::TNetFTP& ftp,
+std::optional<TPackageIndex> FetchPackageIndex(TPackageSource& source,
                                                std::span<const base::TMinisignKey> keys) {
   const std::string signatureName = std::string(kIndexName) + ".minisig";
   TSmallFile index, signature;
   try {
-    index = FetchSmallFile(ftp, kIndexName, kMaxIndexSize);
+    index = source.FetchSmallFile(kIndexName, kMaxIndexSize);
     if (!index.present) return std::nullopt;
-    signature = FetchSmallFile(ftp, signatureName, base::kMaxSignatureFileSize);
+    signature = source.FetchSmallFile(signatureName, base::kMaxSignatureFileSize);
   } catch (const ESmallFileRefused& e) {
     throw EIndexError(std::string("The package index was refused: ") + e.what() + ".");
   }

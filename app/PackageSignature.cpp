@@ -81,13 +81,14 @@ TSmallFile FetchSmallFile(ftp::TNetFTP& ftp, const std::string& name, std::size_
   return {true, file.AsString()};
 }
 
-TPackageSignature FetchPackageSignature(ftp::TNetFTP& ftp, std::span<const base::TMinisignKey> keys,
+TPackageSignature FetchPackageSignature(TPackageSource& source,
+                                        std::span<const base::TMinisignKey> keys,
                                         const std::string& name, int packageFd,
                                         const base::TBlake2b512::Digest* digest) {
   const std::string signatureName = name + ".minisig";
   TSmallFile signature;
   try {
-    signature = FetchSmallFile(ftp, signatureName, base::kMaxSignatureFileSize);
+    signature = source.FetchSmallFile(signatureName, base::kMaxSignatureFileSize);
   } catch (const ESmallFileRefused& e) {
     return {TPackageSignatureStatus::psBadSignature, e.what()};
   }

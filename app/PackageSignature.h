@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/PackageSource.h"
 #include "app/UpdaterConfig.h"
 #include "base/Blake2b512.h"
 #include "base/Minisign.h"
@@ -40,29 +41,21 @@ struct TPackageSignature {
   std::string reason;  // one sentence for the user, control characters escaped
 };
 
-// Fetches `name` + ".minisig" from the session's current folder into memory
+// Fetches `name` + ".minisig" from `source` (borrowed, open) into memory
 // (at most base::kMaxSignatureFileSize bytes: the transfer of a longer one is
 // broken off) and checks that it is the signature by one of `keys` of the package `name`,
 // whose bytes `packageFd` holds from offset 0 (borrowed; read once unless
 // `digest`, its BLAKE2b-512 digest, is given and the signature is of the
-// prehashed kind). A server that has no such file (550) means psNotSigned;
+// prehashed kind). A source that has no such file (a server's 550) means psNotSigned;
 // any other refusal or abort of the transfer, psBadSignature. The session stays usable for the next
 // transfer in every case that returns. Throws what the session throws otherwise (a lost connection,
 // a time-out, a stop), base::EReadError when the package cannot be read, base::ESignatureError when
 // the crypto library fails.
-TPackageSignature FetchPackageSignature(ftp::TNetFTP& ftp, std::span<const base::TMinisignKey> keys,
+TPackageSignature FetchPackageSignature(TPackageSource& source,
+                                        std::span<const base::TMinisignKey> keys,
                                         const std::string& name, int packageFd,
                                         const base::TBlake2b512::Digest* digest);
 
-// A small file received whole, or the server's word that it has none.
-struct TSmallFile {
-  bool present = false;
-  std::string content;  // the file; when absent, the server's 550 reply, escaped
-};
-class ESmallFileRefused final : public base::Exception {
- public:
-  using base::Exception::Exception;
-};
 // Fetches the small file `name` from the session's current folder into
 // memory, at most `limit` bytes: the transfer of a longer one is broken off
 // and brings the session back in step. Throws ESmallFileRefused, its message

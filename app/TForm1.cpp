@@ -2,17 +2,18 @@
 
 #include <fcntl.h>
 
-#include "app/EncryptionRefusal.h"
-#include "app/PackageListingFetch.h"
+#include "app/FolderPackageSource.h"
+#include "app/FtpPackageSource.h"
 #include "app/PackageSignature.h"
 #include "app/PackageTransaction.h"
 #include "app/RootOnlyPaths.h"
+#include "app/RunStatus.h"
 #include "app/RunSummary.h"
+#include "app/UpdateSources.h"
 #include "base/ControlEscape.h"
 #include "base/Dialogs.h"
 #include "base/FileSystem.h"
 #include "base/Version.h"
-#include "ftp/NetUnreachable.h"
 
 namespace krevo::app {
 
@@ -125,6 +126,9 @@ void TForm1::Timer1Timer() {
   // A key that cannot be read must not turn into a run that installs
   // unchecked packages: the error ends the run before anything is contacted.
   packageKeys_ = LoadPackageKeys(FConfig, executableFolder_);
+  // So must a Sources value that cannot be read, or a folder that would
+  // install unchecked packages.
+  MakeSources();
   if (!MainExecutableFree()) return;
   // Before anything is contacted: a server that cannot be reached must not
   // leave an interrupted package half installed.
@@ -186,29 +190,105 @@ void TForm1::OnRollBack() {
   Close();
 }
 
-void TForm1::BitBtn3Click(const TButton*) {
+void TForm1::MakeSources() {
+  if (!sources_.empty()) return;
+  std::vector<TSourceAddress> addresses;
+  if (FConfig.Sources.empty()) {
+    addresses.push_back({FConfig.RequireTLS ? TSourceKind::skFtps : TSourceKind::skFtp,
+                         FConfig.Host,
+                         FConfig.Port,
+                         {}});
+  } else {
+    addresses = ParseSources(FConfig.Sources);
+  }
+  // Whoever can write a folder could otherwise install code: without a key
+  // a folder is taken only when the installation says so.
+  if (packageKeys_.empty() && !FConfig.AllowUnsignedFolder)
+    for (const TSourceAddress& a : addresses)
+      if (a.Kind == TSourceKind::skFolder)
+        throw ESourceError("Sources in config.ini: the folder " +
+                           base::EscapeControlCharacters(SourceAddressName(a)) +
+                           " may serve unsigned packages only with AllowUnsignedFolder=yes; set "
+                           "PublicKey or PublicKeyFile in the [Updater] section of config.ini.");
+  std::vector<std::unique_ptr<TPackageSource>> sources;
+  for (const TSourceAddress& a : addresses) {
+    if (a.Kind != TSourceKind::skFolder) {
+      sources.push_back(std::make_unique<TFtpPackageSource>(NetFTP1, a.Host, a.Port,
+                                                            a.Kind == TSourceKind::skFtps));
+      continue;
+    }
+    auto folder = std::make_unique<TFolderPackageSource>(a.Path);
+    // The copies move the download bar and count as downloaded, as a
+    // server's transfers do.
+    folder->OnWorkBegin = [this](std::int64_t size) {
+      NetFTP1WorkBegin(nullptr, ftp::wmRead, size);
+    };
+    folder->OnWork = [this](std::int64_t count) { NetFTP1Work(nullptr, ftp::wmRead, count); };
+    folder->OnWorkEnd = [this] { NetFTP1WorkEnd(nullptr, ftp::wmRead); };
+    folder->SetStopDescriptor(stopFd_);
+    sources.push_back(std::move(folder));
+  }
+  sources_ = std::move(sources);
+}
+
+std::string TForm1::SourceUsed() const {
+  if (source_) return source_->Name();
+  if (!sources_.empty()) return sources_.front()->Name();
+  try {
+    if (!FConfig.Sources.empty()) return SourceAddressName(ParseSources(FConfig.Sources).front());
+  } catch (const ESourceError&) {
+    // Named as the single server then.
+  }
+  return SourceName(FConfig.RequireTLS, FConfig.Host, FConfig.Port);
+}
+
+void TForm1::ListFrom(TPackageSource& source) {
   try {
     try {
-      NetFTP1.OpenSession(true, -1);
-    } catch (const ftp::ENetProtocolReplyError& e) {
-      if (DemandsEncryption(e)) throw WithEncryptionAdvice(e);
-      throw;
+      source.Connect();
     } catch (const std::exception& e) {
       // Shown as any other failure; the outcome tells a script that the
-      // server was not there.
-      if (ftp::IsUnreachable(e, NetFTP1.ReachedLogin()) && !StopRequested())
-        outcome_ = TRunOutcome::ConnectFailed;
+      // source was not there.
+      if (source.IsUnreachable(e) && !StopRequested()) outcome_ = TRunOutcome::ConnectFailed;
       throw;
     }
-    NetFTP1.EnterDirectory("krevo");
-    NetFTP1.EnterDirectory("updates");
-    FetchPackageListing(NetFTP1, ListBox1);
-    FetchIndex();
+    source.EnterUpdates();
+    source.FetchListing(ListBox1);
   } catch (...) {
-    NetFTP1.CloseSession();
+    source.Close();
     throw;
   }
-  NetFTP1.CloseSession();
+}
+
+void TForm1::BitBtn3Click(const TButton*) {
+  MakeSources();
+  const TRunOutcome before = outcome_;
+  for (std::size_t i = 0; i < sources_.size(); ++i) {
+    source_ = sources_[i].get();
+    // The run's outcome is that of the source it ends with.
+    outcome_ = before;
+    if (i > 0) ListBox1.Clear();
+    try {
+      ListFrom(*source_);
+      break;
+    } catch (const std::exception& e) {
+      if (i + 1 == sources_.size() || StopRequested()) throw;
+      std::string reason = FailureText(e);
+      if (!reason.empty() && reason.back() == '.') reason.pop_back();
+      const std::string note =
+          "Source " + source_->Name() + " failed: " + reason + "; trying the next.";
+      UpdateLog.AppendLine(note);
+      host_.ShowNote(note);
+      host_.ProcessMessages();
+    }
+  }
+  try {
+    FetchIndex();
+  } catch (...) {
+    source_->Close();
+    throw;
+  }
+  source_->Close();
 }
 
 void TForm1::ShowSummary() {

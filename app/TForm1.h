@@ -15,6 +15,7 @@
 #include "app/FormHost.h"
 #include "app/IndexGate.h"
 #include "app/PackageListing.h"
+#include "app/PackageSource.h"
 #include "app/ProgressBar.h"
 #include "app/RunRecord.h"
 #include "app/StagingFolder.h"
@@ -91,15 +92,20 @@ class TForm1 final {
   // refused one ends the run there, outcome PackageFailed), the download run,
   // the summary and the close. Throws what the steps throw; the window then stays open.
   void Timer1Timer();
-  // The listing step: the server's packages into ListBox1 (FetchPackageListing:
-  // a server that does not expand "up*.zip" is asked for its whole folder). The
-  // session is closed whatever happens; a failure is thrown on (ENetException
-  // family); a login refused for want of encryption carries the advice to
-  // turn it on (WithEncryptionAdvice). A server that could not be reached
-  // (ftp::IsUnreachable) makes the outcome ConnectFailed before the failure
-  // is thrown on.
+  // The listing step: the packages of the first source that can be reached
+  // and listed into ListBox1 (FetchListing: a server that does not expand
+  // "up*.zip" is asked for its whole folder), then the package index from
+  // the same source (FetchIndex); that source serves the whole run. A source
+  // that fails to connect, log in or list is closed, said in the log and by
+  // the host's ShowNote, and the next one is tried; the last one's failure is
+  // thrown on (ENetException family, EPackageSourceError), and makes the
+  // outcome ConnectFailed when that source could not be reached. A login
+  // refused for want of encryption carries the advice to turn it on
+  // (WithEncryptionAdvice). A stop is thrown on at once. The source is
+  // closed whatever happens. Throws ESourceError as MakeSources does.
   void BitBtn3Click(const TButton* Sender);
-  // The download run. Sender &Button1: every line, packages newer than the last
+  // The download run, from the source the listing step used (the first one
+  // when there was none). Sender &Button1: every line, packages newer than the last
   // update (with a package index: its packages not installed yet, whatever
   // their dates, each checked against the index's size and hash instead of a
   // .minisig); any other sender: the last line, whatever its date. A line whose
@@ -172,6 +178,9 @@ class TForm1 final {
   TRunOutcome Outcome() const { return outcome_; }
   bool Closed() const { return closed_; }
   const std::string& ExecutableFolder() const { return executableFolder_; }
+  // The source the run used, or tried last, as the status file names it; the
+  // first configured one before any was tried.
+  std::string SourceUsed() const;
   // The sequence of the package index this run accepted; nothing when it
   // accepted none.
   std::optional<std::uint64_t> AcceptedIndexSequence() const;
@@ -224,8 +233,14 @@ class TForm1 final {
   std::optional<TPackageEnd> Download(const TListedPackage& package, const std::string& copyPath,
                                       std::unique_ptr<base::TFileStream>& copy,
                                       std::optional<base::TBlake2b512::Digest>& digest);
-  // A new session in krevo/updates, after the last one was lost.
-  void ReopenSession();
+  // The sources from FConfig, once: Sources, or the one server of Host, Port
+  // and Security. Throws ESourceError for a malformed Sources, and for a
+  // folder among them when there is no package key and AllowUnsignedFolder
+  // is not set.
+  void MakeSources();
+  // Connects to `source`, enters its packages' folder and lists them into
+  // ListBox1; closes it again when that fails, and throws on.
+  void ListFrom(TPackageSource& source);
   // An error's message on one line, its control characters escaped.
   static std::string FailureText(const std::exception& e);
   // What the server offers of `package`: its listed size and the server's
@@ -285,6 +300,9 @@ class TForm1 final {
   std::optional<TPackageIndex> fetchedIndex_;  // verified, not yet accepted
   std::string indexRefusal_;                   // why the fetched index was refused
   std::unique_ptr<TIndexGate> index_;          // the accepted index
+  // The sources to try, in order, and the one in use (or tried last).
+  std::vector<std::unique_ptr<TPackageSource>> sources_;
+  TPackageSource* source_ = nullptr;
   // Draws the jitter of the waits before retries.
   std::mt19937 retryRandom_{std::random_device{}()};
 };

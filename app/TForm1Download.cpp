@@ -60,18 +60,19 @@ void TForm1::Button1Click(const TButton* Sender) {
   FExtractedCount = 0;
   FPackageCount = 0;
   host_.SetWaitCursor(true);
+  MakeSources();
+  if (!source_) source_ = sources_.front().get();
   try {
-    NetFTP1.OpenSession(true, -1);
-  } catch (const std::exception&) {
+    source_->Connect();
+  } catch (const std::exception& e) {
     host_.SetWaitCursor(false);
     if (StopRequested()) throw;  // a stop, not a server that cannot be reached
-    base::Dialogs().MessageDlg("Failed to connect to FTP server " + NetFTP1.Host() + ".",
-                               base::TMsgDlgType::mtError, base::MakeButtons({base::mbOK}));
+    base::Dialogs().MessageDlg(source_->ConnectFailure(e), base::TMsgDlgType::mtError,
+                               base::MakeButtons({base::mbOK}));
     outcome_ = TRunOutcome::ConnectFailed;
     return;
   }
-  NetFTP1.EnterDirectory("krevo");
-  NetFTP1.EnterDirectory("updates");
+  source_->EnterUpdates();
   const bool normalRun = Sender == &Button1;
   const int start = normalRun ? 0 : ListBox1.Count() - 1;
 
@@ -92,7 +93,7 @@ void TForm1::Button1Click(const TButton* Sender) {
     InstallPackage(i, *package);
   }
   host_.SetWaitCursor(false);
-  NetFTP1.CloseSession();
+  source_->Close();
 }
 
 void TForm1::InstallPackage(int index, const TListedPackage& package) {
@@ -141,10 +142,10 @@ std::optional<TForm1::TPackageEnd> TForm1::Download(
       // Hashed as it arrives, so that the signature check need not read it
       // again (a resumed copy is hashed where it lies).
       THashingStream hashing(*copy);
-      NetFTP1.RetrieveIntoStream(name, hashing, true, limit);
+      source_->Retrieve(name, hashing, true, limit);
       digest = hashing.Digest();
     } else {
-      NetFTP1.RetrieveIntoStream(name, *copy, true, limit);
+      source_->Retrieve(name, *copy, true, limit);
     }
   };
   // What the server offers, as far as it tells (OfferStamp).
@@ -166,11 +167,11 @@ std::optional<TForm1::TPackageEnd> TForm1::Download(
   for (;;) {
     std::string failure;  // why this try did not bring the whole file
     try {
-      if (!NetFTP1.IsLinkOpen()) ReopenSession();
+      if (!source_->IsOpen()) source_->Reopen();
       if (!copy) {
         stamp = OfferStamp(package);
         copy = OpenCopy(package, copyPath, stamp);
-      } else if (anew || !NetFTP1.ServerAcceptsRestart()) {
+      } else if (anew || !source_->AcceptsResume()) {
         startAnew();
       } else {
         copy->Seek(0, base::TSeekOrigin::soEnd);
@@ -199,6 +200,11 @@ std::optional<TForm1::TPackageEnd> TForm1::Download(
     } catch (const ftp::ENetTransferTooLong& e) {
       ShowPackageFailure("Failed to download " + name + ": " + e.what() + ".");
       return failed;
+    } catch (const EPackageSourceError& e) {
+      // A folder's copy that fails is not tried again: nothing about it
+      // would pass with a wait.
+      ShowPackageFailure("Failed to download " + name + ": " + e.what() + ".");
+      return failed;
     } catch (const ftp::ENetException& e) {
       if (StopRequested()) throw;  // a stop, not a link that broke
       const auto* reply = dynamic_cast<const ftp::ENetProtocolReplyError*>(&e);
@@ -213,14 +219,14 @@ std::optional<TForm1::TPackageEnd> TForm1::Download(
     }
     // In step again for the next command, or closed when the server is lost
     // (the next try, or the next package, opens a new session).
-    NetFTP1.Resynchronize();
+    source_->Resynchronize();
     if (retries >= FConfig.Retries) {
       // What arrived stays, for the next run to go on from.
       ShowPackageFailure("Failed to download " + name + ": " + failure);
       return TPackageEnd{" ... failed", false, copy != nullptr};
     }
     ++retries;
-    const std::int64_t at = copy && !anew && !NetFTP1.RestartRefused() ? copy->Size() : 0;
+    const std::int64_t at = copy && !anew && !source_->ResumeRefused() ? copy->Size() : 0;
     const std::string note = "Retrying " + name + " from byte " + std::to_string(at) + " (" +
                              std::to_string(retries) + " of " + std::to_string(FConfig.Retries) +
                              "): " + failure;
@@ -230,13 +236,6 @@ std::optional<TForm1::TPackageEnd> TForm1::Download(
     if (!ftp::PauseBeforeRetry(ftp::RetryDelayMilliseconds(retries, retryRandom_), stopFd_))
       throw ftp::ENetOperationAborted();
   }
-}
-
-void TForm1::ReopenSession() {
-  NetFTP1.CloseSession();
-  NetFTP1.OpenSession(true, -1);
-  NetFTP1.EnterDirectory("krevo");
-  NetFTP1.EnterDirectory("updates");
 }
 
 std::string TForm1::FailureText(const std::exception& e) {
@@ -250,8 +249,10 @@ std::string TForm1::FailureText(const std::exception& e) {
 
 std::optional<std::string> TForm1::OfferStamp(const TListedPackage& package) {
   // The listed size and the server's time of the file, where it answers MDTM.
-  if (!package.Size) return std::nullopt;
-  return std::to_string(*package.Size) + " " + NetFTP1.ModificationTime(package.Name).value_or("-");
+  // A source that cannot resume keeps no partial copy to mark.
+  if (!package.Size || !source_->Resumable()) return std::nullopt;
+  return std::to_string(*package.Size) + " " +
+         source_->ModificationTime(package.Name).value_or("-");
 }
 
 std::unique_ptr<base::TFileStream> TForm1::OpenCopy(const TListedPackage& package,
@@ -260,7 +261,7 @@ std::unique_ptr<base::TFileStream> TForm1::OpenCopy(const TListedPackage& packag
   const std::string& name = package.Name;
   // A copy that a stopped, killed or cut off run left of the same offer goes
   // on where it ended; anything else starts anew.
-  if (stamp && NetFTP1.ServerAcceptsRestart()) {
+  if (stamp && source_->AcceptsResume()) {
     if (base::UniqueFd partial = staging_->OpenPartial(name, *stamp, *package.Size)) {
       auto copy = std::make_unique<base::TFileStream>(std::move(partial), copyPath);
       copy->Seek(0, base::TSeekOrigin::soEnd);
@@ -277,7 +278,7 @@ const char* TForm1::SignatureRefused(const std::string& name, int packageFd,
                                      const base::TBlake2b512::Digest* digest) {
   if (index_) return IndexHashRefused(name, packageFd, digest);
   const TPackageSignature check =
-      FetchPackageSignature(NetFTP1, packageKeys_, name, packageFd, digest);
+      FetchPackageSignature(*source_, packageKeys_, name, packageFd, digest);
   switch (check.status) {
     case TPackageSignatureStatus::psValid:
       return nullptr;

@@ -30,7 +30,7 @@ std::optional<std::uint64_t> TForm1::AcceptedIndexSequence() const {
 void TForm1::FetchIndex() {
   if (packageKeys_.empty()) return;  // nothing to check one with
   try {
-    fetchedIndex_ = FetchPackageIndex(NetFTP1, packageKeys_);
+    fetchedIndex_ = FetchPackageIndex(*source_, packageKeys_);
   } catch (const EIndexError& e) {
     indexRefusal_ = e.what();
   }

@@ -45,6 +45,13 @@ std::int64_t ReadRate(const std::string& ini, const char* key, std::int64_t fall
   return value;
 }
 
+// Whether the key says yes: "yes", "true" or "1", in any case.
+bool ReadYes(const std::string& ini, const char* key) {
+  std::string text = base::ReadProfileString(ini, "Updater", key, "no");
+  for (char& c : text) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+  return text == "yes" || text == "true" || text == "1";
+}
+
 }  // namespace
 
 std::string DefaultFtpHost() {
@@ -91,9 +98,9 @@ TUpdaterConfig ReadUpdaterConfig(const std::string& executableFolder) {
   config.PublicKeyFile = base::ReadProfileString(ini, "Updater", "PublicKeyFile", "");
   config.Channel = base::ReadProfileString(ini, "Updater", "Channel", config.Channel);
   if (config.Channel.empty()) config.Channel = "stable";
-  std::string requireIndex = base::ReadProfileString(ini, "Updater", "RequireIndex", "no");
-  for (char& c : requireIndex) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-  config.RequireIndex = requireIndex == "yes" || requireIndex == "true" || requireIndex == "1";
+  config.RequireIndex = ReadYes(ini, "RequireIndex");
+  config.Sources = base::ReadProfileString(ini, "Updater", "Sources", "");
+  config.AllowUnsignedFolder = ReadYes(ini, "AllowUnsignedFolder");
   config.MetricsFile = BesideExecutable(base::ReadProfileString(ini, "Updater", "MetricsFile", ""),
                                         executableFolder);
   return config;

@@ -58,6 +58,14 @@ struct TUpdaterConfig {
   // text format, relative to the executable folder unless it starts with '/'
   // (held here as that path); empty: nowhere.
   std::string MetricsFile;
+  // [Updater] Sources: the update sources, tried in order (ParseSources reads
+  // it when the run starts); empty: Host, Port and Security name the one
+  // server.
+  std::string Sources;
+  // [Updater] AllowUnsignedFolder: "yes" (or "true", "1", any case) lets a
+  // folder among the Sources serve packages when no key is set; anyone who
+  // can write that folder could otherwise install code.
+  bool AllowUnsignedFolder = false;
 };
 
 // The compiled-in update server.
@@ -84,7 +92,8 @@ std::string BesideExecutable(const std::string& path, const std::string& executa
 // that is not a whole number from 0 to 100 keeps it); Security and CAFile to
 // the compiled-in ones (CAFile through BesideExecutable); the key values to empty (they are read as
 // keys later); Channel to "stable" and RequireIndex to no; MetricsFile to empty (through
-// BesideExecutable). Never throws for a missing or malformed file.
+// BesideExecutable); Sources to empty (as it stands, blanks and all) and
+// AllowUnsignedFolder to no. Never throws for a missing or malformed file.
 TUpdaterConfig ReadUpdaterConfig(const std::string& executableFolder);
 
 // The installation root folder: the characters that the two values hold at the

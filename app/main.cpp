@@ -32,6 +32,8 @@ constexpr const char* kUsage =
     "ReadTimeout=SECONDS in the [Updater] section of config.ini ends a run whose\n"
     "server stays silent that long (default 60; 0: no limit). SIGTERM or SIGINT\n"
     "stops a run; console mode then exits with 128 + the signal.\n"
+    "Sources=ftp://HOST[:PORT], ftps://HOST[:PORT], file:///PATH there lists the\n"
+    "update sources, tried in order until one can be reached and listed.\n"
     "MetricsFile=PATH there writes the last run's figures in the Prometheus text\n"
     "format after every run. Under systemd the run's summary also goes to the\n"
     "journal with the fields KREVO_OUTCOME, KREVO_EXIT_STATUS and KREVO_PACKAGE.\n"

@@ -130,5 +130,39 @@ TEST_F(UpdateRunForm, AFirstSizeThatIsNoNumberEndsTheRun) {
   EXPECT_EQ(dialogs.shown.back().text, "'12x3' is not a valid integer value.");
 }
 
+// A file in a folder source that grows or shrinks between the listing and its
+// copy fails alone: never more than the listed size is read, and the next
+// package is still tried.
+TEST_F(UpdateRunForm, AFolderPackageThatChangesAfterTheListingFails) {
+  for (const bool grows : {true, false}) {
+    SCOPED_TRACE(grows ? "grows" : "shrinks");
+    dialogs.shown.clear();
+    const std::string changing =
+        site.AddPackage("080307", {{"a.txt", test::Noise(5000, 1), LocalTime(2008, 3, 7)}});
+    site.AddPackage("080308", {{"b.txt", "b", LocalTime(2008, 3, 8)}});
+    site.WriteConfig("Sources=file://" + site.serverRoot / "krevo/updates" +
+                     "\r\nAllowUnsignedFolder=yes\r\n");
+    TForm1 run{host, application, site.install.Folder()};
+    ASSERT_TRUE(application.Guard([&run] { run.FormCreate(); }));
+    run.BitBtn3Click(&run.BitBtn3);
+    ASSERT_EQ(run.ListBox1.Count(), 2);
+    const std::string bytes = ReadFile(changing);
+    std::ofstream(changing, std::ios::binary | std::ios::trunc)
+        << (grows ? bytes + "more" : bytes.substr(0, bytes.size() / 2));
+    run.Button1Click(&run.Button1);
+    const std::string size = std::to_string(bytes.size());
+    ASSERT_FALSE(dialogs.shown.empty());
+    EXPECT_EQ(dialogs.shown[0].text,
+              grows ? "Failed to download up080307.zip: up080307.zip holds more than the " + size +
+                          " bytes listed."
+                    : "Failed to download up080307.zip: up080307.zip changed while it was read: " +
+                          std::to_string(bytes.size() / 2) + " of " + size + " bytes.");
+    EXPECT_TRUE(run.ListBox1[0].ends_with(" ... failed")) << run.ListBox1[0];
+    EXPECT_TRUE(run.ListBox1[1].ends_with(" ... complete")) << run.ListBox1[1];
+    run.Close();
+    std::filesystem::remove(site.install / "b.txt");
+  }
+}
+
 }  // namespace
 }  // namespace krevo::app

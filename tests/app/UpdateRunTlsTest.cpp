@@ -14,14 +14,24 @@ ftp::test::TTestCertificates& Certs() {
   return certs;
 }
 
+// Security=tls, or an ftps:// source (after a plain one that the TLS server
+// refuses to serve in clear).
 TEST(UpdateRunTls, APackageIsInstalledOverTls) {
-  UpdateSite site;
-  site.AddPackage("240101", {{"doc/readme.txt", "over TLS", LocalTime(2024, 1, 1)}});
-  site.RestartServer({"--tls", Certs().Cert("good"), Certs().Key("good")});
-  site.WriteConfig("Security=tls\r\nCAFile=" + Certs().CA() + "\r\n");
-  RunResult r = site.Run();
-  EXPECT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(ReadFile(site.install / "doc/readme.txt"), "over TLS");
+  for (const bool sources : {false, true}) {
+    SCOPED_TRACE(sources ? "Sources" : "Security");
+    UpdateSite site;
+    site.AddPackage("240101", {{"doc/readme.txt", "over TLS", LocalTime(2024, 1, 1)}});
+    site.RestartServer({"--tls", Certs().Cert("good"), Certs().Key("good")});
+    const std::string server = "127.0.0.1:" + std::to_string(site.Port());
+    site.WriteConfig(
+        (sources ? "Sources=ftp://" + server + ", ftps://" + server + "\r\n" : "Security=tls\r\n") +
+        "CAFile=" + Certs().CA() + "\r\n");
+    RunResult r = site.Run();
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(ReadFile(site.install / "doc/readme.txt"), "over TLS");
+    EXPECT_NE(ReadFile(site.install / "updates-status.json").find("\"ftps://" + server + "\""),
+              std::string::npos);
+  }
 }
 
 TEST(UpdateRunTls, ARefusedCertificateEndsTheRunWithItsReason) {
