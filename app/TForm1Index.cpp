@@ -13,10 +13,13 @@ namespace krevo::app {
 namespace {
 
 // A line of the list for an indexed package, in the listing's fixed columns:
-// the size (the index bounds it to ten digits) ends at character 39 and the
-// name starts at 40, so the download run reads the index's size from it.
+// the size (the index bounds it to ten digits) within characters 30-39 and
+// the name from 40, so the download run reads the index's size from it. A
+// blank stands between them, as in the server's lines, unless the size
+// takes all ten characters.
 std::string IndexLine(const std::string& name, std::uint64_t size) {
-  const std::string digits = std::to_string(size);
+  std::string digits = std::to_string(size);
+  if (digits.size() < 10) digits += ' ';
   return std::string(39 - digits.size(), ' ') + digits + name;
 }
 
