@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <regex>
 
+#include "tests/app/SigningKeys.h"
 #include "tests/app/UpdateSite.h"
 
 namespace krevo::test {
@@ -18,30 +19,8 @@ namespace fs = std::filesystem;
 const std::string kFuture = "2099-01-01T00:00:00Z";
 
 // Two key pairs, made once for the suite: k1 is the one the updater trusts.
-class UpdateRunIndex : public ::testing::Test {
+class UpdateRunIndex : public SigningKeysTest {
  protected:
-  static void SetUpTestSuite() {
-    if (std::system("minisign -v >/dev/null 2>&1") != 0) return;
-    keys_ = new TempDir();
-    const std::string script = "cd '" + keys_->Folder() +
-                               "' && minisign -G -W -p k1.pub -s k1.key >/dev/null"
-                               " && minisign -G -W -p k2.pub -s k2.key >/dev/null";
-    ASSERT_EQ(std::system(script.c_str()), 0);
-  }
-  static void TearDownTestSuite() {
-    delete keys_;
-    keys_ = nullptr;
-  }
-  void SetUp() override {
-    if (!keys_) GTEST_SKIP() << "minisign is not installed";
-  }
-
-  static std::string KeyLine(const char* pub) {
-    const std::string text = ReadFile(*keys_ / pub);
-    const auto start = text.find('\n') + 1;
-    return text.substr(start, text.find('\n', start) - start);
-  }
-
   // Runs `script` in the server's package folder: $K1 and $K2 name the secret
   // keys, $INDEX runs scripts/make-index.sh on the folder (signing with k1).
   static void OnServer(const UpdateSite& site, const std::string& script) {
@@ -70,11 +49,7 @@ class UpdateRunIndex : public ::testing::Test {
     fs::copy_file(*keys_ / "k1.pub", site.install / "keys/krevo.pub");
     site.WriteConfig("PublicKeyFile=keys/krevo.pub\r\n" + extra);
   }
-
-  static TempDir* keys_;
 };
-
-TempDir* UpdateRunIndex::keys_ = nullptr;
 
 bool Has(const std::string& text, const std::string& pattern) {
   return std::regex_search(text, std::regex(pattern));

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <regex>
 
+#include "tests/app/SigningKeys.h"
 #include "tests/app/UpdateSite.h"
 
 namespace krevo::test {
@@ -17,31 +18,8 @@ namespace {
 namespace fs = std::filesystem;
 
 // Two key pairs, made once for the suite: k1 is the one the updater trusts.
-class UpdateRunSignature : public ::testing::Test {
+class UpdateRunSignature : public SigningKeysTest {
  protected:
-  static void SetUpTestSuite() {
-    if (std::system("minisign -v >/dev/null 2>&1") != 0) return;
-    keys_ = new TempDir();
-    const std::string script = "cd '" + keys_->Folder() +
-                               "' && minisign -G -W -p k1.pub -s k1.key >/dev/null"
-                               " && minisign -G -W -p k2.pub -s k2.key >/dev/null";
-    ASSERT_EQ(std::system(script.c_str()), 0);
-  }
-  static void TearDownTestSuite() {
-    delete keys_;
-    keys_ = nullptr;
-  }
-  void SetUp() override {
-    if (!keys_) GTEST_SKIP() << "minisign is not installed";
-  }
-
-  // The base64 line of k1.pub.
-  static std::string KeyLine() {
-    const std::string pub = ReadFile(*keys_ / "k1.pub");
-    const auto start = pub.find('\n') + 1;
-    return pub.substr(start, pub.find('\n', start) - start);
-  }
-
   // Runs `script` in the server's package folder, $K1 and $K2 naming the
   // secret keys.
   static void OnServer(const UpdateSite& site, const std::string& script) {
@@ -67,11 +45,7 @@ class UpdateRunSignature : public ::testing::Test {
     fs::copy_file(*keys_ / "k1.pub", site.install / "keys/krevo.pub");
     site.WriteConfig("PublicKeyFile=keys/krevo.pub\r\n");
   }
-
-  static TempDir* keys_;
 };
-
-TempDir* UpdateRunSignature::keys_ = nullptr;
 
 bool HasLine(const std::string& text, const std::string& pattern) {
   return std::regex_search(text, std::regex(pattern));

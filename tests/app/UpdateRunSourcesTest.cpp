@@ -13,6 +13,7 @@
 #include <regex>
 
 #include "base/FileDescriptor.h"
+#include "tests/app/SigningKeys.h"
 #include "tests/app/UpdateSite.h"
 
 namespace krevo::test {
@@ -103,35 +104,16 @@ TEST(UpdateRunSources, AFailingSourceIsPassedForTheNextAndTheLastOneEndsTheRun) 
 }
 
 // A folder as a USB stick holds it: the packages themselves, no krevo/updates.
-class UpdateRunFolder : public ::testing::Test {
+class UpdateRunFolder : public SigningKeysTest {
  protected:
-  static void SetUpTestSuite() {
-    if (std::system("minisign -v >/dev/null 2>&1") != 0) return;
-    keys_ = new TempDir();
-    ASSERT_EQ(std::system(("cd '" + keys_->Folder() + "' && minisign -G -W -p k.pub -s k.key" +
-                           " >/dev/null")
-                              .c_str()),
-              0);
-  }
-  static void TearDownTestSuite() {
-    delete keys_;
-    keys_ = nullptr;
-  }
-  void SetUp() override {
-    if (!keys_) GTEST_SKIP() << "minisign is not installed";
-  }
   static void Sign(const std::string& package) {
-    RunResult r = RunProcess({"/bin/sh", "-c", "minisign -S -s \"$0\" -m \"$1\" >/dev/null",
-                              *keys_ / "k.key", package},
-                             "/");
+    RunResult r = RunProcess(
+        {"/bin/sh", "-c", "minisign -S -s \"$0\" -m \"$1\" >/dev/null", *keys_ / "k1.key", package},
+        "/");
     if (r.exitCode != 0) throw std::runtime_error("minisign: " + r.err);
   }
-  static std::string KeyFile() { return *keys_ / "k.pub"; }
-
-  static TempDir* keys_;
+  static std::string KeyFile() { return *keys_ / "k1.pub"; }
 };
-
-TempDir* UpdateRunFolder::keys_ = nullptr;
 
 TEST_F(UpdateRunFolder, PackagesMustVerifyUnlessTheFolderIsAllowedUnsigned) {
   struct Case {
