@@ -97,19 +97,6 @@ TEST(UpdateRunServers, AServerThatDemandsEncryptionIsToldAsSuch) {
             "must use encryption.\n");
 }
 
-// A TCP port on 127.0.0.1 that nobody listened on a moment ago.
-int FreePort() {
-  base::UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-      ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&a), &len) != 0)
-    throw std::runtime_error("no free port");
-  return ntohs(a.sin_port);
-}
-
 bool Accepts(int port) {
   base::UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   sockaddr_in a{};

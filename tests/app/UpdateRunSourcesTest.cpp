@@ -22,23 +22,6 @@ namespace {
 namespace fs = std::filesystem;
 using nlohmann::json;
 
-json Status(const UpdateSite& site) {
-  return json::parse(ReadFile(site.install / "updates-status.json"), nullptr, false);
-}
-
-// A TCP port on 127.0.0.1 that nobody listens on.
-int ClosedPort() {
-  base::UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-      ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&a), &len) != 0)
-    throw std::runtime_error("no free port");
-  return ntohs(a.sin_port);
-}
-
 std::string Ftp(int port) {
   return "ftp://127.0.0.1:" + std::to_string(port);
 }
@@ -57,7 +40,7 @@ TEST(UpdateRunSources, AFailingSourceIsPassedForTheNextAndTheLastOneEndsTheRun) 
   ftp::test::TRealFtpServer refusing(refusingRoot.Folder(), "dos", "krevoftp", "not the password");
   TempDir scratch;
   ftp::test::TFakeFtpServer endless("listing-past-line-bound", scratch / "transcript");
-  const std::string down = Ftp(ClosedPort()), refuses = Ftp(refusing.Port()),
+  const std::string down = Ftp(FreePort()), refuses = Ftp(refusing.Port()),
                     overlong = Ftp(endless.Port());
   struct Case {
     const char* what;
@@ -97,7 +80,7 @@ TEST(UpdateRunSources, AFailingSourceIsPassedForTheNextAndTheLastOneEndsTheRun) 
       EXPECT_NE(r.err.find(note), std::string::npos) << r.err;
     }
     EXPECT_EQ(Count(site.Log(), "; trying the next.\r\n"), c.used) << site.Log();
-    const json s = Status(site);
+    const json s = StatusOf(site);
     EXPECT_EQ(s["outcome"], c.outcome);
     EXPECT_EQ(s["source"], sources[c.used]);
   }
@@ -153,7 +136,7 @@ TEST_F(UpdateRunFolder, PackagesMustVerifyUnlessTheFolderIsAllowedUnsigned) {
     if (*c.ending) {
       EXPECT_NE(r.out.find("up090101.zip ... " + std::string(c.ending) + "\n"), std::string::npos)
           << r.out;
-      EXPECT_EQ(Status(site)["source"], "file://" + folder);
+      EXPECT_EQ(StatusOf(site)["source"], "file://" + folder);
     } else {
       EXPECT_EQ(r.out, "");
       EXPECT_NE(r.err.find("may serve unsigned packages only with AllowUnsignedFolder=yes"),

@@ -18,10 +18,6 @@ namespace {
 namespace fs = std::filesystem;
 using nlohmann::json;
 
-json Status(const UpdateSite& site) {
-  return json::parse(ReadFile(site.install / "updates-status.json"), nullptr, false);
-}
-
 // The names in the installation folder, to see that nothing else was left.
 std::vector<std::string> Names(const std::string& folder) {
   std::vector<std::string> names;
@@ -73,7 +69,7 @@ TEST(UpdateRunStatus, EachOutcomeLeavesItsStatusFile) {
                        SIGTERM)
             : site.Run();
     ASSERT_EQ(r.exitCode, c.exitStatus) << r.err;
-    const json s = Status(site);
+    const json s = StatusOf(site);
     ASSERT_TRUE(s.is_object()) << ReadFile(site.install / "updates-status.json");
     EXPECT_EQ(s["schema"], 1);
     EXPECT_EQ(s["outcome"], c.outcome);
@@ -116,22 +112,22 @@ TEST(UpdateRunStatus, CarriedOverFromRunToRunAndKeptWholeByAKilledRun) {
   ASSERT_EQ(site.Run().exitCode, 3);
   EXPECT_EQ(ReadFile(secret), R"({"schema": 1, "consecutive_failures": 41, "last_success": null})");
   EXPECT_FALSE(fs::is_symlink(site.install / "updates-status.json"));
-  EXPECT_EQ(Status(site)["consecutive_failures"], 1);
+  EXPECT_EQ(StatusOf(site)["consecutive_failures"], 1);
   ASSERT_EQ(site.Run().exitCode, 3);
-  EXPECT_EQ(Status(site)["consecutive_failures"], 2);
-  EXPECT_TRUE(Status(site)["last_success"].is_null());
+  EXPECT_EQ(StatusOf(site)["consecutive_failures"], 2);
+  EXPECT_TRUE(StatusOf(site)["last_success"].is_null());
 
   site.RestartServer({});
   site.AddPackage("090101", {{"a.bin", Noise(4 << 20, 2), LocalTime(2009, 1, 1)}});
   ASSERT_EQ(site.Run().exitCode, 0);
-  const json success = Status(site);
+  const json success = StatusOf(site);
   EXPECT_EQ(success["consecutive_failures"], 0);
   EXPECT_EQ(success["last_success"], success["run_finished"]);
   EXPECT_EQ(success["packages_installed_total"], 1);
 
   // A rollback is a run too.
   ASSERT_EQ(site.RunWith({"--rollback"}).exitCode, 0);
-  const json rollback = Status(site);
+  const json rollback = StatusOf(site);
   EXPECT_EQ(rollback["action"], "rollback");
   EXPECT_EQ(rollback["outcome"], "nothing_new");
   EXPECT_EQ(rollback["recovery"], "Rolled back up090101.zip");
@@ -154,7 +150,7 @@ TEST(UpdateRunStatus, CarriedOverFromRunToRunAndKeptWholeByAKilledRun) {
   site.install.Write("updates-status.json", previous.substr(0, previous.size() / 2));
   site.StopServer();
   ASSERT_EQ(site.Run().exitCode, 3);
-  const json afterDamage = Status(site);
+  const json afterDamage = StatusOf(site);
   EXPECT_EQ(afterDamage["consecutive_failures"], 1);
   EXPECT_TRUE(afterDamage["last_success"].is_null());
   EXPECT_EQ(afterDamage["packages_installed_total"], 0);
@@ -181,7 +177,7 @@ TEST(UpdateRunStatus, TheMetricsFileReadsAsPrometheusText) {
                   site.install / "metrics/krevo.prom"},
                  "/");
   ASSERT_EQ(parsed.exitCode, 0) << parsed.err;
-  const json s = Status(site);
+  const json s = StatusOf(site);
   const auto seconds = [](const std::string& iso) {
     std::tm tm{};
     ::strptime(iso.c_str(), "%Y-%m-%dT%H:%M:%SZ", &tm);
@@ -308,7 +304,7 @@ TEST(UpdateRunStatus, TheJournalGetsTheSummaryOnlyWhenStandardErrorIsTheJournal)
     }
     ASSERT_EQ(entries.size(), 1u) << r.out;
     const json expected = {"MESSAGE=Update run ended: failed (exit status 4): " +
-                               Status(site)["message"].get<std::string>(),
+                               StatusOf(site)["message"].get<std::string>(),
                            "PRIORITY=4",
                            "SYSLOG_IDENTIFIER=krevo-updater",
                            "KREVO_OUTCOME=failed",

@@ -3,6 +3,9 @@
 // krevo-updater and a krevo.exe in a temporary folder, a config.ini that points
 // at a real FTP server on 127.0.0.1 (or ::1), and packages made by Info-ZIP zip in the
 // server's krevo/updates folder.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utime.h>
@@ -11,12 +14,14 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "base/DateTime.h"
+#include "base/FileDescriptor.h"
 #include "tests/ftp/FtpServerFixture.h"
 #include "tests/support/Process.h"
 #include "tests/support/TempDir.h"
@@ -168,5 +173,24 @@ class UpdateSite {
   std::string host_;
   int port_ = 0;
 };
+
+// The status file the last run left in `site`'s installation, parsed; a
+// discarded value when it is missing or no JSON.
+inline nlohmann::json StatusOf(const UpdateSite& site) {
+  return nlohmann::json::parse(ReadFile(site.install / "updates-status.json"), nullptr, false);
+}
+
+// A TCP port on 127.0.0.1 that nobody listened on a moment ago.
+inline int FreePort() {
+  base::UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+      ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&a), &len) != 0)
+    throw std::runtime_error("no free port");
+  return ntohs(a.sin_port);
+}
 
 }  // namespace krevo::test
