@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "app/AtomicFile.h"
 #include "app/PackageIndex.h"
 #include "app/PackageListing.h"
 #include "base/FileDescriptor.h"
@@ -17,7 +18,6 @@ namespace krevo::app {
 namespace {
 
 constexpr std::string_view kHeader = "krevo-index-state 1";
-constexpr const char* kNewName = ".krevo-index.state.new";
 // Thousands of package names fit in far less.
 constexpr off_t kMaxStateSize = 16 << 20;
 
@@ -29,16 +29,6 @@ constexpr off_t kMaxStateSize = 16 << 20;
 
 [[noreturn]] void Damaged(const std::string& why) {
   Fail("is damaged (" + why + "); remove it to let the next index in as the first", 0);
-}
-
-bool WriteAll(int fd, std::string_view data) {
-  while (!data.empty()) {
-    const ssize_t n = ::write(fd, data.data(), data.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
 }
 
 }  // namespace
@@ -98,28 +88,12 @@ void SaveIndexState(int rootFd, const TIndexState& state) {
   std::string text(kHeader);
   text += "\nsequence " + std::to_string(state.Sequence) + "\n";
   for (const std::string& name : state.Installed) text += "installed " + name + "\n";
-  constexpr int kFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY;
-  base::UniqueFd fd(::openat(rootFd, kNewName, kFlags, 0644));
-  if (!fd && errno == EEXIST) {
-    // Left by a run that died while it wrote: no one else writes here (the
-    // root folder is the installation's own).
-    ::unlinkat(rootFd, kNewName, 0);
-    fd.Reset(::openat(rootFd, kNewName, kFlags, 0644));
+  try {
+    ReplaceFileAtomically(rootFd, kIndexStateName, text, 0644,
+                          std::string(kIndexStateName) + " in the root folder");
+  } catch (const EAtomicFileError& e) {
+    throw EIndexError(e.what());
   }
-  if (!fd) Fail("cannot be written", errno);
-  if (!WriteAll(fd.get(), text) || ::fsync(fd.get()) != 0) {
-    const int error = errno ? errno : ENOSPC;
-    ::unlinkat(rootFd, kNewName, 0);
-    Fail("cannot be written", error);
-  }
-  fd.Reset();
-  if (::renameat(rootFd, kNewName, rootFd, kIndexStateName) != 0) {
-    const int error = errno;
-    ::unlinkat(rootFd, kNewName, 0);
-    Fail("cannot be replaced", error);
-  }
-  // The new name must survive a power cut too.
-  if (::fsync(rootFd) != 0) Fail("cannot be flushed", errno);
 }
 
 }  // namespace krevo::app

@@ -24,10 +24,8 @@ struct TIndexState {
 // back in, so it is never passed over.
 std::optional<TIndexState> LoadIndexState(int rootFd);
 
-// Replaces the state in the folder `rootFd` (borrowed) durably: written to a
-// new file of a fresh name in the same folder (created with O_EXCL and
-// O_NOFOLLOW relative to `rootFd`), flushed, renamed over the old one, and
-// the folder flushed. Throws EIndexError; the old state then stays.
+// Replaces the state in the folder `rootFd` (borrowed) durably, through
+// ReplaceFileAtomically. Throws EIndexError; the old state then stays.
 void SaveIndexState(int rootFd, const TIndexState& state);
 
 }  // namespace krevo::app
