@@ -28,13 +28,8 @@ cmake --preset release >/dev/null
 cmake --build --preset release --target krevo-updater >/dev/null
 current=$PWD/build/release/app/krevo-updater
 
-work=$(mktemp -d "${TMPDIR:-/var/tmp}/krevo-all-or-nothing.XXXXXX")
 . scripts/ftp-server.sh
-cleanup() {
-  stop_ftp_server
-  [ -n "${KEEP:-}" ] || rm -rf "$work"
-}
-trap cleanup EXIT
+ftp_bench_work all-or-nothing
 echo "work: $work ($(df -T "$work" | awk 'NR == 2 {print $2}'))"
 updates="$work/server/krevo/updates"
 mkdir -p "$updates" "$work/old" "$work/new"

@@ -28,13 +28,8 @@ cmake --preset release >/dev/null
 cmake --build --preset release --target krevo-updater >/dev/null
 current=$PWD/build/release/app/krevo-updater
 
-work=$(mktemp -d "${TMPDIR:-/var/tmp}/krevo-bad-link.XXXXXX")
 . scripts/ftp-server.sh
-cleanup() {
-  stop_ftp_server
-  [ -n "${KEEP:-}" ] || rm -rf "$work"
-}
-trap cleanup EXIT
+ftp_bench_work bad-link
 updates="$work/server/krevo/updates"
 mkdir -p "$updates" "$work/staging"
 head -c "$((mib * 1000 * 1000))" /dev/urandom >"$work/staging/big.bin"

@@ -18,13 +18,8 @@ mib=${2:-160}
 cmake --preset release >/dev/null
 cmake --build --preset release --target krevo-updater >/dev/null
 
-work=$(mktemp -d "${TMPDIR:-/var/tmp}/krevo-run-bench.XXXXXX")
 . scripts/ftp-server.sh
-cleanup() {
-  stop_ftp_server
-  [ -n "${KEEP:-}" ] || rm -rf "$work"
-}
-trap cleanup EXIT
+ftp_bench_work run-bench
 updates="$work/server/krevo/updates"
 mkdir -p "$updates"
 minisign -G -W -p "$work/krevo.pub" -s "$work/krevo.key" >/dev/null

@@ -19,6 +19,17 @@ ensure_packages() {
   fi
 }
 
+# require_signing_key: when KREVO_SIGNING_KEY is set, installs minisign and
+# ends the calling script (64) unless the variable names a file.
+require_signing_key() {
+  [ -n "${KREVO_SIGNING_KEY:-}" ] || return 0
+  ensure_packages minisign
+  if [ ! -f "$KREVO_SIGNING_KEY" ]; then
+    echo "$0: KREVO_SIGNING_KEY: no such file: $KREVO_SIGNING_KEY" >&2
+    exit 64
+  fi
+}
+
 # What building needs. The presets build the tests too, so GoogleTest is here.
 BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config zlib1g-dev libfltk1.3-dev libgtest-dev libssl-dev
   nlohmann-json3-dev libsystemd-dev)

@@ -28,13 +28,7 @@ channel=${4:-stable}
 [[ $channel =~ ^[A-Za-z0-9._-]{1,64}$ ]] || { echo "$0: CHANNEL must be letters, digits, '.', '_' or '-'" >&2; exit 64; }
 . "$here/deps.sh"
 ensure_packages coreutils
-if [ -n "${KREVO_SIGNING_KEY:-}" ]; then
-  ensure_packages minisign
-  if [ ! -f "$KREVO_SIGNING_KEY" ]; then
-    echo "$0: KREVO_SIGNING_KEY: no such file: $KREVO_SIGNING_KEY" >&2
-    exit 64
-  fi
-fi
+require_signing_key
 index="$folder/index"
 new="$folder/.index.new"
 rm -f "$new"

@@ -16,13 +16,7 @@ if [ $# -lt 2 ] || ! [[ $1 =~ ^[0-9]{6}$ ]] || [ ! -d "$2" ]; then
 fi
 . "$here/deps.sh"
 ensure_packages zip
-if [ -n "${KREVO_SIGNING_KEY:-}" ]; then
-  ensure_packages minisign
-  if [ ! -f "$KREVO_SIGNING_KEY" ]; then
-    echo "$0: KREVO_SIGNING_KEY: no such file: $KREVO_SIGNING_KEY" >&2
-    exit 64
-  fi
-fi
+require_signing_key
 out_dir=$(cd "${3:-.}" && pwd)
 package="$out_dir/up$1.zip"
 # A signature left from an earlier package of this name would not be its own.
