@@ -15,22 +15,21 @@ namespace {
 
 constexpr std::int64_t kMaxByteRate = std::int64_t{1} << 40;
 
-// Sleeps until `until`, or throws ENetOperationAborted once `abortFd` is
-// readable.
-void WaitUntil(TNetRateGovernor::Clock::time_point until, int abortFd) {
+}  // namespace
+
+bool SleepUntil(std::chrono::steady_clock::time_point until, int abortFd) {
+  using Clock = std::chrono::steady_clock;
   while (true) {
-    const auto left = until - TNetRateGovernor::Clock::now();
-    if (left <= std::chrono::nanoseconds::zero()) return;
+    const auto left = until - Clock::now();
+    if (left <= std::chrono::nanoseconds::zero()) return true;
     const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
     timespec span{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
     pollfd watched{abortFd, POLLIN, 0};
     const int ready = ::ppoll(&watched, abortFd >= 0 ? 1 : 0, &span, nullptr);
-    if (ready > 0) throw ENetOperationAborted();
-    if (ready < 0 && errno != EINTR) return;  // no wait to be had: receive at once
+    if (ready > 0) return false;
+    if (ready < 0 && errno != EINTR) return true;  // no wait to be had
   }
 }
-
-}  // namespace
 
 std::int64_t TNetRateLimits::Burst() const {
   return std::clamp<std::int64_t>(MaxRate / 20, 1, 64 * 1024);
@@ -98,7 +97,7 @@ std::int64_t TNetRateGovernor::Pace(std::int64_t wanted, int abortFd) {
   if (tokens_ < target) {
     const auto wait = std::chrono::duration_cast<Clock::duration>(
         std::chrono::duration<double>((target - tokens_) / rate));
-    WaitUntil(filled_ + wait, abortFd);
+    if (!SleepUntil(filled_ + wait, abortFd)) throw ENetOperationAborted();
     refill(Clock::now());
   }
   return std::max<std::int64_t>(1, static_cast<std::int64_t>(std::floor(tokens_)));

@@ -45,6 +45,11 @@ struct TNetRateLimits {
 // value past 2^40 bytes a second.
 bool ParseByteRate(const std::string& text, std::int64_t& value);
 
+// Sleeps until `until` on the steady clock. Returns false at once when
+// `abortFd` (borrowed, -1: none) is or becomes readable first, true
+// otherwise (also when the system cannot wait: the caller goes on at once).
+bool SleepUntil(std::chrono::steady_clock::time_point until, int abortFd);
+
 // The state of the limits over one connection's life. Not thread-safe; the
 // connection owns one and starts it at its first receive.
 class TNetRateGovernor final {

@@ -1,12 +1,10 @@
 #include "ftp/NetRetry.h"
 
-#include <poll.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 
 #include "ftp/NetExceptions.h"
+#include "ftp/NetRateGovernor.h"
 
 namespace krevo::ftp {
 
@@ -33,17 +31,8 @@ int RetryDelayMilliseconds(int retry, std::mt19937& random) {
 }
 
 bool PauseBeforeRetry(int milliseconds, int abortFd) {
-  using Clock = std::chrono::steady_clock;
-  const auto end = Clock::now() + std::chrono::milliseconds(milliseconds);
-  for (;;) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
-    if (left <= 0) return true;
-    pollfd p{abortFd, POLLIN, 0};
-    const int n = ::poll(&p, abortFd >= 0 ? 1 : 0, static_cast<int>(left));
-    if (n > 0) return false;
-    if (n < 0 && errno != EINTR) return true;
-  }
+  return SleepUntil(std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds),
+                    abortFd);
 }
 
 }  // namespace krevo::ftp
