@@ -16,7 +16,7 @@
 #include "archive/ZipDirManager.h"
 #include "archive/ZipException.h"
 #include "archive/ZipExtraFields.h"
-#include "archive/ZipFolderBeneath.h"
+#include "base/FolderBeneath.h"
 #include "archive/ZipFolderStamps.h"
 #include "archive/ZipHost.h"
 #include "archive/ZipRemover.h"
@@ -110,7 +110,7 @@ std::shared_ptr<const base::UniqueFd> FolderBeneath(const TZipBaseArchiver* owne
   f.last.reset();
   std::string cut = relative;
   while (!cut.empty() && cut.back() == '/') cut.pop_back();
-  base::UniqueFd fd = OpenFolderBeneath(f.base.get(), cut, create,
+  base::UniqueFd fd = base::OpenFolderBeneath(f.base.get(), cut, create,
                                         [&](const std::string& made, const struct stat& st) {
                                           if (stamps) stamps->Created(baseFolder + made, st);
                                         });

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/PackageListing.h"
+#include "app/sources/PackageListing.h"
 #include "base/DateTime.h"
 #include "base/Errors.h"
 

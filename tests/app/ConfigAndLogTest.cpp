@@ -8,8 +8,8 @@
 #include <functional>
 #include <regex>
 
-#include "app/UpdateLog.h"
-#include "app/UpdaterConfig.h"
+#include "app/report/UpdateLog.h"
+#include "app/config/UpdaterConfig.h"
 #include "base/DateTime.h"
 #include "base/Errors.h"
 #include "base/FileSystem.h"

@@ -4,7 +4,7 @@
 
 #include <sstream>
 
-#include "app/ConsoleDialogs.h"
+#include "app/ui/ConsoleDialogs.h"
 
 namespace krevo::app {
 namespace {

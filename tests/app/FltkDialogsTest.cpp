@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/FltkDialogs.h"
+#include "app/ui/FltkDialogs.h"
 #include "tests/app/VirtualDisplay.h"
 
 namespace krevo::app {

@@ -5,10 +5,10 @@
 #include <filesystem>
 #include <sstream>
 
-#include "app/Application.h"
-#include "app/ConsoleDialogs.h"
-#include "app/ExitStatus.h"
-#include "app/TForm1.h"
+#include "app/run/Application.h"
+#include "app/ui/ConsoleDialogs.h"
+#include "app/ui/ExitStatus.h"
+#include "app/run/TForm1.h"
 #include "base/Version.h"
 #include "tests/app/RecordingDialogs.h"
 #include "tests/app/UpdateSite.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/PackageIndex.h"
+#include "app/trust/PackageIndex.h"
 
 namespace krevo::app {
 namespace {

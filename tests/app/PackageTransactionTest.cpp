@@ -13,7 +13,7 @@
 #include <map>
 #include <regex>
 
-#include "app/PackageTransaction.h"
+#include "app/install/PackageTransaction.h"
 #include "tests/support/TempDir.h"
 
 namespace krevo::app {

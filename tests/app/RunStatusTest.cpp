@@ -3,8 +3,8 @@
 // entry's fields.
 #include <gtest/gtest.h>
 
-#include "app/JournalFields.h"
-#include "app/RunStatus.h"
+#include "app/report/JournalFields.h"
+#include "app/report/RunStatus.h"
 
 namespace krevo::app {
 namespace {

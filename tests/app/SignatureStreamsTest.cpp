@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "app/BoundedMemoryStream.h"
-#include "app/HashingStream.h"
+#include "base/BoundedMemoryStream.h"
+#include "base/HashingStream.h"
 #include "base/Errors.h"
 
 namespace krevo::app {
@@ -48,7 +48,7 @@ TEST(HashingStream, TheDigestIsTakenOnlyWhenEveryByteWasWrittenInOrder) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     base::TMemoryStream inner;
-    THashingStream hashing(inner);
+    base::THashingStream hashing(inner);
     c.write(hashing);
     const auto digest = hashing.Digest();
     ASSERT_EQ(digest.has_value(), c.digest);
@@ -60,7 +60,7 @@ TEST(HashingStream, TheDigestIsTakenOnlyWhenEveryByteWasWrittenInOrder) {
 
 TEST(HashingStream, BytesWrittenBehindItsBackLeaveNoDigest) {
   base::TMemoryStream inner;
-  THashingStream hashing(inner);
+  base::THashingStream hashing(inner);
   hashing.WriteBuffer("abc", 3);
   inner.WriteBuffer("def", 3);
   EXPECT_FALSE(hashing.Digest().has_value());
@@ -69,11 +69,11 @@ TEST(HashingStream, BytesWrittenBehindItsBackLeaveNoDigest) {
 // More than the hashing thread may have waiting, in the pieces a download
 // writes: the writer waits for the hash rather than queueing without end.
 TEST(HashingStream, APackageLargerThanTheQueueHashesAsOneAndAnUnfinishedOneEnds) {
-  std::string bytes(THashingStream::kPendingLimit * 3 + 12345, '\0');
+  std::string bytes(base::THashingStream::kPendingLimit * 3 + 12345, '\0');
   for (std::size_t i = 0; i < bytes.size(); ++i)
     bytes[i] = static_cast<char>(i * 2654435761u >> 24);
   base::TMemoryStream inner;
-  THashingStream hashing(inner);
+  base::THashingStream hashing(inner);
   for (std::size_t at = 0; at < bytes.size(); at += 32768)
     hashing.WriteBuffer(bytes.data() + at, std::min<std::size_t>(32768, bytes.size() - at));
   const auto digest = hashing.Digest();
@@ -83,20 +83,20 @@ TEST(HashingStream, APackageLargerThanTheQueueHashesAsOneAndAnUnfinishedOneEnds)
 
   // A download that fails half-way leaves the stream without a digest taken.
   base::TMemoryStream other;
-  auto unfinished = std::make_unique<THashingStream>(other);
+  auto unfinished = std::make_unique<base::THashingStream>(other);
   unfinished->WriteBuffer(bytes.data(), bytes.size());
   unfinished.reset();
 }
 
 TEST(BoundedMemoryStream, HoldsUpToItsLimitAndRefusesTheWriteThatPassesIt) {
-  TBoundedMemoryStream stream(8);
+  base::TBoundedMemoryStream stream(8);
   stream.WriteBuffer("12345", 5);
   EXPECT_THROW(stream.WriteBuffer("6789", 4), base::EWriteError);
   EXPECT_TRUE(stream.Overflowed());
   EXPECT_EQ(stream.AsString(), "12345");  // nothing of the refused write kept
   EXPECT_THROW(stream.SetSize(9), base::EWriteError);
 
-  TBoundedMemoryStream exact(8);
+  base::TBoundedMemoryStream exact(8);
   exact.WriteBuffer("12345678", 8);
   EXPECT_FALSE(exact.Overflowed());
   EXPECT_THROW(exact.WriteBuffer("9", 1), base::EWriteError);

@@ -9,7 +9,7 @@
 #include <functional>
 #include <memory>
 
-#include "app/StagingFolder.h"
+#include "app/sources/StagingFolder.h"
 #include "base/Errors.h"
 #include "tests/support/TempDir.h"
 

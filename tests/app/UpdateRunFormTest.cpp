@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/Application.h"
-#include "app/TForm1.h"
+#include "app/run/Application.h"
+#include "app/run/TForm1.h"
 #include "tests/app/RecordingDialogs.h"
 #include "tests/app/UpdateSite.h"
 

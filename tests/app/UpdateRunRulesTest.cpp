@@ -5,10 +5,10 @@
 #include <limits>
 #include <optional>
 
-#include "app/EncryptionRefusal.h"
-#include "app/OverwritePolicy.h"
-#include "app/PackageListing.h"
-#include "app/RunSummary.h"
+#include "app/sources/EncryptionRefusal.h"
+#include "app/install/OverwritePolicy.h"
+#include "app/sources/PackageListing.h"
+#include "app/report/RunSummary.h"
 #include "base/DateTime.h"
 #include "base/Errors.h"
 

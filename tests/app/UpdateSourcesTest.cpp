@@ -2,7 +2,7 @@
 // refused with their reason.
 #include <gtest/gtest.h>
 
-#include "app/UpdateSources.h"
+#include "app/sources/UpdateSources.h"
 
 namespace krevo::app {
 namespace {

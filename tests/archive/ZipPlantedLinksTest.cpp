@@ -8,7 +8,7 @@
 #include <cstdlib>
 
 #include "archive/ZipArchiver.h"
-#include "archive/ZipFolderBeneath.h"
+#include "base/FolderBeneath.h"
 #include "tests/archive/ArchiveTestSupport.h"
 
 namespace krevo::archive {
@@ -65,7 +65,7 @@ TEST_P(PlantedLinks, AreNeverFollowed) {
                                    " sh -c '" +
                                    c.plant + "'");
     const std::string planted = Shell(dir.Path(), "find base -printf '%p %y %l\\n' | sort");
-    UseOpenat2(openat2);
+    base::UseOpenat2(openat2);
     TZipArchiver zip;
     zip.FileName = dir / "p.zip";
     zip.BaseDir = dir / "base";
@@ -77,7 +77,7 @@ TEST_P(PlantedLinks, AreNeverFollowed) {
     };
     zip.OpenArchiveFile(0);
     zip.ExtractMatching();
-    UseOpenat2(true);
+    base::UseOpenat2(true);
     EXPECT_EQ(failed.size(), c.fails ? 1u : 0u) << ::testing::PrintToString(failed);
     // Nothing where the links lead, and the links themselves are left.
     EXPECT_EQ(Shell(dir.Path(), "find target -mindepth 1"), "");

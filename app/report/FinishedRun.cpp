@@ -1,0 +1,55 @@
+#include "app/report/FinishedRun.h"
+
+#include <fcntl.h>
+
+#include <ostream>
+
+#include "base/AtomicFile.h"
+#include "app/report/JournalFields.h"
+#include "app/report/MetricsFile.h"
+#include "app/report/StatusFile.h"
+#include "base/ControlEscape.h"
+#include "base/FileDescriptor.h"
+#include "base/Version.h"
+
+namespace krevo::app {
+
+void RecordFinishedRun(const TRunFacts& facts, int exitStatus, const std::string& action,
+                       const std::string& title, std::ostream& err) {
+  const std::string& rootFolder = facts.RootFolder;
+  const bool trusted = !facts.Refused;
+  base::UniqueFd root;
+  if (trusted)
+    root.Reset(
+        ::open(rootFolder.empty() ? "." : rootFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  const std::optional<TRunStatus> previous =
+      root ? ReadStatusFile(root.get()) : std::optional<TRunStatus>();
+  const std::int64_t finished = std::chrono::duration_cast<std::chrono::seconds>(
+                                    std::chrono::system_clock::now().time_since_epoch())
+                                    .count();
+  TRunStatus status = MakeRunStatus(facts.Record, exitStatus, finished, previous);
+  status.updaterVersion = base::OwnFileVersion();
+  status.action = action;
+  status.source = facts.Source;
+  status.indexSequence = facts.IndexSequence;
+
+  if (StandardErrorIsJournal()) SendToJournal(JournalFields(status));
+  if (!trusted) return;
+  try {
+    if (!root)
+      throw base::EAtomicFileError("The file " + base::EscapeControlCharacters(rootFolder) +
+                             kStatusFileName +
+                             " could not be written: the root folder cannot be opened.");
+    WriteStatusFile(root.get(), status);
+  } catch (const base::EAtomicFileError& e) {
+    err << title << ": " << e.what() << '\n';
+  }
+  if (facts.MetricsFile.empty()) return;
+  try {
+    WriteMetricsFile(facts.MetricsFile, status);
+  } catch (const base::EAtomicFileError& e) {
+    err << title << ": " << e.what() << '\n';
+  }
+}
+
+}  // namespace krevo::app

@@ -1,0 +1,358 @@
+#include "app/run/TForm1.h"
+
+#include <fcntl.h>
+
+#include "app/sources/FolderPackageSource.h"
+#include "app/sources/FtpPackageSource.h"
+#include "app/trust/PackageSignature.h"
+#include "app/install/PackageTransaction.h"
+#include "app/trust/RootOnlyPaths.h"
+#include "app/report/RunStatus.h"
+#include "app/report/RunSummary.h"
+#include "app/sources/UpdateSources.h"
+#include "base/ControlEscape.h"
+#include "base/Dialogs.h"
+#include "base/FileSystem.h"
+#include "base/Version.h"
+
+namespace krevo::app {
+
+TForm1::TForm1(TFormHost& host, TApplication& application, std::string executableFolder)
+    : host_(host), application_(application), executableFolder_(std::move(executableFolder)) {
+  // The fixed settings of the components.
+  NetFTP1.SetHost(DefaultFtpHost());
+  NetFTP1.SetPort(DefaultFtpPort());
+  NetFTP1.Passive = true;
+  NetFTP1.Username = kFtpUserName;
+  NetFTP1.Password = kFtpPassword;
+  NetFTP1.ReadTimeout = 0;
+  NetFTP1.MaxLineAction = ftp::maException;
+  NetFTP1.OnWorkBegin = [this](ftp::TNetComponent* s, ftp::TWorkMode m, std::int64_t n) {
+    NetFTP1WorkBegin(s, m, n);
+  };
+  NetFTP1.OnWork = [this](ftp::TNetComponent* s, ftp::TWorkMode m, std::int64_t n) {
+    NetFTP1Work(s, m, n);
+  };
+  NetFTP1.OnWorkEnd = [this](ftp::TNetComponent* s, ftp::TWorkMode m) { NetFTP1WorkEnd(s, m); };
+
+  Archiver1.ExtractCorruptedFiles = false;
+  Archiver1.SetCompressionLevel(archive::clFastest);
+  Archiver1.SetCompressionMode(1);
+  Archiver1.Options.FlushBuffers = true;
+  Archiver1.Options.OEMFileNames = true;
+  Archiver1.Options.OverwriteMode = archive::omPrompt;
+  Archiver1.OnExtractFile = [this](archive::TZipBaseArchiver* s, std::string& name,
+                                   std::uint32_t& attr, const std::string& comment) {
+    Archiver1ExtractFile(s, name, attr, comment);
+  };
+  Archiver1.OnConfirmOverwrite = [this](archive::TZipBaseArchiver* s, const std::string& source,
+                                        std::string& dest, bool& confirm) {
+    Archiver1ConfirmOverwrite(s, source, dest, confirm);
+  };
+  Archiver1.OnFileProgress = [this](archive::TZipBaseArchiver* s, const std::string& name,
+                                    double progress, archive::TZipProcessOperation op,
+                                    archive::TZipProgressPhase phase, bool& cancel) {
+    Archiver1FileProgress(s, name, progress, op, phase, cancel);
+  };
+  Archiver1.OnOverallProgress = [this](archive::TZipBaseArchiver* s, double progress,
+                                       archive::TZipProcessOperation op,
+                                       archive::TZipProgressPhase phase, bool& cancel) {
+    Archiver1OverallProgress(s, progress, op, phase, cancel);
+  };
+  // The footer and the summary count the files really installed and
+  // replaced: an entry is counted for its package once it verified, and the
+  // package's counts are added once the package is in place.
+  Archiver1.OnEntryInstalled = [this](TUpdaterArchiver*, const std::string&) {
+    ++packageExtracted_;
+    if (replacePending_) ++packageReplaced_;
+    replacePending_ = false;
+  };
+}
+
+void TForm1::FormCreate() {
+  FLastUpdate = 0;
+  FReplacedCount = 0;
+  RefuseUnsafePaths({executableFolder_, executableFolder_ + "config.ini"});
+  FConfig = ReadUpdaterConfig(executableFolder_);
+  NetFTP1.SetHost(FConfig.Host);
+  NetFTP1.SetPort(FConfig.Port);
+  // A silent server, or one that stalls half way, must not hold an unattended
+  // run for ever: the connects and every wait on both connections are bounded.
+  NetFTP1.ReadTimeout = FConfig.ReadTimeout * 1000;
+  NetFTP1.ConnectTimeout = FConfig.ReadTimeout * 1000;
+  // Nor may one that drips (silence alone is bounded above); the cap spares a
+  // metered link.
+  NetFTP1.MinRate = FConfig.MinRate;
+  NetFTP1.MinRateTime = FConfig.MinRateTime;
+  NetFTP1.MaxRate = FConfig.MaxRate;
+  NetFTP1.Security = FConfig.RequireTLS ? ftp::fsTLS : ftp::fsNone;
+  NetFTP1.CAFile = FConfig.CAFile;
+  Label5 = "Version : " + base::OwnFileVersion();
+  FRootFolder = DeriveRootFolder(FConfig.DocumentsRoot, FConfig.ReportsRoot);
+  const std::string keyFile = FConfig.PublicKey.empty()
+                                  ? BesideExecutable(FConfig.PublicKeyFile, executableFolder_)
+                                  : std::string();
+  RefuseUnsafePaths({FRootFolder.empty() ? "." : FRootFolder, keyFile, FConfig.CAFile});
+  FLastUpdate = UpdateLog.Open(FRootFolder, Clock());
+}
+
+void TForm1::RefuseUnsafePaths(std::initializer_list<std::string> paths) {
+  if (!RunningAsRoot()) return;
+  try {
+    for (const std::string& path : paths)
+      if (!path.empty()) CheckOnlyRootCanChange(path);
+  } catch (const EUnsafePath&) {
+    // Nothing more is read, no log is written and the run never starts.
+    refused_ = true;
+    Timer1Enabled = false;
+    outcome_ = TRunOutcome::Failed;
+    throw;
+  }
+}
+
+void TForm1::FormClose() {
+  if (refused_) return;  // the log was never opened
+  // Only a run that reached its end with every entry installed, and that
+  // installed a package, moves the date of the last update; after a failed
+  // run the packages it did not install must still look new, and so must a
+  // package that a run's listing did not show.
+  const bool failed = outcome_ != TRunOutcome::Completed || installedPackages_ == 0;
+  UpdateLog.Close(FExtractedCount, Clock(), failed);
+}
+
+void TForm1::Timer1Timer() {
+  Timer1Enabled = false;
+  if (outcome_ == TRunOutcome::NotStarted) outcome_ = TRunOutcome::InProgress;
+  // A key that cannot be read must not turn into a run that installs
+  // unchecked packages: the error ends the run before anything is contacted.
+  packageKeys_ = LoadPackageKeys(FConfig, executableFolder_);
+  // So must a Sources value that cannot be read, or a folder that would
+  // install unchecked packages.
+  MakeSources();
+  if (!MainExecutableFree()) return;
+  // Before anything is contacted: a server that cannot be reached must not
+  // leave an interrupted package half installed.
+  RecoverInterrupted();
+  host_.ProcessMessages();
+  BitBtn3Click(&BitBtn3);
+  host_.ProcessMessages();
+  if (!IndexAccepted()) return;
+  if (ListBox1.Count() > 0) Button1Click(&Button1);
+  host_.ProcessMessages();
+  ShowSummary();
+  if (outcome_ == TRunOutcome::InProgress)
+    outcome_ = failedPackages_ > 0 ? TRunOutcome::PackageFailed : TRunOutcome::Completed;
+  Close();
+}
+
+bool TForm1::MainExecutableFree() {
+  if (base::ExclusiveOpenTest(executableFolder_ + "krevo.exe")) return true;
+  base::Dialogs().MessageDlg("Could not open " + executableFolder_ +
+                                 "krevo.exe for exclusive access. "
+                                 "Please ensure all users are out of the system.",
+                             base::TMsgDlgType::mtError, base::MakeButtons({base::mbOK}));
+  outcome_ = TRunOutcome::ExclusiveAccessFailed;
+  Close();
+  return false;
+}
+
+base::UniqueFd TForm1::OpenRootFolder() const {
+  const std::string folder = FRootFolder.empty() ? "." : FRootFolder;
+  return base::UniqueFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
+
+void TForm1::RecoverInterrupted() {
+  const base::UniqueFd root = OpenRootFolder();
+  if (!root) return;  // no installation there, and so nothing to finish
+  if (const std::optional<std::string> line = RecoverInterruptedUpdate(root.get())) {
+    RunRecord.NoteRecovery(*line);
+    UpdateLog.AppendLine(*line);
+  }
+}
+
+void TForm1::OnRollBack() {
+  if (!Timer1Enabled || closed_) return;
+  Timer1Enabled = false;
+  outcome_ = TRunOutcome::InProgress;
+  const bool ran = application_.Guard([this] {
+    if (!MainExecutableFree()) return;
+    RecoverInterrupted();
+    const base::UniqueFd root = OpenRootFolder();
+    if (!root)
+      throw ETransactionError("There is no update to roll back: the root folder " +
+                              base::EscapeControlCharacters(FRootFolder) + " cannot be opened.");
+    const std::string line = RollBackLastPackage(root.get());
+    RunRecord.NoteRecovery(line);
+    UpdateLog.AppendLine(line);
+  });
+  if (outcome_ == TRunOutcome::InProgress)
+    outcome_ = ran ? TRunOutcome::Completed : TRunOutcome::Failed;
+  Close();
+}
+
+void TForm1::MakeSources() {
+  if (!sources_.empty()) return;
+  std::vector<TSourceAddress> addresses;
+  if (FConfig.Sources.empty()) {
+    addresses.push_back({FConfig.RequireTLS ? TSourceKind::skFtps : TSourceKind::skFtp,
+                         FConfig.Host,
+                         FConfig.Port,
+                         {}});
+  } else {
+    addresses = ParseSources(FConfig.Sources);
+  }
+  // Whoever can write a folder could otherwise install code: without a key
+  // a folder is taken only when the installation says so.
+  if (packageKeys_.empty() && !FConfig.AllowUnsignedFolder)
+    for (const TSourceAddress& a : addresses)
+      if (a.Kind == TSourceKind::skFolder)
+        throw ESourceError("Sources in config.ini: the folder " +
+                           base::EscapeControlCharacters(SourceAddressName(a)) +
+                           " may serve unsigned packages only with AllowUnsignedFolder=yes; set "
+                           "PublicKey or PublicKeyFile in the [Updater] section of config.ini.");
+  std::vector<std::unique_ptr<TPackageSource>> sources;
+  for (const TSourceAddress& a : addresses) {
+    if (a.Kind != TSourceKind::skFolder) {
+      sources.push_back(std::make_unique<TFtpPackageSource>(NetFTP1, a.Host, a.Port,
+                                                            a.Kind == TSourceKind::skFtps));
+      continue;
+    }
+    auto folder = std::make_unique<TFolderPackageSource>(a.Path);
+    // The copies move the download bar and count as downloaded, as a
+    // server's transfers do.
+    folder->OnWorkBegin = [this](std::int64_t size) {
+      NetFTP1WorkBegin(nullptr, ftp::wmRead, size);
+    };
+    folder->OnWork = [this](std::int64_t count) { NetFTP1Work(nullptr, ftp::wmRead, count); };
+    folder->OnWorkEnd = [this] { NetFTP1WorkEnd(nullptr, ftp::wmRead); };
+    folder->SetStopDescriptor(stopFd_);
+    sources.push_back(std::move(folder));
+  }
+  sources_ = std::move(sources);
+}
+
+std::string TForm1::SourceUsed() const {
+  if (source_) return source_->Name();
+  if (!sources_.empty()) return sources_.front()->Name();
+  try {
+    if (!FConfig.Sources.empty()) return SourceAddressName(ParseSources(FConfig.Sources).front());
+  } catch (const ESourceError&) {
+    // Named as the single server then.
+  }
+  return SourceName(FConfig.RequireTLS, FConfig.Host, FConfig.Port);
+}
+
+TRunFacts TForm1::Facts() const {
+  return {RunRecord, FRootFolder, refused_, SourceUsed(), AcceptedIndexSequence(),
+          FConfig.MetricsFile};
+}
+
+void TForm1::ListFrom(TPackageSource& source) {
+  try {
+    try {
+      source.Connect();
+    } catch (const std::exception& e) {
+      // Shown as any other failure; the outcome tells a script that the
+      // source was not there.
+      if (source.IsUnreachable(e) && !StopRequested()) outcome_ = TRunOutcome::ConnectFailed;
+      throw;
+    }
+    source.EnterUpdates();
+    source.FetchListing(ListBox1);
+  } catch (...) {
+    source.Close();
+    throw;
+  }
+}
+
+void TForm1::BitBtn3Click(const TButton*) {
+  MakeSources();
+  const TRunOutcome before = outcome_;
+  for (std::size_t i = 0; i < sources_.size(); ++i) {
+    source_ = sources_[i].get();
+    // The run's outcome is that of the source it ends with.
+    outcome_ = before;
+    if (i > 0) ListBox1.Clear();
+    try {
+      ListFrom(*source_);
+      break;
+    } catch (const std::exception& e) {
+      if (i + 1 == sources_.size() || StopRequested()) throw;
+      std::string reason = FailureText(e);
+      if (!reason.empty() && reason.back() == '.') reason.pop_back();
+      const std::string note =
+          "Source " + source_->Name() + " failed: " + reason + "; trying the next.";
+      UpdateLog.AppendLine(note);
+      host_.ShowNote(note);
+      host_.ProcessMessages();
+    }
+  }
+  try {
+    FetchIndex();
+  } catch (...) {
+    source_->Close();
+    throw;
+  }
+  source_->Close();
+}
+
+void TForm1::ShowSummary() {
+  if (FPackageCount == 0) {
+    if (ListBox1.Count() == 0) return;
+    const int answer = base::Dialogs().MessageDlg(
+        "No new updates were available for download. Retry last updated anyway?",
+        base::TMsgDlgType::mtConfirmation, base::MakeButtons({base::mbYes, base::mbNo}));
+    if (answer != base::mrYes) return;
+    Button1Click(nullptr);
+    if (installedPackages_ != 0)
+      base::Dialogs().MessageDlg("Latest update was downloaded.", base::TMsgDlgType::mtConfirmation,
+                                 base::MakeButtons({base::mbOK}));
+    else if (failedPackages_ != 0) {
+      RunRecord.SummaryFollows();
+      base::Dialogs().MessageDlg(FailedSummary(0, failedPackages_, FReplacedCount),
+                                 base::TMsgDlgType::mtError, base::MakeButtons({base::mbOK}));
+    }
+    return;
+  }
+  // The counts are of packages really installed and files really replaced;
+  // a failure is said, so that it cannot be read as success.
+  if (failedPackages_ == 0) {
+    base::Dialogs().MessageDlg(DownloadedSummary(installedPackages_, FReplacedCount),
+                               base::TMsgDlgType::mtInformation, base::MakeButtons({base::mbOK}));
+    return;
+  }
+  RunRecord.SummaryFollows();  // the failures it counts were noted one by one
+  base::Dialogs().MessageDlg(
+      FailedSummary(installedPackages_, failedPackages_, FReplacedCount),
+      installedPackages_ ? base::TMsgDlgType::mtWarning : base::TMsgDlgType::mtError,
+      base::MakeButtons({base::mbOK}));
+}
+
+void TForm1::OnTimer1() {
+  if (!Timer1Enabled || closed_) return;
+  outcome_ = TRunOutcome::InProgress;
+  const bool ran = application_.Guard([this] {
+    try {
+      Timer1Timer();
+    } catch (const std::exception&) {
+      // Whatever the stop broke off is no error to show: an error dialog
+      // would hold the window that was told to close.
+      if (!StopRequested()) throw;
+      stopped_ = true;
+    }
+  });
+  if (stopped_ || (!ran && outcome_ != TRunOutcome::ConnectFailed)) outcome_ = TRunOutcome::Failed;
+  if (outcome_ == TRunOutcome::InProgress) outcome_ = TRunOutcome::Completed;
+  // The close command that stopped the run is honoured now that it is over.
+  if (stopped_) Close();
+}
+
+void TForm1::Close() {
+  if (closed_) return;
+  closed_ = true;
+  // A footer that cannot be written is shown, and the window closes all the same.
+  application_.Guard([this] { FormClose(); });
+  host_.Terminate();
+}
+
+}  // namespace krevo::app

@@ -1,0 +1,99 @@
+#include "app/trust/IndexState.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <string_view>
+
+#include "base/AtomicFile.h"
+#include "app/trust/PackageIndex.h"
+#include "app/sources/PackageListing.h"
+#include "base/FileDescriptor.h"
+
+namespace krevo::app {
+namespace {
+
+constexpr std::string_view kHeader = "krevo-index-state 1";
+// Thousands of package names fit in far less.
+constexpr off_t kMaxStateSize = 16 << 20;
+
+[[noreturn]] void Fail(const std::string& what, int error) {
+  throw EIndexError(std::string("The index state ") + kIndexStateName + " in the root folder " +
+                    what + (error ? std::string(": ") + std::strerror(error) : std::string()) +
+                    ".");
+}
+
+[[noreturn]] void Damaged(const std::string& why) {
+  Fail("is damaged (" + why + "); remove it to let the next index in as the first", 0);
+}
+
+}  // namespace
+
+std::optional<TIndexState> LoadIndexState(int rootFd) {
+  base::UniqueFd fd(::openat(rootFd, kIndexStateName, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  if (!fd) {
+    if (errno == ENOENT) return std::nullopt;
+    Fail("cannot be opened", errno);
+  }
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0) Fail("cannot be read", errno);
+  if (!S_ISREG(st.st_mode)) Damaged("it is not a regular file");
+  if (st.st_size > kMaxStateSize) Damaged("it is larger than 16 MiB");
+  std::string text(static_cast<std::size_t>(st.st_size) + 1, '\0');
+  std::size_t have = 0;
+  while (have < text.size()) {
+    const ssize_t n = ::read(fd.get(), text.data() + have, text.size() - have);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) Fail("cannot be read", errno);
+    if (n == 0) break;
+    have += static_cast<std::size_t>(n);
+  }
+  if (have > static_cast<std::size_t>(st.st_size)) Damaged("it grew while it was read");
+  text.resize(have);
+
+  TIndexState state;
+  std::string_view rest = text;
+  bool first = true, haveSequence = false;
+  while (!rest.empty()) {
+    const std::size_t end = rest.find('\n');
+    if (end == std::string_view::npos) Damaged("its last line is cut short");
+    const std::string_view line = rest.substr(0, end);
+    rest.remove_prefix(end + 1);
+    if (first) {
+      if (line != kHeader) Damaged("its first line is wrong");
+      first = false;
+    } else if (line.starts_with("sequence ") && !haveSequence) {
+      const std::string_view digits = line.substr(9);
+      const auto [p, ec] =
+          std::from_chars(digits.data(), digits.data() + digits.size(), state.Sequence);
+      if (ec != std::errc() || p != digits.data() + digits.size() || digits.empty() ||
+          digits[0] == '+' || digits[0] == '-')
+        Damaged("its sequence is no number");
+      haveSequence = true;
+    } else if (line.starts_with("installed ") && IsPackageName(std::string(line.substr(10)))) {
+      state.Installed.emplace(line.substr(10));
+    } else {
+      Damaged("a line is not one it writes");
+    }
+  }
+  if (!haveSequence) Damaged("it holds no sequence");
+  return state;
+}
+
+void SaveIndexState(int rootFd, const TIndexState& state) {
+  std::string text(kHeader);
+  text += "\nsequence " + std::to_string(state.Sequence) + "\n";
+  for (const std::string& name : state.Installed) text += "installed " + name + "\n";
+  try {
+    base::ReplaceFileAtomically(rootFd, kIndexStateName, text, 0644,
+                          std::string(kIndexStateName) + " in the root folder");
+  } catch (const base::EAtomicFileError& e) {
+    throw EIndexError(e.what());
+  }
+}
+
+}  // namespace krevo::app

@@ -1,0 +1,88 @@
+#include "base/AtomicFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <random>
+
+#include "base/FileDescriptor.h"
+
+namespace krevo::base {
+namespace {
+
+std::string Failure(const std::string& shownName, const char* step, int err) {
+  return "The file " + shownName + " could not be written (" + step + "): " + std::strerror(err) +
+         ".";
+}
+
+// A name nobody else is likely to hold; the exclusive create settles it.
+std::string TemporaryName(const std::string& name) {
+  static std::mt19937_64 random(std::random_device{}());
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string suffix;
+  for (std::uint64_t bits = random(); suffix.size() < 12; bits >>= 4) suffix += kHex[bits & 15];
+  return ".krevo-" + name + "." + suffix;
+}
+
+}  // namespace
+
+void ReplaceFileAtomically(int folderFd, const std::string& name, std::string_view content,
+                           mode_t mode, const std::string& shownName) {
+  std::string temporary;
+  UniqueFd fd;
+  for (int attempt = 0; attempt < 16 && !fd; ++attempt) {
+    temporary = TemporaryName(name);
+    fd.Reset(::openat(folderFd, temporary.c_str(),
+                      O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+    if (!fd && errno != EEXIST) break;
+  }
+  if (!fd) throw EAtomicFileError(Failure(shownName, "create", errno));
+  // From here on, a failure leaves no temporary file behind.
+  const auto fail = [&](const char* step) {
+    const int err = errno;
+    ::unlinkat(folderFd, temporary.c_str(), 0);
+    throw EAtomicFileError(Failure(shownName, step, err));
+  };
+  // The umask must not take away what readers such as a metrics collector need.
+  if (::fchmod(fd.get(), mode) != 0) fail("chmod");
+  for (std::size_t done = 0; done < content.size();) {
+    const ssize_t n = ::write(fd.get(), content.data() + done, content.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      fail("write");
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  if (::fsync(fd.get()) != 0) fail("fsync");
+  if (::close(fd.Release()) != 0) fail("close");
+  if (::renameat(folderFd, temporary.c_str(), folderFd, name.c_str()) != 0) fail("rename");
+  // The new name is on the disk once the folder is; a folder that cannot be
+  // flushed (some file systems refuse) still holds the whole file.
+  ::fsync(folderFd);
+}
+
+std::optional<std::string> ReadSmallFile(int folderFd, const std::string& name,
+                                         std::size_t maxBytes) {
+  UniqueFd fd(
+      ::openat(folderFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  struct stat st;
+  if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  if (st.st_size < 0 || static_cast<std::uint64_t>(st.st_size) > maxBytes) return std::nullopt;
+  std::string content;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return std::nullopt;
+    if (n == 0) return content;
+    // The file may grow while it is read.
+    if (content.size() + static_cast<std::size_t>(n) > maxBytes) return std::nullopt;
+    content.append(buffer, static_cast<std::size_t>(n));
+  }
+}
+
+}  // namespace krevo::base

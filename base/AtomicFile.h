@@ -1,0 +1,40 @@
+#pragma once
+// Small files that other programs read while the updater may be killed at
+// any moment: replaced whole or not at all, and read back within a bound.
+// Both work relative to a folder's descriptor and never follow a link that
+// someone planted under the file's name.
+#include <sys/types.h>
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "base/Errors.h"
+
+namespace krevo::base {
+
+// A status or metrics file that could not be written; the message names the
+// file and the reason.
+class EAtomicFileError final : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// Replaces `name` in the folder `folderFd` (borrowed) with `content`: written
+// to a new hidden name beside it (created exclusively, never through a
+// link), flushed, renamed over `name` and the folder flushed, so that a
+// reader, a kill or a power cut sees the old file or the new one, never a
+// part. The new file gets `mode`. `shownName` names the file in the error.
+// Throws EAtomicFileError; the temporary file is removed then.
+void ReplaceFileAtomically(int folderFd, const std::string& name, std::string_view content,
+                           mode_t mode, const std::string& shownName);
+
+// The content of the regular file `name` in `folderFd` (borrowed); nothing
+// when it is absent, a link, not a regular file, larger than `maxBytes` or
+// cannot be read. Never blocks on a planted FIFO. Never throws but
+// std::bad_alloc.
+std::optional<std::string> ReadSmallFile(int folderFd, const std::string& name,
+                                         std::size_t maxBytes);
+
+}  // namespace krevo::base

@@ -1,0 +1,47 @@
+# Fails when a source file includes a header of a layer it may not depend on.
+# Run with -DROOT=<the source tree>. The layers, each with what it may include:
+#   app/ui      -> app/run and everything below it
+#   app/run     -> app/trust, app/report and everything below them
+#   app/trust, app/report -> app/sources, app/install, app/config and below
+#   app/sources, app/install, app/config -> base, ftp, archive
+#   ftp, archive -> base;  base -> nothing of ours
+cmake_minimum_required(VERSION 3.25)
+set(allowed_ui      "app/ui;app/run;app/trust;app/report;app/sources;app/install;app/config;base;ftp;archive")
+set(allowed_run     "app/run;app/trust;app/report;app/sources;app/install;app/config;base;ftp;archive")
+set(allowed_trust   "app/trust;app/sources;app/install;app/config;base;ftp;archive")
+set(allowed_report  "app/report;app/sources;app/install;app/config;base;ftp;archive")
+set(allowed_sources "app/sources;base;ftp;archive")
+set(allowed_install "app/install;base;ftp;archive")
+set(allowed_config  "app/config;base;ftp;archive")
+set(allowed_ftp     "ftp;base")
+set(allowed_archive "archive;base")
+set(allowed_base    "base")
+
+set(failures "")
+foreach(layer ui run trust report sources install config ftp archive base)
+  if(layer MATCHES "^(ftp|archive|base)$")
+    set(folder "${layer}")
+  else()
+    set(folder "app/${layer}")
+  endif()
+  file(GLOB files "${ROOT}/${folder}/*.h" "${ROOT}/${folder}/*.cpp")
+  foreach(file IN LISTS files)
+    file(STRINGS "${file}" includes REGEX "^#include \"")
+    foreach(line IN LISTS includes)
+      string(REGEX REPLACE "^#include \"([^\"]*)\".*" "\\1" header "${line}")
+      string(REGEX REPLACE "/[^/]*$" "" from "${header}")
+      if(NOT from IN_LIST allowed_${layer})
+        file(RELATIVE_PATH shown "${ROOT}" "${file}")
+        string(APPEND failures "  ${shown} includes ${header}, above or beside ${folder}\n")
+      endif()
+    endforeach()
+  endforeach()
+endforeach()
+file(GLOB stray "${ROOT}/app/*.h" "${ROOT}/app/*.cpp")
+foreach(file IN LISTS stray)
+  file(RELATIVE_PATH shown "${ROOT}" "${file}")
+  string(APPEND failures "  ${shown} belongs in one of app's folders\n")
+endforeach()
+if(failures)
+  message(FATAL_ERROR "Includes against the layers (see app/CMakeLists.txt):\n${failures}")
+endif()
