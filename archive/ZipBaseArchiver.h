@@ -17,6 +17,7 @@
 #include "archive/ZipTypes.h"
 #include "archive/ZipVolumeNumberInfo.h"
 #include "base/FileDescriptor.h"
+#include "base/FileSystem.h"
 
 namespace krevo::base {
 class TStream;
@@ -179,7 +180,7 @@ class TZipBaseArchiver {
   // Extracts every matching item below BaseDir. Throws EZipException 13 when
   // closed; per-item failures go to OnProcessFileFailure (or its dialog) and
   // the call returns normally. Other exceptions leave it.
-  void ExtractMatching(const std::string& mask = "*.*", std::uint32_t searchAttr = 10431,
+  void ExtractMatching(const std::string& mask = "*.*", std::uint32_t searchAttr = base::faAnyEntry,
                        const std::string& exclusionMask = "");
   // Marks the matching items (clearing older marks).
   void MarkMatching(const std::string& mask, std::uint32_t searchAttr,

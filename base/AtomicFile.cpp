@@ -65,23 +65,26 @@ void ReplaceFileAtomically(int folderFd, const std::string& name, std::string_vi
   ::fsync(folderFd);
 }
 
-std::optional<std::string> ReadSmallFile(int folderFd, const std::string& name,
-                                         std::size_t maxBytes) {
-  UniqueFd fd(
-      ::openat(folderFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+TSmallFileContent ReadSmallFile(int folderFd, const std::string& name, std::size_t maxBytes) {
+  UniqueFd fd(::openat(folderFd, name.c_str(),
+                       O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  if (!fd) return {errno == ENOENT ? TSmallRead::srAbsent : TSmallRead::srOpenFailed, {}, errno};
   struct stat st;
-  if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-  if (st.st_size < 0 || static_cast<std::uint64_t>(st.st_size) > maxBytes) return std::nullopt;
-  std::string content;
+  if (::fstat(fd.get(), &st) != 0) return {TSmallRead::srReadFailed, {}, errno};
+  if (!S_ISREG(st.st_mode)) return {TSmallRead::srNotRegular, {}, 0};
+  if (st.st_size < 0 || static_cast<std::uint64_t>(st.st_size) > maxBytes)
+    return {TSmallRead::srTooLarge, {}, 0};
+  TSmallFileContent file{TSmallRead::srRead, {}, 0};
   char buffer[4096];
   for (;;) {
     const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return std::nullopt;
-    if (n == 0) return content;
+    if (n < 0) return {TSmallRead::srReadFailed, {}, errno};
+    if (n == 0) return file;
     // The file may grow while it is read.
-    if (content.size() + static_cast<std::size_t>(n) > maxBytes) return std::nullopt;
-    content.append(buffer, static_cast<std::size_t>(n));
+    if (file.content.size() + static_cast<std::size_t>(n) > maxBytes)
+      return {TSmallRead::srTooLarge, {}, 0};
+    file.content.append(buffer, static_cast<std::size_t>(n));
   }
 }
 

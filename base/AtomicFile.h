@@ -30,11 +30,26 @@ class EAtomicFileError final : public Exception {
 void ReplaceFileAtomically(int folderFd, const std::string& name, std::string_view content,
                            mode_t mode, const std::string& shownName);
 
-// The content of the regular file `name` in `folderFd` (borrowed); nothing
-// when it is absent, a link, not a regular file, larger than `maxBytes` or
-// cannot be read. Never blocks on a planted FIFO. Never throws but
-// std::bad_alloc.
-std::optional<std::string> ReadSmallFile(int folderFd, const std::string& name,
-                                         std::size_t maxBytes);
+// How a bounded read of a small file ended.
+enum class TSmallRead {
+  srRead,        // the whole file is in the content
+  srAbsent,      // there is no such name (ENOENT)
+  srOpenFailed,  // it could not be opened: a link, a permission, ... (errno in the error)
+  srNotRegular,  // it is a folder, a FIFO, a device, ...
+  srTooLarge,    // it holds more than the bound, or grew past it while it was read
+  srReadFailed   // a read failed (errno in the error)
+};
+struct TSmallFileContent {
+  TSmallRead status = TSmallRead::srAbsent;
+  std::string content;  // with srRead
+  int error = 0;        // errno with srOpenFailed and srReadFailed
+};
+
+// Reads the regular file `name` in `folderFd` (borrowed), at most `maxBytes`.
+// Opened without following a link and without blocking on a planted FIFO;
+// the status says why there is no content, and each caller decides what
+// that means to it (the status file: unknown; the journal and the index
+// state: an error). Never throws but std::bad_alloc.
+TSmallFileContent ReadSmallFile(int folderFd, const std::string& name, std::size_t maxBytes);
 
 }  // namespace krevo::base

@@ -16,7 +16,15 @@ enum : int {
   faDirectory = 16,
   faArchive = 32,
   faAnyFile = 63,
+  faNormal = 128,
+  faCompressed = 2048,
+  faNotContentIndexed = 8192,
+  // Every entry of an archive, folders included, whatever its attributes.
+  faAnyEntry = faAnyFile | faNormal | faCompressed | faNotContentIndexed,
+  // Any file but a folder.
+  faAnyFileButFolder = faAnyFile & ~faDirectory,
 };
+static_assert(faAnyEntry == 10431 && faAnyFileButFolder == 47);
 
 // True when `path` names something that is not a folder.
 bool FileExists(const std::string& path);

@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                 archive::TZipAction& action) { action = archive::fxaIgnore; };
   try {
     zip.OpenArchiveFile(0);
-    zip.MarkMatching("*.*", 10431, "");
+    zip.MarkMatching("*.*", base::faAnyEntry, "");
     zip.ProcessMarkedItems(archive::poTest);
   } catch (const base::Exception&) {
   }

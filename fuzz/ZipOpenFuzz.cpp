@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     archive::TZipArchiveItem item;
     for (const char* mask : {"*.*", "*.txt", "a?c", "sub/*", "x."}) {
       int n = 0;
-      for (bool f = zip.FindFirstEntry(mask, item, 10431); f && n < 1000;
+      for (bool f = zip.FindFirstEntry(mask, item, base::faAnyEntry); f && n < 1000;
            f = zip.FindNextEntry(item))
         ++n;
     }

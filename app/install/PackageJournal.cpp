@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/AtomicFile.h"
+
 namespace krevo::app {
 namespace {
 
@@ -99,24 +101,22 @@ bool IsPlainPart(const std::string& name) {
 }
 
 std::optional<TJournal> ReadJournal(int rootFd, const char* name) {
-  base::UniqueFd fd(::openat(rootFd, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY));
-  if (!fd) {
-    if (errno == ENOENT) return std::nullopt;
-    Fail("cannot be opened", errno);
+  base::TSmallFileContent file =
+      base::ReadSmallFile(rootFd, name, static_cast<std::size_t>(kMaxJournalSize));
+  switch (file.status) {
+    case base::TSmallRead::srRead:
+      break;
+    case base::TSmallRead::srAbsent:
+      return std::nullopt;
+    case base::TSmallRead::srOpenFailed:
+      Fail("cannot be opened", file.error);
+    case base::TSmallRead::srNotRegular:
+    case base::TSmallRead::srTooLarge:
+      Fail("is no journal", EINVAL);
+    case base::TSmallRead::srReadFailed:
+      Fail("cannot be read", file.error);
   }
-  struct stat st;
-  if (::fstat(fd.get(), &st) != 0) Fail("cannot be read", errno);
-  if (!S_ISREG(st.st_mode) || st.st_size > kMaxJournalSize) Fail("is no journal", EINVAL);
-  std::string text(static_cast<std::size_t>(st.st_size), '\0');
-  std::size_t got = 0;
-  while (got < text.size()) {
-    const ssize_t n = ::read(fd.get(), text.data() + got, text.size() - got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) Fail("cannot be read", errno);
-    if (n == 0) break;
-    got += static_cast<std::size_t>(n);
-  }
-  text.resize(got);
+  const std::string& text = file.content;
   TJournal journal;
   bool header = false;
   std::size_t start = 0;

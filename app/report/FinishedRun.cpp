@@ -1,13 +1,12 @@
 #include "app/report/FinishedRun.h"
 
-#include <fcntl.h>
-
 #include <ostream>
 
 #include "base/AtomicFile.h"
 #include "app/report/JournalFields.h"
 #include "app/report/MetricsFile.h"
 #include "app/report/StatusFile.h"
+#include "app/config/UpdaterConfig.h"
 #include "base/ControlEscape.h"
 #include "base/FileDescriptor.h"
 #include "base/Version.h"
@@ -19,9 +18,7 @@ void RecordFinishedRun(const TRunFacts& facts, int exitStatus, const std::string
   const std::string& rootFolder = facts.RootFolder;
   const bool trusted = !facts.Refused;
   base::UniqueFd root;
-  if (trusted)
-    root.Reset(
-        ::open(rootFolder.empty() ? "." : rootFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (trusted) root = OpenRootFolder(rootFolder);
   const std::optional<TRunStatus> previous =
       root ? ReadStatusFile(root.get()) : std::optional<TRunStatus>();
   const std::int64_t finished = std::chrono::duration_cast<std::chrono::seconds>(

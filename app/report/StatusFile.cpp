@@ -1,7 +1,5 @@
 #include "app/report/StatusFile.h"
 
-#include <fcntl.h>
-
 #include <ostream>
 
 #include "base/AtomicFile.h"
@@ -12,10 +10,10 @@
 namespace krevo::app {
 
 std::optional<TRunStatus> ReadStatusFile(int rootFd) {
-  const std::optional<std::string> text =
+  const base::TSmallFileContent file =
       base::ReadSmallFile(rootFd, kStatusFileName, kStatusFileMaxBytes);
-  if (!text) return std::nullopt;
-  return ParseRunStatus(*text);
+  if (file.status != base::TSmallRead::srRead) return std::nullopt;
+  return ParseRunStatus(file.content);
 }
 
 void WriteStatusFile(int rootFd, const TRunStatus& status) {
@@ -27,21 +25,21 @@ int PrintStatusFile(const std::string& executableFolder, bool json, std::ostream
   const TUpdaterConfig config = ReadUpdaterConfig(executableFolder);
   const std::string root = DeriveRootFolder(config.DocumentsRoot, config.ReportsRoot);
   const std::string shown = base::EscapeControlCharacters(root + kStatusFileName);
-  const base::UniqueFd rootFd(
-      ::open(root.empty() ? "." : root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  const std::optional<std::string> text =
-      rootFd ? base::ReadSmallFile(rootFd.get(), kStatusFileName, kStatusFileMaxBytes) : std::nullopt;
-  if (!text) {
+  const base::UniqueFd rootFd = OpenRootFolder(root);
+  const base::TSmallFileContent file =
+      rootFd ? base::ReadSmallFile(rootFd.get(), kStatusFileName, kStatusFileMaxBytes)
+             : base::TSmallFileContent{};
+  if (file.status != base::TSmallRead::srRead) {
     err << "There is no update status yet: " << shown << " does not exist or cannot be read.\n";
     return 1;
   }
-  const std::optional<TRunStatus> status = ParseRunStatus(*text);
+  const std::optional<TRunStatus> status = ParseRunStatus(file.content);
   if (!status) {
     err << "The update status " << shown << " is damaged.\n";
     return 1;
   }
   if (json)
-    out << PrintableStatusJson(*text);
+    out << PrintableStatusJson(file.content);
   else
     out << RunStatusText(*status);
   return 0;

@@ -156,10 +156,7 @@ bool TForm1::MainExecutableFree() {
   return false;
 }
 
-base::UniqueFd TForm1::OpenRootFolder() const {
-  const std::string folder = FRootFolder.empty() ? "." : FRootFolder;
-  return base::UniqueFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-}
+base::UniqueFd TForm1::OpenRootFolder() const { return app::OpenRootFolder(FRootFolder); }
 
 void TForm1::RecoverInterrupted() {
   const base::UniqueFd root = OpenRootFolder();

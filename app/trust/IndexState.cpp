@@ -34,26 +34,23 @@ constexpr off_t kMaxStateSize = 16 << 20;
 }  // namespace
 
 std::optional<TIndexState> LoadIndexState(int rootFd) {
-  base::UniqueFd fd(::openat(rootFd, kIndexStateName, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-  if (!fd) {
-    if (errno == ENOENT) return std::nullopt;
-    Fail("cannot be opened", errno);
+  base::TSmallFileContent file =
+      base::ReadSmallFile(rootFd, kIndexStateName, static_cast<std::size_t>(kMaxStateSize));
+  switch (file.status) {
+    case base::TSmallRead::srRead:
+      break;
+    case base::TSmallRead::srAbsent:
+      return std::nullopt;
+    case base::TSmallRead::srOpenFailed:
+      Fail("cannot be opened", file.error);
+    case base::TSmallRead::srNotRegular:
+      Damaged("it is not a regular file");
+    case base::TSmallRead::srTooLarge:
+      Damaged("it is larger than 16 MiB");
+    case base::TSmallRead::srReadFailed:
+      Fail("cannot be read", file.error);
   }
-  struct stat st {};
-  if (::fstat(fd.get(), &st) != 0) Fail("cannot be read", errno);
-  if (!S_ISREG(st.st_mode)) Damaged("it is not a regular file");
-  if (st.st_size > kMaxStateSize) Damaged("it is larger than 16 MiB");
-  std::string text(static_cast<std::size_t>(st.st_size) + 1, '\0');
-  std::size_t have = 0;
-  while (have < text.size()) {
-    const ssize_t n = ::read(fd.get(), text.data() + have, text.size() - have);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) Fail("cannot be read", errno);
-    if (n == 0) break;
-    have += static_cast<std::size_t>(n);
-  }
-  if (have > static_cast<std::size_t>(st.st_size)) Damaged("it grew while it was read");
-  text.resize(have);
+  const std::string& text = file.content;
 
   TIndexState state;
   std::string_view rest = text;

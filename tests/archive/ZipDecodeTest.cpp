@@ -78,7 +78,7 @@ TEST_P(DecodeInterop, ExtractsWhatUnzipExtracts) {
     action = fxaIgnore;
   };
   zip.OpenArchiveFile(0);
-  zip.ExtractMatching("*.*", 10431);
+  zip.ExtractMatching("*.*", base::faAnyEntry);
   EXPECT_EQ(Tree(dir / "ours"), Tree(dir / "theirs"));
 }
 
@@ -141,7 +141,7 @@ TEST_F(Decode, ADecoderRunFromAnEventKeepsItsBuffersApart) {
     action = fxaIgnore;
   };
   TZipDecoder::SetChunkLimit(4099);
-  zip.MarkMatching("big.txt", 10431, "");
+  zip.MarkMatching("big.txt", base::faAnyEntry, "");
   zip.ProcessMarkedItems(poTest);
   TZipDecoder::SetChunkLimit(0);
   EXPECT_EQ(nested, 8);
@@ -254,7 +254,7 @@ TEST(FuzzRegressions, OpenAndDecodeEveryItem) {
                                   TZipAction& action) { action = fxaIgnore; };
     try {
       zip.OpenArchiveFile(0);
-      zip.MarkMatching("*.*", 10431, "");
+      zip.MarkMatching("*.*", base::faAnyEntry, "");
       zip.ProcessMarkedItems(poTest);
     } catch (const base::Exception&) {
     }
