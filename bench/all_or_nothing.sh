@@ -14,7 +14,7 @@
 #   BASELINE=/path/krevo-updater bench/all_or_nothing.sh large|small [RUNS] [MiB|FILES]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-. scripts/deps.sh
+. scripts/lib/deps.sh
 ensure_packages "${BUILD_PACKAGES[@]}" python3-pyftpdlib zip unzip curl bc
 workload=${1:?usage: $0 large|small [RUNS] [MiB|FILES]}
 runs=${2:-5}
@@ -28,7 +28,7 @@ cmake --preset release >/dev/null
 cmake --build --preset release --target krevo-updater >/dev/null
 current=$PWD/build/release/app/krevo-updater
 
-. scripts/ftp-server.sh
+. scripts/lib/ftp-server.sh
 ftp_bench_work all-or-nothing
 echo "work: $work ($(df -T "$work" | awk 'NR == 2 {print $2}'))"
 updates="$work/server/krevo/updates"

@@ -19,7 +19,7 @@
 #   BASELINE=/path/krevo-updater bench/bad_link.sh [RUNS] [MiB]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-. scripts/deps.sh
+. scripts/lib/deps.sh
 ensure_packages "${BUILD_PACKAGES[@]}" python3-pyftpdlib zip bc
 runs=${1:-5}
 mib=${2:-200}
@@ -28,7 +28,7 @@ cmake --preset release >/dev/null
 cmake --build --preset release --target krevo-updater >/dev/null
 current=$PWD/build/release/app/krevo-updater
 
-. scripts/ftp-server.sh
+. scripts/lib/ftp-server.sh
 ftp_bench_work bad-link
 updates="$work/server/krevo/updates"
 mkdir -p "$updates" "$work/staging"

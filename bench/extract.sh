@@ -10,7 +10,7 @@
 # before otherwise weighs more than the difference between the tools.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-. scripts/deps.sh
+. scripts/lib/deps.sh
 ensure_packages time zip unzip p7zip-full libarchive-tools
 runs=${1:-3}
 work=${2:-$(mktemp -d "${TMPDIR:-/tmp}/krevo-bench-extract.XXXXXX")}

@@ -5,7 +5,7 @@
 # work folder. Usage: bench/extract_memory.sh [WORKDIR]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-. scripts/deps.sh
+. scripts/lib/deps.sh
 ensure_packages time zip
 krevo=$PWD/build/release/tools/krevo-unzip
 cmake --preset release >/dev/null && cmake --build --preset release --target krevo-unzip >/dev/null

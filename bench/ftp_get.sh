@@ -11,7 +11,7 @@
 #   bench/ftp_get.sh [RUNS] [MiB] [ftps]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-. scripts/deps.sh
+. scripts/lib/deps.sh
 ensure_packages "${BUILD_PACKAGES[@]}" python3-pyftpdlib python3-openssl openssl curl time
 [ "${3:-plain}" = ftps ] && ensure_packages vsftpd
 runs=${1:-5}
@@ -23,7 +23,7 @@ cmake --build --preset release --target krevo-ftp >/dev/null
 krevo=$PWD/build/release/tools/krevo-ftp
 
 work=$(mktemp -d "${TMPDIR:-/var/tmp}/krevo-ftp-bench.XXXXXX")
-. scripts/ftp-server.sh
+. scripts/lib/ftp-server.sh
 vsftpd_pid='' made_user=''
 cleanup() {
   stop_ftp_server

@@ -4,7 +4,7 @@
 # Usage: bench/list.sh [RUNS]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-. scripts/deps.sh
+. scripts/lib/deps.sh
 ensure_packages zip unzip p7zip-full
 runs=${1:-7}
 krevo=build/release/tools/krevo-unzip

@@ -4,7 +4,7 @@
 #   bench/listing_parse.sh [RUNS] [LINES]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-. scripts/deps.sh
+. scripts/lib/deps.sh
 ensure_packages "${BUILD_PACKAGES[@]}"
 cmake --preset release >/dev/null
 cmake --build --preset release --target listing-parse-bench >/dev/null

@@ -10,7 +10,7 @@
 #   bench/update_run.sh [RUNS] [MiB per package]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-. scripts/deps.sh
+. scripts/lib/deps.sh
 ensure_packages "${BUILD_PACKAGES[@]}" python3-pyftpdlib zip unzip curl bc minisign
 runs=${1:-5}
 mib=${2:-160}
@@ -18,7 +18,7 @@ mib=${2:-160}
 cmake --preset release >/dev/null
 cmake --build --preset release --target krevo-updater >/dev/null
 
-. scripts/ftp-server.sh
+. scripts/lib/ftp-server.sh
 ftp_bench_work run-bench
 updates="$work/server/krevo/updates"
 mkdir -p "$updates"

@@ -6,7 +6,7 @@
 # Usage: bench/verify_bench.sh [RUNS] [MiB] [WORKDIR]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-. scripts/deps.sh
+. scripts/lib/deps.sh
 ensure_packages minisign coreutils
 runs=${1:-5}
 mib=${2:-300}
