@@ -5,18 +5,17 @@
 # fresh folder on the same file system.
 # Prints the median wall time per tool and archive, the ratios, and the peak
 # memory of krevo-unzip. Usage: bench/extract.sh [RUNS] [WORKDIR]
+# A WORKDIR given is kept, with the archives made in it, for the next run.
 # With KREVO_BENCH_FRESH_FS=1 (root only) every run writes into a newly made
 # ext4 file system in a loop file: on a busy disk the clean-up of the runs
 # before otherwise weighs more than the difference between the tools.
 set -euo pipefail
-cd "$(dirname "$0")/.."
-. scripts/deps.sh
+. "$(dirname "$0")/lib/bench.sh"
 ensure_packages time zip unzip p7zip-full libarchive-tools
 runs=${1:-3}
-work=${2:-$(mktemp -d "${TMPDIR:-/tmp}/krevo-bench-extract.XXXXXX")}
+bench_work extract "${2:-}"
 krevo=$PWD/build/release/tools/krevo-unzip
-cmake --preset release >/dev/null && cmake --build --preset release --target krevo-unzip >/dev/null
-mkdir -p "$work"
+release_build krevo-unzip
 if [ ! -f "$work/plain.zip" ]; then
   /usr/bin/python3 bench/make-corpus.py "$work"
   (cd "$work" && zip -qr plain.zip corpus && zip -qr -P secret enc.zip corpus)
@@ -24,7 +23,7 @@ fi
 cd "$work"
 fresh=${KREVO_BENCH_FRESH_FS:-}
 cleanup() { if [ -n "$fresh" ] && mountpoint -q fs; then umount fs; fi; rm -rf out fs fs.img; }
-trap cleanup EXIT
+on_exit cleanup
 
 # Empties the output folder (a new file system with KREVO_BENCH_FRESH_FS)
 # and sets $out to it.
@@ -51,7 +50,6 @@ run() {  # tool archive target
     bsdtar) mkdir -p "$3" && bsdtar -xf "$2" -C "$3" ;;
   esac
 }
-median() { tr ' ' '\n' | grep -v '^$' | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 
 bench() {  # archive over(0|1) tools...
   local archive=$1 over=$2; shift 2

@@ -3,14 +3,12 @@
 # interleaved, and prints each tool's median wall time and the ratios.
 # Usage: bench/list.sh [RUNS]
 set -euo pipefail
-cd "$(dirname "$0")/.."
-. scripts/deps.sh
+. "$(dirname "$0")/lib/bench.sh"
 ensure_packages zip unzip p7zip-full
 runs=${1:-7}
 krevo=build/release/tools/krevo-unzip
-cmake --preset release >/dev/null && cmake --build --preset release --target krevo-unzip >/dev/null
-work=$(mktemp -d "${TMPDIR:-/tmp}/krevo-bench-list.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+release_build krevo-unzip
+bench_work list
 /usr/bin/python3 - "$work/many.zip" <<'PY'
 import sys, zipfile
 with zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_STORED) as z:
@@ -32,7 +30,6 @@ for ((r = 0; r < runs; r++)); do
     times[$t]+="$(awk -v s="$s" -v e="$e" 'BEGIN {print e - s}') "
   done
 done
-median() { tr ' ' '\n' | grep -v '^$' | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 k=$(echo "${times[krevo]}" | median)
 for t in "${tools[@]}"; do
   m=$(echo "${times[$t]}" | median)

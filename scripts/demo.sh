@@ -8,13 +8,13 @@
 # which is refused (exit status 4).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-. scripts/deps.sh
+. scripts/lib/deps.sh
 ensure_packages "${BUILD_PACKAGES[@]}" python3 python3-pyftpdlib zip minisign
 
 cmake --preset release >/dev/null
 cmake --build --preset release --target krevo-updater
 
-. scripts/sample-site.sh
+. scripts/lib/sample-site.sh
 
 run() {
   local status=0

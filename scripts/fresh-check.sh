@@ -16,7 +16,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$(pwd)
 [ "$(id -u)" -eq 0 ] || { echo "fresh-check.sh: run as root (debootstrap and chroot)" >&2; exit 2; }
-. scripts/deps.sh
+. scripts/lib/deps.sh
 ensure_packages debootstrap git
 
 work=$(realpath -m "${1:-build/fresh}")

@@ -26,7 +26,7 @@ channel=${4:-stable}
   date -u -d "${expires%Z}" >/dev/null 2>&1 ||
   { echo "$0: EXPIRES must be a UTC time as 2027-01-31T00:00:00Z" >&2; exit 64; }
 [[ $channel =~ ^[A-Za-z0-9._-]{1,64}$ ]] || { echo "$0: CHANNEL must be letters, digits, '.', '_' or '-'" >&2; exit 64; }
-. "$here/deps.sh"
+. "$here/lib/deps.sh"
 ensure_packages coreutils
 require_signing_key
 index="$folder/index"

@@ -14,7 +14,7 @@ if [ $# -lt 2 ] || ! [[ $1 =~ ^[0-9]{6}$ ]] || [ ! -d "$2" ]; then
   echo "usage: $0 YYMMDD FOLDER [OUTPUT_FOLDER]" >&2
   exit 64
 fi
-. "$here/deps.sh"
+. "$here/lib/deps.sh"
 ensure_packages zip
 require_signing_key
 out_dir=$(cd "${3:-.}" && pwd)

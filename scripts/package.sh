@@ -5,7 +5,7 @@
 # lintian (errors fail the script) and prints the package's path last.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-. scripts/deps.sh
+. scripts/lib/deps.sh
 ensure_packages "${BUILD_PACKAGES[@]}" "${PACKAGE_PACKAGES[@]}"
 
 cmake --preset release >/dev/null

@@ -5,14 +5,14 @@
 # build/screenshot.png).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-. scripts/deps.sh
+. scripts/lib/deps.sh
 ensure_packages "${BUILD_PACKAGES[@]}" python3 python3-pyftpdlib zip xvfb xauth x11-utils xdotool imagemagick
 output=$(realpath -m "${1:-build/screenshot.png}")
 mkdir -p "$(dirname "$output")"
 
 cmake --preset release >/dev/null
 cmake --build --preset release --target krevo-updater
-. scripts/sample-site.sh
+. scripts/lib/sample-site.sh
 
 # Inside the virtual display: start the updater, wait for the summary dialog
 # (the second window), move it below the main window so that the list shows,

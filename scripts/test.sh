@@ -5,7 +5,7 @@
 # 20; 0 skips it). Exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-. scripts/deps.sh
+. scripts/lib/deps.sh
 ensure_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
 
 cmake --preset ci

@@ -11,11 +11,10 @@
 # The contenders are run in turn, RUNS times each, the order rotating, each
 # into an installation laid out afresh; prints the median wall times and the
 # ratios. Run it on a disk (TMPDIR or /var/tmp holds the work), not tmpfs.
-#   BASELINE=/path/krevo-updater bench/all_or_nothing.sh large|small [RUNS] [MiB|FILES]
+#   BASELINE=/path/krevo-updater bench/all-or-nothing.sh large|small [RUNS] [MiB|FILES]
 set -euo pipefail
-cd "$(dirname "$0")/.."
-. scripts/deps.sh
-ensure_packages "${BUILD_PACKAGES[@]}" python3-pyftpdlib zip unzip curl bc
+. "$(dirname "$0")/lib/bench.sh"
+ensure_packages python3-pyftpdlib zip unzip curl bc
 workload=${1:?usage: $0 large|small [RUNS] [MiB|FILES]}
 runs=${2:-5}
 case $workload in
@@ -24,12 +23,10 @@ case $workload in
   *) echo "usage: $0 large|small [RUNS] [MiB|FILES]" >&2; exit 64 ;;
 esac
 
-cmake --preset release >/dev/null
-cmake --build --preset release --target krevo-updater >/dev/null
+release_build krevo-updater
 current=$PWD/build/release/app/krevo-updater
 
-. scripts/ftp-server.sh
-ftp_bench_work all-or-nothing
+bench_work all-or-nothing
 echo "work: $work ($(df -T "$work" | awk 'NR == 2 {print $2}'))"
 updates="$work/server/krevo/updates"
 mkdir -p "$updates" "$work/old" "$work/new"
@@ -63,8 +60,6 @@ fi
 scripts/make-package.sh 240301 "$work/new" "$updates" >/dev/null
 echo "package: $(du -h "$updates"/up240301.zip | cut -f1)"
 start_ftp_server "$work/server" "$work"
-
-now() { date +%s.%N; }
 
 lay_out() {  # DIR: the installation before the package
   rm -rf "$1" "$work/tmp" && mkdir -p "$1" "$work/tmp"
@@ -110,7 +105,6 @@ for round in $(seq "$runs"); do
   done
 done
 
-median() { sort -n "$1" | awk '{a[NR] = $1} END {print (NR % 2) ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2}'; }
 cur=$(median "$work/current.txt")
 hand=$(median "$work/byhand.txt")
 printf '%s, %s runs each (median seconds):\n' "$workload" "$runs"

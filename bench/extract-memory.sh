@@ -2,20 +2,13 @@
 # Peak memory (maximum resident set size, /usr/bin/time %M) of krevo-unzip
 # while it extracts a 1 GiB single-entry encrypted package; the target is
 # under 64 MB. The package is half random bytes and half text, made once per
-# work folder. Usage: bench/extract_memory.sh [WORKDIR]
+# work folder. Usage: bench/extract-memory.sh [WORKDIR]
 set -euo pipefail
-cd "$(dirname "$0")/.."
-. scripts/deps.sh
+. "$(dirname "$0")/lib/bench.sh"
 ensure_packages time zip
 krevo=$PWD/build/release/tools/krevo-unzip
-cmake --preset release >/dev/null && cmake --build --preset release --target krevo-unzip >/dev/null
-if [ $# -ge 1 ]; then
-  work=$1
-  mkdir -p "$work"
-else
-  work=$(mktemp -d "${TMPDIR:-/tmp}/krevo-bench-memory.XXXXXX")
-  trap 'rm -rf "$work"' EXIT
-fi
+release_build krevo-unzip
+bench_work extract-memory "${1:-}"
 cd "$work"
 if [ ! -f pkg.zip ]; then
   { head -c 512M /dev/urandom; head -c 512M < <(yes 'a line of an installed text file'); } > big.bin

@@ -16,20 +16,17 @@
 #             timed it, must stay within 10% of 10 MiB a second.
 # Each run goes into an installation laid out afresh; TMPDIR (or /var/tmp)
 # holds the work.
-#   BASELINE=/path/krevo-updater bench/bad_link.sh [RUNS] [MiB]
+#   BASELINE=/path/krevo-updater bench/bad-link.sh [RUNS] [MiB]
 set -euo pipefail
-cd "$(dirname "$0")/.."
-. scripts/deps.sh
-ensure_packages "${BUILD_PACKAGES[@]}" python3-pyftpdlib zip bc
+. "$(dirname "$0")/lib/bench.sh"
+ensure_packages python3-pyftpdlib zip bc
 runs=${1:-5}
 mib=${2:-200}
 
-cmake --preset release >/dev/null
-cmake --build --preset release --target krevo-updater >/dev/null
+release_build krevo-updater
 current=$PWD/build/release/app/krevo-updater
 
-. scripts/ftp-server.sh
-ftp_bench_work bad-link
+bench_work bad-link
 updates="$work/server/krevo/updates"
 mkdir -p "$updates" "$work/staging"
 head -c "$((mib * 1000 * 1000))" /dev/urandom >"$work/staging/big.bin"
@@ -37,8 +34,6 @@ touch -d "2024-01-15 08:00" "$work/staging/big.bin"
 (cd "$work/staging" && zip -q -0 -X -P plumvat "$updates/up240115.zip" big.bin)
 size=$(stat -c %s "$updates/up240115.zip")
 echo "package: $size bytes"
-
-now() { date +%s.%N; }
 
 # One console run of UPDATER with CONFIG-LINES in config.ini -> wall seconds;
 # fails unless the package was installed.
@@ -83,7 +78,6 @@ if [ -n "${BASELINE:-}" ]; then
       if [ "$who" = current ]; then run "$current" >>"$work/current.txt"; else run "$BASELINE" >>"$work/baseline.txt"; fi
     done
   done
-  median() { sort -n "$1" | awk '{v[NR]=$1} END {print (NR % 2) ? v[(NR+1)/2] : (v[NR/2] + v[NR/2+1]) / 2}'; }
   c=$(median "$work/current.txt")
   b=$(median "$work/baseline.txt")
   printf 'no drops: this build median %.2f s (runs: %s)\n' "$c" "$(tr '\n' ' ' <"$work/current.txt")"

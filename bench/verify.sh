@@ -3,18 +3,15 @@
 # `minisign -V` and `b2sum` (the BLAKE2b-512 pass alone), runs interleaved
 # (the order reversed every other round), the file in the page cache after
 # the first round. Prints each command's median wall time and throughput.
-# Usage: bench/verify_bench.sh [RUNS] [MiB] [WORKDIR]
+# Usage: bench/verify.sh [RUNS] [MiB] [WORKDIR]   (a WORKDIR given is kept)
 set -euo pipefail
-cd "$(dirname "$0")/.."
-. scripts/deps.sh
+. "$(dirname "$0")/lib/bench.sh"
 ensure_packages minisign coreutils
 runs=${1:-5}
 mib=${2:-300}
-work=${3:-$(mktemp -d "${TMPDIR:-/tmp}/krevo-bench-verify.XXXXXX")}
+bench_work verify "${3:-}"
 krevo=$PWD/build/release/tools/krevo-unzip
-cmake --preset release >/dev/null && cmake --build --preset release --target krevo-unzip >/dev/null
-mkdir -p "$work"
-trap 'rm -rf "$work"' EXIT
+release_build krevo-unzip
 cd "$work"
 minisign -G -W -f -p k.pub -s k.key >/dev/null
 head -c "$((mib * 1024 * 1024))" /dev/urandom >up200101.zip
@@ -42,6 +39,6 @@ for ((r = 0; r < runs; ++r)); do
 done
 printf '%-20s %10s %10s\n' command 'median ms' 'MiB/s'
 for i in "${!cmds[@]}"; do
-  median=$(echo "${times[$i]}" | tr ' ' '\n' | grep . | sort -n | awk '{a[NR]=$1} END {print a[int((NR + 1) / 2)]}')
-  awk -v n="${names[i]}" -v m="$median" -v s="$mib" 'BEGIN { printf "%-20s %10d %10.0f\n", n, m, s * 1000 / m }'
+  m=$(echo "${times[$i]}" | median)
+  awk -v n="${names[i]}" -v m="$m" -v s="$mib" 'BEGIN { printf "%-20s %10d %10.0f\n", n, m, s * 1000 / m }'
 done

@@ -8,30 +8,22 @@
 # vsftpd in the foreground (ssl_enable, require_ssl_reuse), run as root with a
 # local account krevoftp made for the run: curl starts the TLS handshake of a
 # data connection before it sends RETR, which pyftpdlib refuses.
-#   bench/ftp_get.sh [RUNS] [MiB] [ftps]
+#   bench/ftp-get.sh [RUNS] [MiB] [ftps]
 set -euo pipefail
-cd "$(dirname "$0")/.."
-. scripts/deps.sh
-ensure_packages "${BUILD_PACKAGES[@]}" python3-pyftpdlib python3-openssl openssl curl time
+. "$(dirname "$0")/lib/bench.sh"
+ensure_packages python3-pyftpdlib python3-openssl openssl curl time
 [ "${3:-plain}" = ftps ] && ensure_packages vsftpd
 runs=${1:-5}
 mib=${2:-1024}
 mode=${3:-plain}
 
-cmake --preset release >/dev/null
-cmake --build --preset release --target krevo-ftp >/dev/null
+release_build krevo-ftp
 krevo=$PWD/build/release/tools/krevo-ftp
 
-work=$(mktemp -d "${TMPDIR:-/var/tmp}/krevo-ftp-bench.XXXXXX")
-. scripts/ftp-server.sh
+bench_work ftp-get
 vsftpd_pid='' made_user=''
-cleanup() {
-  stop_ftp_server
-  if [ -n "$vsftpd_pid" ]; then kill "$vsftpd_pid" 2>/dev/null; wait "$vsftpd_pid" 2>/dev/null || true; fi
-  if [ -n "$made_user" ]; then userdel krevoftp || true; fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
+on_exit 'if [ -n "$made_user" ]; then userdel krevoftp || true; fi'
+on_exit 'if [ -n "$vsftpd_pid" ]; then kill "$vsftpd_pid" 2>/dev/null; wait "$vsftpd_pid" 2>/dev/null || true; fi'
 mkdir -p "$work/root" "$work/out"
 head -c "$((mib * 1024 * 1024))" /dev/urandom >"$work/root/big.bin"
 krevo_tls=() curl_tls=() server_tls=() target=0.95
@@ -105,7 +97,6 @@ for i in $(seq "$runs"); do
   done
 done
 
-median() { sort -n | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR+1)/2] : (a[NR/2] + a[NR/2+1]) / 2}'; }
 kw=$(awk '{print $1}' "$work/krevo.txt" | median); kc=$(awk '{print $2}' "$work/krevo.txt" | median)
 cw=$(awk '{print $1}' "$work/curl.txt" | median); cc=$(awk '{print $2}' "$work/curl.txt" | median)
 awk -v kw="$kw" -v kc="$kc" -v cw="$cw" -v cc="$cc" -v mib="$mib" -v target="$target" 'BEGIN {

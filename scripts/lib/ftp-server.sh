@@ -3,10 +3,6 @@
 #   start_ftp_server ROOT LOGDIR [ARGS...]  serves ROOT; sets server_pid and
 #                                           port; exits when it does not start
 #   stop_ftp_server                         stops it; safe to call twice
-#   ftp_bench_work NAME                     a new work folder in TMPDIR (or
-#                                           /var/tmp) as $work; the server and,
-#                                           unless KEEP is set, the folder go
-#                                           when the script exits
 server_pid=
 start_ftp_server() {
   local root=$1 logs=$2
@@ -27,8 +23,4 @@ stop_ftp_server() {
     wait "$server_pid" 2>/dev/null || true
   fi
   server_pid=
-}
-ftp_bench_work() {
-  work=$(mktemp -d "${TMPDIR:-/var/tmp}/krevo-$1.XXXXXX")
-  trap 'stop_ftp_server; [ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT
 }

@@ -7,19 +7,16 @@
 # with the key configured (each package's signature fetched and verified).
 # The three are run in turn, RUNS times each, into fresh folders, the order
 # rotating; prints the median wall times and their ratios.
-#   bench/update_run.sh [RUNS] [MiB per package]
+#   bench/update-run.sh [RUNS] [MiB per package]
 set -euo pipefail
-cd "$(dirname "$0")/.."
-. scripts/deps.sh
-ensure_packages "${BUILD_PACKAGES[@]}" python3-pyftpdlib zip unzip curl bc minisign
+. "$(dirname "$0")/lib/bench.sh"
+ensure_packages python3-pyftpdlib zip unzip curl bc minisign
 runs=${1:-5}
 mib=${2:-160}
 
-cmake --preset release >/dev/null
-cmake --build --preset release --target krevo-updater >/dev/null
+release_build krevo-updater
 
-. scripts/ftp-server.sh
-ftp_bench_work run-bench
+bench_work update-run
 updates="$work/server/krevo/updates"
 mkdir -p "$updates"
 minisign -G -W -p "$work/krevo.pub" -s "$work/krevo.key" >/dev/null
@@ -42,8 +39,6 @@ done
 echo "packages: $(du -ch "$updates"/*.zip | tail -1 | cut -f1)"
 
 start_ftp_server "$work/server" "$work"
-
-now() { date +%s.%N; }
 
 run_updater() {  # [KEY-SETTING] -> seconds
   local dir="$work/updater" start
@@ -85,7 +80,6 @@ for i in $(seq "$runs"); do
   done
 done
 cmp -s "$work/updater/bin/part1.bin" "$work/byhand/bin/part1.bin" || { echo "bench: the two installations differ" >&2; exit 1; }
-median() { sort -n "$1" | awk '{v[NR]=$1} END {print (NR % 2) ? v[(NR+1)/2] : (v[NR/2] + v[NR/2+1]) / 2}'; }
 u=$(median "$work/updater.txt")
 s=$(median "$work/signed.txt")
 b=$(median "$work/byhand.txt")

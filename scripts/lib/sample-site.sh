@@ -5,7 +5,7 @@
 # key config.ini names, as does the server. Sets demo, install, updates, keys
 # and port; the EXIT trap stops the server and removes everything.
 demo=$(mktemp -d "${TMPDIR:-/tmp}/krevo-demo.XXXXXX")
-. scripts/ftp-server.sh
+. scripts/lib/ftp-server.sh
 cleanup() {
   stop_ftp_server
   rm -rf "$demo"
