@@ -26,8 +26,7 @@ TNetRetryEnd TNetRetryLoop::Run(const TAttempt& attempt, std::mt19937& random) c
     const std::int64_t at = !refused && OnCopyEnd ? OnCopyEnd() : 0;
     if (OnRetry)
       OnRetry("Retrying " + Name + " from byte " + std::to_string(at) + " (" +
-              std::to_string(retries + 1) + " of " + std::to_string(Retries) +
-              "): " + end.failure);
+              std::to_string(retries + 1) + " of " + std::to_string(Retries) + "): " + end.failure);
     if (!PauseBeforeRetry(RetryDelayMilliseconds(retries + 1, random), StopFd))
       throw ENetOperationAborted();
   }

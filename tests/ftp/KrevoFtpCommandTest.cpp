@@ -272,8 +272,8 @@ TEST(KrevoFtpRetry, AReplysControlCharactersReachTheTerminalEscaped) {
         c.Close();
       },
       2);
-  TRun run = RunCommand({"ls", "--retry", "1",
-                         "ftp://u:p@127.0.0.1:" + std::to_string(server.Port()) + "/up*.zip"});
+  TRun run = RunCommand(
+      {"ls", "--retry", "1", "ftp://u:p@127.0.0.1:" + std::to_string(server.Port()) + "/up*.zip"});
   EXPECT_EQ(server.Join(), "");
   EXPECT_EQ(run.status, kExitServerRefused);
   EXPECT_EQ(run.err,

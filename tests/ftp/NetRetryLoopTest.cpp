@@ -2,9 +2,8 @@
 // server's text on one line, its control characters escaped), the result when
 // the retries run out, and the stop. The waits are real: about 5 s in all.
 #include <fcntl.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -131,8 +130,8 @@ TEST(NetRetryLoop, RetriesSayWhyAndEndAsTheLastTryDid) {
             return std::nullopt;
           },
           random);
-      end = result.whole ? "whole"
-                         : "failed: " + result.failure + (result.error ? " (thrown)" : "");
+      end =
+          result.whole ? "whole" : "failed: " + result.failure + (result.error ? " (thrown)" : "");
     } catch (const ENetOperationAborted&) {
       end = "aborted";
     } catch (const ENetProtocolReplyError& e) {
