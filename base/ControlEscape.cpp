@@ -68,4 +68,13 @@ bool HasControlCharacters(std::string_view text) {
   return false;
 }
 
+std::string FailureText(const std::exception& failure) {
+  // A reply's text comes from the server, and a socket error's reason
+  // follows its number on a line of its own.
+  std::string text = failure.what();
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  for (std::size_t p; (p = text.find("\r\n")) != std::string::npos;) text.replace(p, 2, ": ");
+  return EscapeControlCharacters(text);
+}
+
 }  // namespace krevo::base

@@ -2,6 +2,7 @@
 // Text from outside (entry names, server replies, listing lines) shown on a
 // terminal or written to the log: control characters are spelled out, so
 // that a name cannot start a forged log line or steer the terminal.
+#include <exception>
 #include <string>
 #include <string_view>
 
@@ -19,6 +20,12 @@ std::string EscapeControlCharacters(std::string_view text);
 // as above, joined again with LF; CRs and LFs at the very end are dropped.
 // Only those LFs are left unescaped. Never throws but std::bad_alloc.
 std::string EscapeControlCharactersInLines(std::string_view text);
+
+// The message of `failure` (what() of a server's reply, a socket error, a
+// file error) on one line for a log line or a terminal: line ends at its end
+// dropped, each CR LF inside it made ": ", and the rest escaped as
+// EscapeControlCharacters does. Never throws but std::bad_alloc.
+std::string FailureText(const std::exception& failure);
 
 // Whether `text` holds a byte that EscapeControlCharacters would change.
 bool HasControlCharacters(std::string_view text);

@@ -1,5 +1,7 @@
 #include "ftp/NetRetry.h"
 
+#include <poll.h>
+
 #include <algorithm>
 #include <chrono>
 
@@ -28,6 +30,12 @@ int RetryDelayMilliseconds(int retry, std::mt19937& random) {
   const int base = std::min(kLongest, 1000 << shift);
   std::uniform_int_distribution<int> jitter(base * 3 / 4, base * 5 / 4);
   return jitter(random);
+}
+
+bool StopSignalled(int stopFd) {
+  if (stopFd < 0) return false;
+  pollfd p{stopFd, POLLIN, 0};
+  return ::poll(&p, 1, 0) == 1;
 }
 
 bool PauseBeforeRetry(int milliseconds, int abortFd) {

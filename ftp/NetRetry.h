@@ -32,6 +32,10 @@ bool IsTransientFailure(const std::exception& failure);
 // together.
 int RetryDelayMilliseconds(int retry, std::mt19937& random);
 
+// Whether `stopFd` (borrowed; -1: none) is readable now: a stop was asked
+// for.
+bool StopSignalled(int stopFd);
+
 // Waits `milliseconds`, or until `abortFd` (borrowed, -1: none) becomes
 // readable. Returns false when the wait was cut short that way.
 bool PauseBeforeRetry(int milliseconds, int abortFd);

@@ -275,7 +275,7 @@ void TForm1::BitBtn3Click(const TButton*) {
       break;
     } catch (const std::exception& e) {
       if (i + 1 == sources_.size() || StopRequested()) throw;
-      std::string reason = FailureText(e);
+      std::string reason = base::FailureText(e);
       if (!reason.empty() && reason.back() == '.') reason.pop_back();
       const std::string note =
           "Source " + source_->Name() + " failed: " + reason + "; trying the next.";

@@ -7,7 +7,6 @@
 #include <initializer_list>
 #include <memory>
 #include <optional>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -214,18 +213,6 @@ class TForm1 final {
   };
   void InstallPackage(int index, const TListedPackage& package);
   TPackageEnd FetchAndInstall(const TListedPackage& package);
-  // Downloads `package` into the staged `copy` (opened here) until it holds
-  // the listed size: a transfer that breaks off for a reason that may pass
-  // (ftp::IsTransientFailure, or an end short of the listed size) is resumed
-  // where the copy ends, after a wait (ftp::RetryDelayMilliseconds), up to
-  // FConfig.Retries times, each retry said in the log and by the host's
-  // ShowNote; a refused REST falls back to the first byte. Nothing when the
-  // copy is whole (with `digest` when it was hashed from its first byte), else
-  // how the package's turn ends, its failure shown. A stop, and a failure
-  // neither transient nor a reply, is thrown on.
-  std::optional<TPackageEnd> Download(const TListedPackage& package, const std::string& copyPath,
-                                      std::unique_ptr<base::TFileStream>& copy,
-                                      std::optional<base::TBlake2b512::Digest>& digest);
   // The sources from FConfig, once: Sources, or the one server of Host, Port
   // and Security. Throws ESourceError for a malformed Sources, and for a
   // folder among them when there is no package key and AllowUnsignedFolder
@@ -234,18 +221,6 @@ class TForm1 final {
   // Connects to `source`, enters its packages' folder and lists them into
   // ListBox1; closes it again when that fails, and throws on.
   void ListFrom(TPackageSource& source);
-  // An error's message on one line, its control characters escaped.
-  static std::string FailureText(const std::exception& e);
-  // What the server offers of `package`: its listed size and the server's
-  // MDTM time ("-" when it answers none); nothing without a listed size.
-  std::optional<std::string> OfferStamp(const TListedPackage& package);
-  // The staged copy for `package`, positioned where its download goes on: a
-  // partial copy of the same offer `stamp` at its end, else a new file,
-  // marked with `stamp`. Throws base::EFCreateError and what the FTP client
-  // throws.
-  std::unique_ptr<base::TFileStream> OpenCopy(const TListedPackage& package,
-                                              const std::string& copyPath,
-                                              const std::optional<std::string>& stamp);
   // Null when the signature verifies, else the list line's ending.
   const char* SignatureRefused(const std::string& name, int packageFd,
                                const base::TBlake2b512::Digest* digest);
@@ -296,8 +271,6 @@ class TForm1 final {
   // The sources to try, in order, and the one in use (or tried last).
   std::vector<std::unique_ptr<TPackageSource>> sources_;
   TPackageSource* source_ = nullptr;
-  // Draws the jitter of the waits before retries.
-  std::mt19937 retryRandom_{std::random_device{}()};
 };
 
 }  // namespace krevo::app

@@ -259,6 +259,28 @@ TEST_F(KrevoFtpCommand, RetryGoesOnWhereTheTransferStopped) {
             kExitUsage);
 }
 
+TEST(KrevoFtpRetry, AReplysControlCharactersReachTheTerminalEscaped) {
+  // Both logins are refused for now (421), with text that would clear the
+  // screen and ring the bell; the connection closes after each.
+  ftp::test::TScriptedPeer server(
+      [](ftp::test::TPeerConnection& c, int) {
+        c.Send("220 ready\r\n");
+        c.ReadLine();  // USER
+        c.Send("331 password\r\n");
+        c.ReadLine();  // PASS
+        c.Send("421 busy\x1b[2J\x07 now\r\n");
+        c.Close();
+      },
+      2);
+  TRun run = RunCommand(
+      {"ls", "--retry", "1", "ftp://u:p@127.0.0.1:" + std::to_string(server.Port()) + "/up*.zip"});
+  EXPECT_EQ(server.Join(), "");
+  EXPECT_EQ(run.status, kExitServerRefused);
+  EXPECT_EQ(run.err,
+            "krevo-ftp: Retrying up*.zip from byte 0 (1 of 1): busy\\x1b[2J\\x07 now\n"
+            "krevo-ftp: the server refused: 421 busy\\x1b[2J\\x07 now\n");
+}
+
 TEST_F(KrevoFtpCommand, VerboseShowsTheExchangeWithoutThePassword) {
   TRun run = RunCommand({"-v", "nlst", base});
   EXPECT_EQ(run.status, kExitOk);

@@ -8,14 +8,15 @@
 #include <cstring>
 #include <optional>
 #include <random>
-#include <stdexcept>
 
+#include "base/ControlEscape.h"
 #include "base/Errors.h"
 #include "base/FileSystem.h"
 #include "base/Version.h"
 #include "ftp/NetFTP.h"
 #include "ftp/NetRateGovernor.h"
 #include "ftp/NetRetry.h"
+#include "ftp/NetRetryLoop.h"
 #include "tools/ftp/ControlLineLog.h"
 #include "tools/ftp/FtpUrl.h"
 #include "tools/ftp/TransferProgress.h"
@@ -86,13 +87,6 @@ struct TOptions {
   int speedTime = -1;
   int retry = 0;  // --retry
 };
-
-// One line of an error message: CR LF inside it become ": ".
-std::string OneLine(std::string text) {
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-  for (std::size_t p; (p = text.find("\r\n")) != std::string::npos;) text.replace(p, 2, ": ");
-  return text;
-}
 
 std::optional<TOptions> ParseArgs(const std::vector<std::string>& args, std::FILE* err,
                                   int& status) {
@@ -206,16 +200,8 @@ std::int64_t RemoteSize(ftp::TNetFTP& client, const std::string& name) {
   return ec == std::errc() && size >= 0 ? size : -1;
 }
 
-// A get that ended (226) short of the remote file's SIZE.
-class TShortTransfer final : public std::runtime_error {
- public:
-  TShortTransfer(std::int64_t received, std::int64_t size)
-      : std::runtime_error("the transfer ended short: " + std::to_string(received) + " of " +
-                           std::to_string(size) + " bytes were received") {}
-};
-
-// The command; failures other than a retried or short transfer are thrown
-// for Report.
+// The command, its retries run by ftp::TNetRetryLoop; failures other than a
+// retried or short transfer are thrown for Report.
 int Run(const TOptions& o, std::FILE* out, std::FILE* err, TTransferProgress& progress) {
   std::mt19937 random{std::random_device{}()};
   ftp::TNetFTP client;
@@ -257,88 +243,96 @@ int Run(const TOptions& o, std::FILE* out, std::FILE* err, TTransferProgress& pr
   // download (LOCAL with --resume, else LOCAL.part) stays between the tries.
   const std::string part = o.resume ? o.local : o.local + ".part";
   std::int64_t remoteSize = -1;  // by SIZE, with --retry
-  int retries = 0;
-  bool started = false;  // a get has written to `part`
-  for (;;) {
-    try {
-      if (!client.IsLinkOpen()) {
-        client.OpenSession(true, -1);
-        for (const auto& folder : o.url.folders) client.EnterDirectory(folder);
-      }
-      if (o.command == "get") {
-        if (o.resume && !started && base::FileExists(o.local)) {
-          if (!client.ServerAcceptsRestart()) {
-            std::fprintf(err, "krevo-ftp: the server does not accept REST: cannot resume %s\n",
-                         o.local.c_str());
-            client.CloseSession();
-            return kExitServerRefused;
-          }
-          // A local file as long as the remote one is complete; a longer one
-          // is not the server's file, and resuming would leave it so.
-          struct stat st {};
-          const std::int64_t remote = RemoteSize(client, o.url.last);
-          if (remote >= 0 && ::stat(o.local.c_str(), &st) == 0 && st.st_size >= remote) {
-            client.CloseSession();
-            if (st.st_size == remote) return kExitOk;
-            std::fprintf(err,
-                         "krevo-ftp: %s is longer (%lld bytes) than the remote file (%lld bytes): "
-                         "cannot resume\n",
-                         o.local.c_str(), static_cast<long long>(st.st_size),
-                         static_cast<long long>(remote));
-            return kExitLocalFile;
-          }
-          remoteSize = remote;
-        } else if (o.retry > 0 && !started) {
-          // What a whole transfer brings, so that one cut short is retried too.
-          remoteSize = RemoteSize(client, o.url.last);
-        }
-        // Into a sibling first (without --resume): a refused or broken
-        // download must not destroy the file it was meant to replace.
-        const bool goOn = (o.resume || started) && base::FileExists(part) &&
-                          (!started || client.ServerAcceptsRestart());
-        started = true;
-        client.RetrieveFile(o.url.last, part, !goOn, goOn);
-        struct stat st {};
-        if (remoteSize >= 0 && ::stat(part.c_str(), &st) == 0 && st.st_size < remoteSize)
-          throw TShortTransfer(st.st_size, remoteSize);
-        if (!o.resume && std::rename(part.c_str(), o.local.c_str()) != 0) {
-          const std::string reason = std::strerror(errno);
-          base::DeleteFile(part);
-          throw base::EStreamError("Cannot replace file \"" + o.local + "\". " + reason);
-        }
-      } else {
-        base::TStringList lines;
-        client.FetchListing(&lines, o.url.last, o.command == "ls");
-        for (const auto& line : lines.Lines()) std::fprintf(out, "%s\n", line.c_str());
-        std::fflush(out);
-      }
-      client.CloseSession();
-      return kExitOk;
-    } catch (const std::exception& e) {
-      const bool shortEnd = dynamic_cast<const TShortTransfer*>(&e) != nullptr;
-      if (retries < o.retry && (shortEnd || ftp::IsTransientFailure(e))) {
-        progress.End();
-        ++retries;
-        client.Resynchronize();
-        struct stat st {};
-        const long long at =
-            o.command == "get" && !client.RestartRefused() && ::stat(part.c_str(), &st) == 0
-                ? static_cast<long long>(st.st_size)
-                : 0;
-        std::fprintf(err, "krevo-ftp: Retrying %s from byte %lld (%d of %d): %s\n",
-                     o.url.last.c_str(), at, retries, o.retry, OneLine(e.what()).c_str());
-        ftp::PauseBeforeRetry(ftp::RetryDelayMilliseconds(retries, random), -1);
-        continue;
-      }
-      if (!o.resume && started) base::DeleteFile(part);
-      if (shortEnd) {
-        progress.End();
-        std::fprintf(err, "krevo-ftp: %s\n", e.what());
-        return kExitConnection;
-      }
-      throw;
+  bool started = false;          // a get has written to `part`
+  int status = kExitOk;
+  // One try: nothing when the command is done (with `status`), else why a
+  // get ended short of the remote file's SIZE.
+  const auto attempt = [&]() -> std::optional<std::string> {
+    if (!client.IsLinkOpen()) {
+      client.OpenSession(true, -1);
+      for (const auto& folder : o.url.folders) client.EnterDirectory(folder);
     }
+    if (o.command == "get") {
+      if (o.resume && !started && base::FileExists(o.local)) {
+        if (!client.ServerAcceptsRestart()) {
+          std::fprintf(err, "krevo-ftp: the server does not accept REST: cannot resume %s\n",
+                       o.local.c_str());
+          client.CloseSession();
+          status = kExitServerRefused;
+          return std::nullopt;
+        }
+        // A local file as long as the remote one is complete; a longer one
+        // is not the server's file, and resuming would leave it so.
+        struct stat st {};
+        const std::int64_t remote = RemoteSize(client, o.url.last);
+        if (remote >= 0 && ::stat(o.local.c_str(), &st) == 0 && st.st_size >= remote) {
+          client.CloseSession();
+          if (st.st_size == remote) return std::nullopt;
+          std::fprintf(err,
+                       "krevo-ftp: %s is longer (%lld bytes) than the remote file (%lld bytes): "
+                       "cannot resume\n",
+                       o.local.c_str(), static_cast<long long>(st.st_size),
+                       static_cast<long long>(remote));
+          status = kExitLocalFile;
+          return std::nullopt;
+        }
+        remoteSize = remote;
+      } else if (o.retry > 0 && !started) {
+        // What a whole transfer brings, so that one cut short is retried too.
+        remoteSize = RemoteSize(client, o.url.last);
+      }
+      // Into a sibling first (without --resume): a refused or broken
+      // download must not destroy the file it was meant to replace.
+      const bool goOn = (o.resume || started) && base::FileExists(part) &&
+                        (!started || client.ServerAcceptsRestart());
+      started = true;
+      client.RetrieveFile(o.url.last, part, !goOn, goOn);
+      struct stat st {};
+      if (remoteSize >= 0 && ::stat(part.c_str(), &st) == 0 && st.st_size < remoteSize)
+        return "the transfer ended short: " + std::to_string(st.st_size) + " of " +
+               std::to_string(remoteSize) + " bytes were received";
+      if (!o.resume && std::rename(part.c_str(), o.local.c_str()) != 0) {
+        const std::string reason = std::strerror(errno);
+        base::DeleteFile(part);
+        throw base::EStreamError("Cannot replace file \"" + o.local + "\". " + reason);
+      }
+    } else {
+      base::TStringList lines;
+      client.FetchListing(&lines, o.url.last, o.command == "ls");
+      for (const auto& line : lines.Lines()) std::fprintf(out, "%s\n", line.c_str());
+      std::fflush(out);
+    }
+    client.CloseSession();
+    return std::nullopt;
+  };
+  ftp::TNetRetryLoop loop;
+  loop.Name = o.url.last;
+  loop.Retries = o.retry;
+  loop.OnResynchronize = [&] {
+    progress.End();
+    client.Resynchronize();
+  };
+  loop.OnResumeRefused = [&] { return client.RestartRefused(); };
+  loop.OnCopyEnd = [&]() -> std::int64_t {
+    struct stat st {};
+    return o.command == "get" && ::stat(part.c_str(), &st) == 0 ? st.st_size : 0;
+  };
+  loop.OnRetry = [err](const std::string& note) {
+    std::fprintf(err, "krevo-ftp: %s\n", note.c_str());
+  };
+  ftp::TNetRetryEnd end;
+  try {
+    end = loop.Run(attempt, random);
+  } catch (...) {
+    if (!o.resume && started) base::DeleteFile(part);
+    throw;
   }
+  if (end.whole) return status;
+  if (!o.resume && started) base::DeleteFile(part);
+  if (end.error) std::rethrow_exception(end.error);
+  progress.End();
+  std::fprintf(err, "krevo-ftp: %s\n", end.failure.c_str());
+  return kExitConnection;
 }
 
 int Report(const TOptions& o, std::FILE* out, std::FILE* err) {
@@ -348,7 +342,7 @@ int Report(const TOptions& o, std::FILE* out, std::FILE* err) {
   } catch (const ftp::ENetProtocolReplyError& e) {
     progress.End();
     std::fprintf(err, "krevo-ftp: the server refused: %d %s\n", e.ReplyCode,
-                 OneLine(e.what()).c_str());
+                 base::FailureText(e).c_str());
     return kExitServerRefused;
   } catch (const ftp::ENetFTPFileAlreadyExists& e) {
     progress.End();
@@ -356,11 +350,11 @@ int Report(const TOptions& o, std::FILE* out, std::FILE* err) {
     return kExitLocalFile;
   } catch (const ftp::ENetException& e) {
     progress.End();
-    std::fprintf(err, "krevo-ftp: %s\n", OneLine(e.what()).c_str());
+    std::fprintf(err, "krevo-ftp: %s\n", base::FailureText(e).c_str());
     return kExitConnection;
   } catch (const base::Exception& e) {
     progress.End();
-    std::fprintf(err, "krevo-ftp: %s\n", OneLine(e.what()).c_str());
+    std::fprintf(err, "krevo-ftp: %s\n", base::FailureText(e).c_str());
     return kExitLocalFile;
   }
 }
