@@ -10,7 +10,7 @@
 #include <functional>
 #include <nlohmann/json.hpp>
 
-#include "tests/app/UpdateSite.h"
+#include "tests/app/support/UpdateSite.h"
 
 namespace krevo::test {
 namespace {

@@ -15,7 +15,7 @@
 #include <thread>
 
 #include "base/FileDescriptor.h"
-#include "tests/app/UpdateSite.h"
+#include "tests/app/support/UpdateSite.h"
 #include "tests/ftp/LocalFtpAccount.h"
 
 namespace krevo::test {

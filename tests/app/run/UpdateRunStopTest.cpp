@@ -10,8 +10,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "tests/app/UpdateSite.h"
-#include "tests/app/VirtualDisplay.h"
+#include "tests/app/support/UpdateSite.h"
+#include "tests/app/support/VirtualDisplay.h"
 #include "tests/ftp/ScriptedPeer.h"
 
 namespace krevo::test {

@@ -1,14 +1,12 @@
-// The rules of the update run that are data: listing columns, the date filter,
-// the overwrite policy and the summary texts.
+// What a listing offers: the fixed columns and either listing style, the names
+// taken, the date filter, and the refusals that ask for encryption.
 #include <gtest/gtest.h>
 
 #include <limits>
 #include <optional>
 
 #include "app/sources/EncryptionRefusal.h"
-#include "app/install/OverwritePolicy.h"
 #include "app/sources/PackageListing.h"
-#include "app/report/RunSummary.h"
 #include "base/DateTime.h"
 #include "base/Errors.h"
 
@@ -176,35 +174,6 @@ TEST(PackageListing, DateFilterComparesTheNameDateAsText) {
         Case{"up", march7, false}, Case{"up\xff.zip", march7, true}}) {
     EXPECT_EQ(IsNewerThan(c.name, c.lastUpdate), c.taken) << c.name;
   }
-}
-
-std::uint32_t Dos(int y, int mo, int d, int h, int mi, int s) {
-  return static_cast<std::uint32_t>(y - 1980) << 25 | static_cast<std::uint32_t>(mo) << 21 |
-         static_cast<std::uint32_t>(d) << 16 | static_cast<std::uint32_t>(h) << 11 |
-         static_cast<std::uint32_t>(mi) << 5 | static_cast<std::uint32_t>(s / 2);
-}
-
-TEST(OverwritePolicy, ReplacesOnlyWhatThePackageHasNewer) {
-  const std::uint32_t installed = Dos(2008, 3, 1, 10, 0, 0);
-  EXPECT_TRUE(PackagedCopyIsNewer(Dos(2008, 3, 1, 10, 0, 2), installed));
-  EXPECT_FALSE(PackagedCopyIsNewer(installed, installed));
-  EXPECT_FALSE(PackagedCopyIsNewer(Dos(2008, 2, 29, 23, 59, 58), installed));
-  EXPECT_FALSE(PackagedCopyIsNewer(std::nullopt, installed));  // no archive date: keep
-  EXPECT_TRUE(PackagedCopyIsNewer(installed, std::nullopt));   // no file date: replace
-  EXPECT_FALSE(PackagedCopyIsNewer(std::nullopt, std::nullopt));
-  EXPECT_THROW(PackagedCopyIsNewer(0u, installed), base::EConvertError);
-}
-
-TEST(RunSummary, Texts) {
-  EXPECT_EQ(DownloadedSummary(2, 3),
-            "2 new updates were downloaded. Please restart krevo from your usual icon. 3 files "
-            "were updated.");
-  EXPECT_EQ(DownloadedSummary(1, 0),
-            "One new update was downloaded. Please restart krevo from your usual icon. No files "
-            "were updated.");
-  EXPECT_EQ(DownloadedSummary(1, 1),
-            "One new update was downloaded. Please restart krevo from your usual icon. 1 file was "
-            "updated.");
 }
 
 }  // namespace

@@ -13,8 +13,8 @@
 #include <regex>
 
 #include "base/FileDescriptor.h"
-#include "tests/app/SigningKeys.h"
-#include "tests/app/UpdateSite.h"
+#include "tests/app/support/SigningKeys.h"
+#include "tests/app/support/UpdateSite.h"
 
 namespace krevo::test {
 namespace {

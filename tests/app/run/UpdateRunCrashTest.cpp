@@ -17,7 +17,7 @@
 #include <set>
 
 #include "base/FileDescriptor.h"
-#include "tests/app/UpdateSite.h"
+#include "tests/app/support/UpdateSite.h"
 
 namespace krevo::test {
 namespace {

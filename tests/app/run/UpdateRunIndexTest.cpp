@@ -8,8 +8,8 @@
 #include <filesystem>
 #include <regex>
 
-#include "tests/app/SigningKeys.h"
-#include "tests/app/UpdateSite.h"
+#include "tests/app/support/SigningKeys.h"
+#include "tests/app/support/UpdateSite.h"
 
 namespace krevo::test {
 namespace {

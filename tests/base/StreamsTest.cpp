@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "base/BoundedMemoryStream.h"
-#include "base/HashingStream.h"
 #include "base/Errors.h"
+#include "base/HashingStream.h"
 
-namespace krevo::app {
+namespace krevo::base {
 namespace {
 
 base::TBlake2b512::Digest DigestOf(const std::string& bytes) {
@@ -103,4 +103,4 @@ TEST(BoundedMemoryStream, HoldsUpToItsLimitAndRefusesTheWriteThatPassesIt) {
 }
 
 }  // namespace
-}  // namespace krevo::app
+}  // namespace krevo::base

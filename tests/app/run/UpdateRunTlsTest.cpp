@@ -3,7 +3,7 @@
 
 #include <filesystem>
 
-#include "tests/app/UpdateSite.h"
+#include "tests/app/support/UpdateSite.h"
 #include "tests/ftp/TlsTestSite.h"
 
 namespace krevo::test {

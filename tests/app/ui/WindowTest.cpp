@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <regex>
 
-#include "tests/app/UpdateSite.h"
-#include "tests/app/VirtualDisplay.h"
+#include "tests/app/support/UpdateSite.h"
+#include "tests/app/support/VirtualDisplay.h"
 
 namespace krevo::test {
 namespace {

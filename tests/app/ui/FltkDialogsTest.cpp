@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "app/ui/FltkDialogs.h"
-#include "tests/app/VirtualDisplay.h"
+#include "tests/app/support/VirtualDisplay.h"
 
 namespace krevo::app {
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/app/UpdateSite.h"
+#include "tests/app/support/UpdateSite.h"
 
 namespace krevo::test {
 namespace {

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <regex>
 
-#include "tests/app/UpdateSite.h"
+#include "tests/app/support/UpdateSite.h"
 
 namespace krevo::test {
 namespace {
@@ -36,15 +36,16 @@ class UpdateRun : public ::testing::Test {
 TEST_F(UpdateRun, AFirstRunInstallsEveryPackageAndLogsEveryFile) {
   site.AddPackage("080307", {{"bin/krevo.dll", "dll 1", LocalTime(2008, 3, 7)},
                              {"readme.txt", "readme 1", LocalTime(2008, 3, 7)}});
-  site.AddPackage("090101", {{"bin/krevo.dll", "dll 2", LocalTime(2009, 1, 1)}});
+  site.AddPackage("090101", {{"bin/krevo.dll", "dll 2", LocalTime(2009, 1, 1)},
+                             {"readme.txt", "readme 2", LocalTime(2009, 1, 1)}});
   RunResult r = site.Run();
   EXPECT_EQ(r.exitCode, 0) << r.err;
-  // The package of 2009 replaced the file the package of 2008 had installed.
+  // The package of 2009 replaced both files the package of 2008 had installed.
   EXPECT_EQ(r.err,
-            kInformation + "2 new updates were downloaded." + kRestart + "1 file was updated.\n");
+            kInformation + "2 new updates were downloaded." + kRestart + "2 files were updated.\n");
   EXPECT_TRUE(std::regex_search(r.out, std::regex(R"(\d+ up090101\.zip ... complete\n)"))) << r.out;
   EXPECT_EQ(Installed("bin/krevo.dll"), "dll 2");
-  EXPECT_EQ(Installed("readme.txt"), "readme 1");
+  EXPECT_EQ(Installed("readme.txt"), "readme 2");
   EXPECT_EQ(Unstamped(site.Log()), kHeader +
                                        "Scan started T\r\n"
                                        "bin/krevo.dll > " +
@@ -56,8 +57,11 @@ TEST_F(UpdateRun, AFirstRunInstallsEveryPackageAndLogsEveryFile) {
                                        "bin/krevo.dll > " +
                                        root +
                                        "bin/krevo.dll\r\n"
+                                       "readme.txt > " +
+                                       root +
+                                       "readme.txt\r\n"
                                        "Scan finished T\r\n"
-                                       "3 files updated.\r\n" +
+                                       "4 files updated.\r\n" +
                                        std::string(70, '=') + "\r\n");
   // The downloaded copies stay in the private folder below the temporary folder.
   EXPECT_TRUE(std::filesystem::exists(site.Staging() + "/up080307.zip"));
@@ -89,6 +93,8 @@ TEST_F(UpdateRun, OnlyPackagesNewerThanTheLastUpdateAreTaken) {
   EXPECT_FALSE(std::filesystem::exists(site.install / "same.txt"));
   EXPECT_FALSE(std::filesystem::exists(site.install / "old.txt"));
   EXPECT_EQ(site.Log().rfind("earlier\r\nScan started ", 0), 0u);
+  EXPECT_TRUE(site.Log().ends_with("1 file updated.\r\n" + std::string(70, '=') + "\r\n"))
+      << site.Log();
 }
 
 TEST_F(UpdateRun, AnInstalledFileIsReplacedOnlyByANewerCopy) {

@@ -5,7 +5,7 @@
 
 #include <filesystem>
 
-#include "tests/app/UpdateSite.h"
+#include "tests/app/support/UpdateSite.h"
 
 namespace krevo::test {
 namespace {

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <regex>
 
-#include "tests/app/UpdateSite.h"
+#include "tests/app/support/UpdateSite.h"
 
 namespace krevo::test {
 namespace {

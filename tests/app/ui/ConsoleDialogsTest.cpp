@@ -62,5 +62,27 @@ TEST(ConsoleDialogs, AnUnattendedInputQueryIsCancelledAndSaysSo) {
   EXPECT_EQ(err.str(), "Password: Password for a.txt:\n  -> Cancel (unattended)\n");
 }
 
+TEST(ConsoleDialogs, TextFromOutsideReachesTheTerminalAsOneEscapedLine) {
+  struct Case {
+    std::string text, line;
+  } cases[] = {
+      {"550 No such file.\r\n", "550 No such file."},
+      {"530-first\r\n530 second\r\n", "530-first 530 second"},
+      {"name \x1b[2J\x1b]0;title\x07 end", "name \\x1b[2J\\x1b]0;title\\x07 end"},
+      {"lone\rreturn", "lone\\rreturn"},
+      {"csi \xc2\x9b"
+       "31m",
+       "csi \\xc2\\x9b31m"},
+  };
+  for (const Case& c : cases) {
+    std::istringstream in;
+    std::ostringstream err;
+    TConsoleDialogs dialogs(in, err, false);
+    dialogs.MessageDlg(c.text, base::TMsgDlgType::mtError, base::MakeButtons({base::mbOK}));
+    dialogs.ShowError("Krevo-updater", c.text);
+    EXPECT_EQ(err.str(), "Error: " + c.line + "\nKrevo-updater: " + c.line + "\n");
+  }
+}
+
 }  // namespace
 }  // namespace krevo::app

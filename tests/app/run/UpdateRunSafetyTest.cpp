@@ -11,7 +11,7 @@
 #include <functional>
 #include <regex>
 
-#include "tests/app/UpdateSite.h"
+#include "tests/app/support/UpdateSite.h"
 
 namespace krevo::test {
 namespace {

@@ -8,8 +8,8 @@
 
 #include "app/run/Application.h"
 #include "app/run/TForm1.h"
-#include "tests/app/RecordingDialogs.h"
-#include "tests/app/UpdateSite.h"
+#include "tests/app/support/RecordingDialogs.h"
+#include "tests/app/support/UpdateSite.h"
 
 namespace krevo::app {
 namespace {

@@ -3,15 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <sstream>
 
 #include "app/run/Application.h"
-#include "app/ui/ConsoleDialogs.h"
-#include "app/ui/ExitStatus.h"
 #include "app/run/TForm1.h"
+#include "app/ui/ExitStatus.h"
 #include "base/Version.h"
-#include "tests/app/RecordingDialogs.h"
-#include "tests/app/UpdateSite.h"
+#include "tests/app/support/RecordingDialogs.h"
+#include "tests/app/support/UpdateSite.h"
 
 namespace krevo::app {
 namespace {
@@ -96,41 +94,6 @@ TEST_F(FormTest, ALogThatCannotBeOpenedIsShownAndTheProgramStillEnds) {
   EXPECT_EQ(host.terminated, 1);
   EXPECT_FALSE(std::filesystem::exists(dir / "gone"));
   EXPECT_EQ(ConsoleExitStatus(form.Outcome(), application.ErrorShown(), 0), 1);
-}
-
-TEST(ExitStatus, TellsScriptsWhatHappened) {
-  EXPECT_EQ(ConsoleExitStatus(TRunOutcome::Completed, false, 0), 0);
-  EXPECT_EQ(ConsoleExitStatus(TRunOutcome::Completed, true, 0), 1);
-  EXPECT_EQ(ConsoleExitStatus(TRunOutcome::Failed, true, 0), 1);
-  EXPECT_EQ(ConsoleExitStatus(TRunOutcome::ExclusiveAccessFailed, true, 0), 2);
-  EXPECT_EQ(ConsoleExitStatus(TRunOutcome::ConnectFailed, false, 0), 3);
-  // The listing step's failure to reach the server is shown, and still 3.
-  EXPECT_EQ(ConsoleExitStatus(TRunOutcome::ConnectFailed, true, 0), 3);
-  EXPECT_EQ(ConsoleExitStatus(TRunOutcome::NotStarted, false, 15), 143);
-  EXPECT_EQ(ConsoleExitStatus(TRunOutcome::PackageFailed, false, 0), 4);
-  EXPECT_EQ(ConsoleExitStatus(TRunOutcome::PackageFailed, true, 0), 1);
-}
-
-TEST(ConsoleDialogs, TextFromOutsideReachesTheTerminalAsOneEscapedLine) {
-  struct Case {
-    std::string text, line;
-  } cases[] = {
-      {"550 No such file.\r\n", "550 No such file."},
-      {"530-first\r\n530 second\r\n", "530-first 530 second"},
-      {"name \x1b[2J\x1b]0;title\x07 end", "name \\x1b[2J\\x1b]0;title\\x07 end"},
-      {"lone\rreturn", "lone\\rreturn"},
-      {"csi \xc2\x9b"
-       "31m",
-       "csi \\xc2\\x9b31m"},
-  };
-  for (const Case& c : cases) {
-    std::istringstream in;
-    std::ostringstream err;
-    TConsoleDialogs dialogs(in, err, false);
-    dialogs.MessageDlg(c.text, base::TMsgDlgType::mtError, base::MakeButtons({base::mbOK}));
-    dialogs.ShowError("Krevo-updater", c.text);
-    EXPECT_EQ(err.str(), "Error: " + c.line + "\nKrevo-updater: " + c.line + "\n");
-  }
 }
 
 }  // namespace
