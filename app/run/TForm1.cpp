@@ -1,10 +1,8 @@
 #include "app/run/TForm1.h"
 
-#include <fcntl.h>
-
 #include "app/sources/FolderPackageSource.h"
 #include "app/sources/FtpPackageSource.h"
-#include "app/trust/PackageSignature.h"
+#include "app/install/PackageInstall.h"
 #include "app/install/PackageTransaction.h"
 #include "app/trust/RootOnlyPaths.h"
 #include "app/report/RunStatus.h"
@@ -125,7 +123,7 @@ void TForm1::Timer1Timer() {
   if (outcome_ == TRunOutcome::NotStarted) outcome_ = TRunOutcome::InProgress;
   // A key that cannot be read must not turn into a run that installs
   // unchecked packages: the error ends the run before anything is contacted.
-  packageKeys_ = LoadPackageKeys(FConfig, executableFolder_);
+  trust_.LoadKeys(FConfig, executableFolder_);
   // So must a Sources value that cannot be read, or a folder that would
   // install unchecked packages.
   MakeSources();
@@ -157,8 +155,7 @@ bool TForm1::MainExecutableFree() {
 }
 
 base::UniqueFd TForm1::OpenRootFolder() const {
-  const std::string folder = FRootFolder.empty() ? "." : FRootFolder;
-  return base::UniqueFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  return OpenInstallationRoot(FRootFolder);
 }
 
 void TForm1::RecoverInterrupted() {
@@ -203,7 +200,7 @@ void TForm1::MakeSources() {
   }
   // Whoever can write a folder could otherwise install code: without a key
   // a folder is taken only when the installation says so.
-  if (packageKeys_.empty() && !FConfig.AllowUnsignedFolder)
+  if (!trust_.ChecksPackages() && !FConfig.AllowUnsignedFolder)
     for (const TSourceAddress& a : addresses)
       if (a.Kind == TSourceKind::skFolder)
         throw ESourceError("Sources in config.ini: the folder " +
@@ -288,7 +285,7 @@ void TForm1::BitBtn3Click(const TButton*) {
     }
   }
   try {
-    FetchIndex();
+    trust_.FetchIndex(*source_);
   } catch (...) {
     source_->Close();
     throw;
