@@ -120,4 +120,8 @@ bool ExclusiveOpenTest(const std::string& path) {
   return !OpenedElsewhere(st.st_dev, st.st_ino);
 }
 
+UniqueFd OpenFolder(const std::string& path) {
+  return UniqueFd(::open(path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
+
 }  // namespace krevo::base

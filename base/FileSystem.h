@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "base/FileDescriptor.h"
+
 namespace krevo::base {
 
 // Attribute bits of a file search filter.
@@ -39,6 +41,10 @@ std::optional<std::uint32_t> FileAge(const std::string& path);
 // holds faHidden. Returns the match's last-write time as a local DOS date-time,
 // nullopt when nothing matches or the date cannot be held.
 std::optional<std::uint32_t> FindFileDate(const std::string& path, int attributeFilter);
+
+// The folder `path` (empty: the working folder), opened for the *at calls;
+// an empty descriptor, errno set, when it cannot be. Never throws.
+UniqueFd OpenFolder(const std::string& path);
 
 // True when `path` names an existing folder.
 bool DirectoryExists(const std::string& path);

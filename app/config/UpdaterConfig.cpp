@@ -1,7 +1,5 @@
 #include "app/config/UpdaterConfig.h"
 
-#include <fcntl.h>
-
 #include <algorithm>
 #include <charconv>
 
@@ -114,11 +112,6 @@ std::string DeriveRootFolder(const std::string& documents, const std::string& re
   for (std::size_t i = 0; i < n; ++i)
     if (documents[i] == reports[i]) root += documents[i];
   return root;
-}
-
-base::UniqueFd OpenRootFolder(const std::string& rootFolder) {
-  return base::UniqueFd(::open(rootFolder.empty() ? "." : rootFolder.c_str(),
-                               O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 }
 
 }  // namespace krevo::app

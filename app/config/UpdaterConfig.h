@@ -4,8 +4,6 @@
 #include <cstdint>
 #include <string>
 
-#include "base/FileDescriptor.h"
-
 namespace krevo::app {
 
 // The fixed account and folders on the update server.
@@ -102,10 +100,5 @@ TUpdaterConfig ReadUpdaterConfig(const std::string& executableFolder);
 // same positions, over the length of the shorter one. A position where they
 // differ contributes nothing, and the scan goes on past it.
 std::string DeriveRootFolder(const std::string& documents, const std::string& reports);
-
-// The root folder `rootFolder` (as DeriveRootFolder gives it; empty: the
-// working folder), opened for the *at calls; an empty descriptor, errno set,
-// when it cannot be. Never throws.
-base::UniqueFd OpenRootFolder(const std::string& rootFolder);
 
 }  // namespace krevo::app

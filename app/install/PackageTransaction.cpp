@@ -1,200 +1,36 @@
 #include "app/install/PackageTransaction.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <random>
-#include <set>
 
-#include "base/FolderBeneath.h"
+#include "app/install/TransactionSteps.h"
 #include "base/ControlEscape.h"
 
 namespace krevo::app {
 
-void (*TransactionStepHook)() = nullptr;
+using transaction::DropPrevious;
+using transaction::Fail;
+using transaction::HiddenPrefix;
+using transaction::Join;
+using transaction::MoveIntoPlace;
+using transaction::RemoveMadeFolders;
+using transaction::RestorePrevious;
+using transaction::RestoreTimes;
+using transaction::Step;
+using transaction::SyncFolder;
 
 namespace {
-
-void Step() {
-  if (TransactionStepHook) TransactionStepHook();
-}
-
-[[noreturn]] void Fail(const std::string& what, int error) {
-  throw ETransactionError(base::EscapeControlCharacters(what) + ": " + std::strerror(error));
-}
 
 std::string NewToken() {
   std::random_device random;
   char text[17];
   std::snprintf(text, sizeof text, "%08x%08x", random(), random());
   return text;
-}
-
-// The prefix of the hidden names a package's staged files and backups have.
-std::string HiddenPrefix(const std::string& token) {
-  return ".krevo-" + token + "-";
-}
-
-std::string Join(const std::string& folder, const std::string& name) {
-  return folder.empty() ? name : folder + "/" + name;
-}
-
-// Opens `folder` below `rootFd` without following a link; an empty fd (errno
-// set) when a part is missing, a link or no folder.
-base::UniqueFd OpenBeneath(int rootFd, const std::string& folder) {
-  return base::OpenFolderBeneath(rootFd, folder, false, {});
-}
-
-bool Exists(int dirFd, const std::string& name) {
-  struct stat st;
-  return ::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
-}
-
-void SyncFolder(int fd, const std::string& folder) {
-  Step();
-  if (::fsync(fd) != 0) Fail("Cannot flush the folder " + folder, errno);
-}
-
-// The folders of `journal`'s plan, opened; throws when one cannot be.
-std::map<std::string, base::UniqueFd> OpenPlanFolders(int rootFd, const TJournal& journal) {
-  std::map<std::string, base::UniqueFd> folders;
-  for (const TJournalFile& f : journal.files) {
-    if (folders.count(f.folder)) continue;
-    base::UniqueFd fd = OpenBeneath(rootFd, f.folder);
-    if (!fd) Fail("Cannot open the folder " + f.folder, errno);
-    folders.emplace(f.folder, std::move(fd));
-  }
-  return folders;
-}
-
-// Each staged file still there takes its destination's place, the file it
-// replaces kept as its backup first. Done again after a power cut, it goes
-// on where it stopped.
-void MoveIntoPlace(const std::vector<TJournalFile>& plan,
-                   const std::map<std::string, base::UniqueFd>& folders) {
-  for (const TJournalFile& f : plan) {
-    const int dir = folders.at(f.folder).get();
-    if (!Exists(dir, f.staged)) continue;  // in place already
-    if (!f.backup.empty() && !Exists(dir, f.backup) && Exists(dir, f.name)) {
-      Step();
-      if (::linkat(dir, f.name.c_str(), dir, f.backup.c_str(), 0) != 0)
-        Fail("Cannot keep a backup of " + Join(f.folder, f.name), errno);
-    }
-    Step();
-    if (::renameat(dir, f.staged.c_str(), dir, f.name.c_str()) != 0)
-      Fail("Cannot install " + Join(f.folder, f.name), errno);
-  }
-  for (const auto& [folder, fd] : folders) SyncFolder(fd.get(), folder);
-}
-
-// Removes the folders made for a package, the last made first, where they
-// are empty; a folder someone else put something in stays.
-void RemoveMadeFolders(int rootFd, const std::vector<std::string>& made) {
-  for (auto it = made.rbegin(); it != made.rend(); ++it) {
-    const std::size_t slash = it->rfind('/');
-    const std::string parent = slash == std::string::npos ? "" : it->substr(0, slash);
-    const std::string name = slash == std::string::npos ? *it : it->substr(slash + 1);
-    if (base::UniqueFd fd = OpenBeneath(rootFd, parent)) {
-      Step();
-      ::unlinkat(fd.get(), name.c_str(), AT_REMOVEDIR);
-      Step();
-      ::fsync(fd.get());
-    }
-  }
-}
-
-// Gives the folders that are still there the times they had before the
-// package: an undone package leaves no trace in their dates either.
-void RestoreTimes(int rootFd, const std::vector<TFolderTime>& times) {
-  for (const TFolderTime& t : times)
-    if (base::UniqueFd fd = OpenBeneath(rootFd, t.folder)) {
-      const struct timespec both[2] = {{0, UTIME_OMIT}, t.modified};
-      Step();
-      ::futimens(fd.get(), both);
-    }
-}
-
-// Removes the files named with `prefix` in the folder open as `fd`.
-void RemoveHidden(int fd, const std::string& prefix) {
-  base::UniqueDir dir(::fdopendir(::fcntl(fd, F_DUPFD_CLOEXEC, 0)));
-  if (!dir) return;
-  std::vector<std::string> names;
-  while (const dirent* e = ::readdir(dir.get()))
-    if (std::strncmp(e->d_name, prefix.c_str(), prefix.size()) == 0) names.push_back(e->d_name);
-  for (const std::string& name : names) {
-    Step();
-    ::unlinkat(fd, name.c_str(), 0);
-  }
-}
-
-// The previous package's backups and journal go: the current package is
-// the one to roll back now.
-void DropPrevious(int rootFd) {
-  const std::optional<TJournal> previous = ReadJournal(rootFd, kPreviousJournalName);
-  if (!previous) return;
-  for (const TJournalFile& f : previous->files)
-    if (!f.backup.empty())
-      if (base::UniqueFd fd = OpenBeneath(rootFd, f.folder)) {
-        Step();
-        ::unlinkat(fd.get(), f.backup.c_str(), 0);
-      }
-  Step();
-  ::unlinkat(rootFd, kPreviousJournalName, 0);
-  Step();
-  ::fsync(rootFd);
-}
-
-// The previous package's journal is the current one again.
-void RestorePrevious(int rootFd) {
-  Step();
-  if (::renameat(rootFd, kPreviousJournalName, rootFd, kJournalName) == 0) ::fsync(rootFd);
-}
-
-// Undoes a package whose plan never became durable: nothing of the
-// installation was changed, so only what was made for it goes.
-void UndoStaging(int rootFd, const TJournal& journal) {
-  if (!journal.token.empty()) {
-    const std::string prefix = HiddenPrefix(journal.token);
-    for (const std::string& folder : journal.touched)
-      if (base::UniqueFd fd = OpenBeneath(rootFd, folder)) RemoveHidden(fd.get(), prefix);
-  }
-  RemoveMadeFolders(rootFd, journal.made);
-  RestoreTimes(rootFd, journal.times);
-  Step();
-  if (::unlinkat(rootFd, kJournalName, 0) != 0 && errno != ENOENT)
-    Fail("Cannot remove the update journal", errno);
-  Step();
-  ::fsync(rootFd);
-  RestorePrevious(rootFd);
-}
-
-// Undoes a committed package, the last file first; done again after a power
-// cut, it goes on where it stopped.
-void UndoCommitted(int rootFd, const TJournal& journal) {
-  std::set<std::string> folders;
-  for (auto it = journal.files.rbegin(); it != journal.files.rend(); ++it) {
-    base::UniqueFd fd = OpenBeneath(rootFd, it->folder);
-    if (!fd) continue;  // a folder made for the package and gone: so are its files
-    folders.insert(it->folder);
-    if (it->backup.empty()) {
-      Step();
-      if (::unlinkat(fd.get(), it->name.c_str(), 0) != 0 && errno != ENOENT)
-        Fail("Cannot remove " + Join(it->folder, it->name), errno);
-    } else if (Exists(fd.get(), it->backup)) {
-      Step();
-      if (::renameat(fd.get(), it->backup.c_str(), fd.get(), it->name.c_str()) != 0)
-        Fail("Cannot restore " + Join(it->folder, it->name), errno);
-    }
-  }
-  for (const std::string& folder : folders)
-    if (base::UniqueFd fd = OpenBeneath(rootFd, folder)) SyncFolder(fd.get(), folder);
-  RemoveMadeFolders(rootFd, journal.made);
-  RestoreTimes(rootFd, journal.times);
 }
 
 }  // namespace
@@ -422,51 +258,6 @@ void TPackageTransaction::Abort() noexcept {
   Step();
   ::fsync(rootFd_);
   if (previous_) RestorePrevious(rootFd_);
-}
-
-std::optional<std::string> RecoverInterruptedUpdate(int rootFd) {
-  const std::optional<TJournal> journal = ReadJournal(rootFd, kJournalName);
-  if (!journal) {
-    // Set aside for a package whose journal was never begun.
-    RestorePrevious(rootFd);
-    return std::nullopt;
-  }
-  const std::string package = base::EscapeControlCharacters(journal->package);
-  switch (journal->state) {
-    case TJournalState::jsDone:
-      DropPrevious(rootFd);
-      return std::nullopt;
-    case TJournalState::jsRolledBack:
-      return std::nullopt;
-    case TJournalState::jsStaging:
-      UndoStaging(rootFd, *journal);
-      return "Interrupted update of " + package + " rolled back";
-    case TJournalState::jsCommitting:
-      MoveIntoPlace(journal->files, OpenPlanFolders(rootFd, *journal));
-      Step();
-      TJournalWriter(rootFd, kJournalName).AddDurably({"done"});
-      DropPrevious(rootFd);
-      return "Interrupted update of " + package + " completed";
-    case TJournalState::jsRollingBack:
-      UndoCommitted(rootFd, *journal);
-      Step();
-      TJournalWriter(rootFd, kJournalName).AddDurably({"rolled-back"});
-      return "Rolled back " + package;
-  }
-  return std::nullopt;
-}
-
-std::string RollBackLastPackage(int rootFd) {
-  const std::optional<TJournal> journal = ReadJournal(rootFd, kJournalName);
-  if (!journal || journal->state != TJournalState::jsDone)
-    throw ETransactionError("There is no update to roll back.");
-  TJournalWriter writer(rootFd, kJournalName);
-  Step();
-  writer.AddDurably({"rollback"});
-  UndoCommitted(rootFd, *journal);
-  Step();
-  writer.AddDurably({"rolled-back"});
-  return "Rolled back " + base::EscapeControlCharacters(journal->package);
 }
 
 }  // namespace krevo::app

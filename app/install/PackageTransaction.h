@@ -102,6 +102,8 @@ class TPackageTransaction final {
   bool ended_ = false;
 };
 
+// The recovery (PackageRecovery.cpp).
+//
 // Finishes a journal that a killed run or a power cut left: rolled back when
 // its plan was not yet durable, completed when it was, a rollback finished.
 // Returns the update log's line for it ("Interrupted update of <package>

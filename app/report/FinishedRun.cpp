@@ -6,10 +6,10 @@
 #include "app/report/JournalFields.h"
 #include "app/report/MetricsFile.h"
 #include "app/report/StatusFile.h"
-#include "app/config/UpdaterConfig.h"
 #include "base/ControlEscape.h"
 #include "base/FileDescriptor.h"
 #include "base/Version.h"
+#include "base/FileSystem.h"
 
 namespace krevo::app {
 
@@ -18,7 +18,7 @@ void RecordFinishedRun(const TRunFacts& facts, int exitStatus, const std::string
   const std::string& rootFolder = facts.RootFolder;
   const bool trusted = !facts.Refused;
   base::UniqueFd root;
-  if (trusted) root = OpenRootFolder(rootFolder);
+  if (trusted) root = base::OpenFolder(rootFolder);
   const std::optional<TRunStatus> previous =
       root ? ReadStatusFile(root.get()) : std::optional<TRunStatus>();
   const std::int64_t finished = std::chrono::duration_cast<std::chrono::seconds>(

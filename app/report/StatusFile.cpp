@@ -6,6 +6,7 @@
 #include "app/config/UpdaterConfig.h"
 #include "base/ControlEscape.h"
 #include "base/FileDescriptor.h"
+#include "base/FileSystem.h"
 
 namespace krevo::app {
 
@@ -25,7 +26,7 @@ int PrintStatusFile(const std::string& executableFolder, bool json, std::ostream
   const TUpdaterConfig config = ReadUpdaterConfig(executableFolder);
   const std::string root = DeriveRootFolder(config.DocumentsRoot, config.ReportsRoot);
   const std::string shown = base::EscapeControlCharacters(root + kStatusFileName);
-  const base::UniqueFd rootFd = OpenRootFolder(root);
+  const base::UniqueFd rootFd = base::OpenFolder(root);
   const base::TSmallFileContent file =
       rootFd ? base::ReadSmallFile(rootFd.get(), kStatusFileName, kStatusFileMaxBytes)
              : base::TSmallFileContent{};

@@ -1,10 +1,8 @@
 #include "app/run/TForm1.h"
 
-#include <fcntl.h>
-
 #include "app/sources/FolderPackageSource.h"
 #include "app/sources/FtpPackageSource.h"
-#include "app/trust/PackageSignature.h"
+#include "app/install/PackageInstall.h"
 #include "app/install/PackageTransaction.h"
 #include "app/trust/RootOnlyPaths.h"
 #include "app/report/RunStatus.h"
@@ -125,7 +123,7 @@ void TForm1::Timer1Timer() {
   if (outcome_ == TRunOutcome::NotStarted) outcome_ = TRunOutcome::InProgress;
   // A key that cannot be read must not turn into a run that installs
   // unchecked packages: the error ends the run before anything is contacted.
-  packageKeys_ = LoadPackageKeys(FConfig, executableFolder_);
+  trust_.LoadKeys(FConfig, executableFolder_);
   // So must a Sources value that cannot be read, or a folder that would
   // install unchecked packages.
   MakeSources();
@@ -156,7 +154,7 @@ bool TForm1::MainExecutableFree() {
   return false;
 }
 
-base::UniqueFd TForm1::OpenRootFolder() const { return app::OpenRootFolder(FRootFolder); }
+base::UniqueFd TForm1::OpenRootFolder() const { return base::OpenFolder(FRootFolder); }
 
 void TForm1::RecoverInterrupted() {
   const base::UniqueFd root = OpenRootFolder();
@@ -200,7 +198,7 @@ void TForm1::MakeSources() {
   }
   // Whoever can write a folder could otherwise install code: without a key
   // a folder is taken only when the installation says so.
-  if (packageKeys_.empty() && !FConfig.AllowUnsignedFolder)
+  if (!trust_.ChecksPackages() && !FConfig.AllowUnsignedFolder)
     for (const TSourceAddress& a : addresses)
       if (a.Kind == TSourceKind::skFolder)
         throw ESourceError("Sources in config.ini: the folder " +
@@ -285,7 +283,7 @@ void TForm1::BitBtn3Click(const TButton*) {
     }
   }
   try {
-    FetchIndex();
+    trust_.FetchIndex(*source_);
   } catch (...) {
     source_->Close();
     throw;

@@ -12,7 +12,7 @@
 
 #include "app/run/Application.h"
 #include "app/run/FormHost.h"
-#include "app/trust/IndexGate.h"
+#include "app/trust/PackageTrust.h"
 #include "app/sources/PackageListing.h"
 #include "app/sources/PackageSource.h"
 #include "app/run/ProgressBar.h"
@@ -33,8 +33,6 @@ namespace krevo::app {
 
 inline constexpr const char* kFormCaption = "Krevo System Automatic Updates";
 inline constexpr const char* kHeading = "Krevo System Automatic Updates   ";
-// The password of every update package.
-inline constexpr const char* kPackagePassword = "plumvat";
 
 // A hidden button: the run calls its click handler with it as the sender.
 struct TButton {
@@ -221,29 +219,19 @@ class TForm1 final {
   // Connects to `source`, enters its packages' folder and lists them into
   // ListBox1; closes it again when that fails, and throws on.
   void ListFrom(TPackageSource& source);
-  // Null when the signature verifies, else the list line's ending.
-  const char* SignatureRefused(const std::string& name, int packageFd,
-                               const base::TBlake2b512::Digest* digest);
+  // Installs the downloaded `copy` (PackageInstall): the install bar moved
+  // and, once the package is in place, its log lines and counts added; a
+  // failure is shown. Returns whether it was installed.
   bool ExtractPackage(const std::string& name, std::unique_ptr<base::TStream> copy,
                       const std::string& copyPath);
-  bool EnoughSpaceFor(const std::string& name);
   void ShowPackageFailure(const std::string& text);
 
-  // The package index (TForm1Index.cpp). FetchIndex, in the listing's
-  // session, fetches and checks it when there are keys; IndexAccepted then
-  // accepts it (the list becomes the index's packages) or refuses it: the
-  // reason shown and logged, the outcome PackageFailed and the window closed.
-  void FetchIndex();
+  // The package index (TForm1Index.cpp), fetched in the listing's session
+  // (trust_.FetchIndex): IndexAccepted accepts it (the list becomes the
+  // index's packages) or refuses it: the reason shown and logged, the outcome
+  // PackageFailed and the window closed.
   bool IndexAccepted();
   bool RefuseIndex(const std::string& reason);  // returns false
-  // The selection of a normal run: with an index, its packages not installed
-  // yet; without one, the packages newer than the last update.
-  bool PackageWanted(const std::string& name) const;
-  // Null when the copy's hash is the index's, else the list line's ending.
-  const char* IndexHashRefused(const std::string& name, int packageFd,
-                               const base::TBlake2b512::Digest* digest);
-  // Keeps `name` in the installed packages of the index state.
-  void RecordInstalled(const std::string& name);
 
   TFormHost& host_;
   TApplication& application_;
@@ -262,12 +250,8 @@ class TForm1 final {
   std::vector<std::string> packageLog_;
   std::int32_t packageExtracted_ = 0;
   std::int32_t packageReplaced_ = 0;
-  // The keys that packages must be signed with, read when the run starts;
-  // empty: packages are not checked.
-  std::vector<base::TMinisignKey> packageKeys_;
-  std::optional<TPackageIndex> fetchedIndex_;  // verified, not yet accepted
-  std::string indexRefusal_;                   // why the fetched index was refused
-  std::unique_ptr<TIndexGate> index_;          // the accepted index
+  // The package keys, read when the run starts, and the package index.
+  TPackageTrust trust_;
   // The sources to try, in order, and the one in use (or tried last).
   std::vector<std::unique_ptr<TPackageSource>> sources_;
   TPackageSource* source_ = nullptr;

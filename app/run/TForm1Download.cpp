@@ -1,16 +1,10 @@
 // The download run: each package newer than the last update is downloaded
 // into the private staging folder and extracted below the root folder.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/statvfs.h>
-
-#include <limits>
 #include <optional>
 
 #include "app/sources/PackageDownload.h"
 #include "app/sources/PackageListing.h"
-#include "app/trust/PackageSignature.h"
-#include "app/install/PackageTransaction.h"
+#include "app/install/PackageInstall.h"
 #include "app/run/TForm1.h"
 #include "base/Dialogs.h"
 #include "base/Errors.h"
@@ -18,41 +12,6 @@
 #include "base/Streams.h"
 
 namespace krevo::app {
-namespace {
-
-// The bytes that the user running the updater may still write on the file
-// system of `folder`; nothing when it cannot be asked.
-std::optional<std::uint64_t> FreeBytes(const std::string& folder) {
-  base::UniqueFd fd(
-      ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  struct statvfs vfs;
-  if (!fd || ::fstatvfs(fd.get(), &vfs) != 0) return std::nullopt;
-  const std::uint64_t blocks = vfs.f_bavail, size = vfs.f_frsize;
-  if (size != 0 && blocks > std::numeric_limits<std::uint64_t>::max() / size)
-    return std::numeric_limits<std::uint64_t>::max();
-  return blocks * size;
-}
-
-// The sum of the declared sizes of the files that extracting everything
-// would write. Files that the overwrite policy will keep are counted too:
-// the check asks for a little more than it may need, never less.
-std::uint64_t DeclaredSize(archive::TZipBaseArchiver& archiver) {
-  constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
-  std::uint64_t total = 0;
-  archive::TZipArchiveItem item;
-  for (bool found = archiver.FindFirstEntry("*.*", item, 10431, ""); found;
-       found = archiver.FindNextEntry(item)) {
-    if (item.Attributes & archive::kAttrDirectory) continue;
-    // A size past the signed range reads back negative: no disk holds it.
-    const std::uint64_t size =
-        item.UnpackedSize < 0 ? kMax : static_cast<std::uint64_t>(item.UnpackedSize);
-    total = size > kMax - total ? kMax : total + size;
-  }
-  return total;
-}
-
-}  // namespace
-
 void TForm1::Button1Click(const TButton* Sender) {
   FExtractedCount = 0;
   FPackageCount = 0;
@@ -85,7 +44,7 @@ void TForm1::Button1Click(const TButton* Sender) {
     // a package name is taken, from a line of either listing style.
     const std::optional<TListedPackage> package = ReadListingLine(ListBox1[i]);
     if (!package) continue;
-    if (normalRun && !PackageWanted(package->Name)) continue;
+    if (normalRun && !trust_.Wants(package->Name, FLastUpdate)) continue;
     ++FPackageCount;
     InstallPackage(i, *package);
   }
@@ -98,7 +57,13 @@ void TForm1::InstallPackage(int index, const TListedPackage& package) {
   const TPackageEnd end = FetchAndInstall(package);
   if (end.installed) {
     ++installedPackages_;
-    RecordInstalled(package.Name);
+    if (const std::optional<std::string> failure =
+            trust_.RecordInstalled(FRootFolder, package.Name)) {
+      // The package is in place; the next run with an index installs it again.
+      ++failedPackages_;
+      UpdateLog.AppendLine(*failure);
+      ShowPackageFailure(*failure);
+    }
   } else {
     ++failedPackages_;
     // Nothing can come of a copy that was refused or could not be installed
@@ -115,7 +80,7 @@ TForm1::TPackageEnd TForm1::FetchAndInstall(const TListedPackage& package) {
   std::mt19937 random{std::random_device{}()};  // the jitter of the waits before retries
   TPackageDownload download(*source_, *staging_, random);
   download.Retries = FConfig.Retries;
-  download.Hash = !packageKeys_.empty();
+  download.Hash = trust_.ChecksPackages();
   download.StopFd = stopFd_;
   download.OnRetry = [this](const std::string& note) {
     UpdateLog.AppendLine(note);
@@ -130,104 +95,25 @@ TForm1::TPackageEnd TForm1::FetchAndInstall(const TListedPackage& package) {
   std::unique_ptr<base::TFileStream> copy = std::move(fetched.copy);
   const std::optional<base::TBlake2b512::Digest> digest = fetched.digest;
   staging_->Complete(name);
-  if (!packageKeys_.empty()) {
-    if (const char* refused = SignatureRefused(name, copy->Handle(), digest ? &*digest : nullptr))
-      return {refused, false, false};
+  if (const std::optional<TPackageRefusal> refused =
+          trust_.Refusal(*source_, name, copy->Handle(), digest ? &*digest : nullptr)) {
+    ShowPackageFailure(refused->text);
+    return {refused->ending, false, false};
   }
   if (!ExtractPackage(name, std::move(copy), copyPath)) return {" ... failed", false, false};
   return {" ... complete", true, true};
 }
 
-const char* TForm1::SignatureRefused(const std::string& name, int packageFd,
-                                     const base::TBlake2b512::Digest* digest) {
-  if (index_) return IndexHashRefused(name, packageFd, digest);
-  const TPackageSignature check =
-      FetchPackageSignature(*source_, packageKeys_, name, packageFd, digest);
-  switch (check.status) {
-    case TPackageSignatureStatus::psValid:
-      return nullptr;
-    case TPackageSignatureStatus::psNotSigned:
-      ShowPackageFailure("Refused to install " + name + ": it is not signed; " + check.reason +
-                         ".");
-      return " ... not signed";
-    case TPackageSignatureStatus::psBadSignature:
-      break;
-  }
-  ShowPackageFailure("Refused to install " + name + ": bad signature: " + check.reason + ".");
-  return " ... bad signature";
-}
-
 bool TForm1::ExtractPackage(const std::string& name, std::unique_ptr<base::TStream> copy,
                             const std::string& copyPath) {
-  const std::string tempDir = FRootFolder + "/temp";
-  // Only this user's: the component keeps its temporary files there. A
-  // folder that exists already is left as it is; a failure is ignored.
-  ::mkdir(tempDir.c_str(), 0700);
-  Archiver1.TempDir = tempDir;
-  Archiver1.Password = kPackagePassword;
+  TPackageInstall install(Archiver1, FRootFolder);
+  install.OnOpened = [this](int entryCount) { ProgressBar2.SetMax(entryCount); };
   ProgressBar2.SetPosition(0);
-  try {
-    Archiver1.OpenArchiveStream(std::move(copy), copyPath);
-  } catch (const base::Exception& e) {
-    // The archive is invalid (EZipException) or cannot be read (EStreamError):
-    // this package fails, the next one is still tried.
-    ShowPackageFailure("Failed to install " + name + ": " + e.what());
-    return false;
-  }
-  // Items rebuilt from local headers may be only the first part of the
-  // package: nothing of it is installed.
-  if (Archiver1.DirectoryRebuilt()) {
-    Archiver1.CloseArchiveFile();
-    ShowPackageFailure("Failed to install " + name +
-                       ": the central directory is damaged; nothing was installed from it.");
-    return false;
-  }
-  ProgressBar2.SetMax(Archiver1.EntryCount());
-  Archiver1.BaseDir = FRootFolder;
-  if (!EnoughSpaceFor(name)) {
-    Archiver1.CloseArchiveFile();
-    return false;
-  }
-  // The package goes in as one change: its files are staged beside their
-  // destinations and take their places only once every entry verified; a
-  // failure, a stop or a kill before then leaves the installation as it was.
-  const base::UniqueFd root = OpenRootFolder();
-  std::optional<TPackageTransaction> transaction;
-  try {
-    if (!root) throw ETransactionError("the root folder cannot be opened");
-    transaction.emplace(root.get(), name);
-  } catch (const ETransactionError& e) {
-    Archiver1.CloseArchiveFile();
-    ShowPackageFailure("Failed to install " + name + ": " + e.what());
-    return false;
-  }
-  Archiver1.OnStageFolder = [&transaction](
-                                archive::TZipBaseArchiver*, const std::string& folder,
-                                const archive::TZipBaseArchiver::TFolderMadeCallback& made) {
-    transaction->MakeFolder(folder, made);
-  };
-  Archiver1.OnStageFile = [&transaction](archive::TZipBaseArchiver*, const std::string& file,
-                                         unsigned mode) { return transaction->Stage(file, mode); };
-  struct Unhook {
-    TUpdaterArchiver& archiver;
-    ~Unhook() {
-      archiver.OnStageFolder = nullptr;
-      archiver.OnStageFile = nullptr;
-    }
-  } unhook{Archiver1};
   packageLog_.clear();
   packageExtracted_ = packageReplaced_ = 0;
-  Archiver1.ResetEntryFailures();
-  Archiver1.ExtractMatching("*.*", 10431, "");
-  // An aborted batch leaves the rest of the entries unprocessed.
-  const bool complete = !Archiver1.EntryFailed() && !Archiver1.Cancelled() &&
-                        Archiver1.ProcessedCount() == Archiver1.SelectedCount();
-  Archiver1.CloseArchiveFile();
-  if (!complete) return false;  // the transaction goes, and the staged files with it
-  try {
-    transaction->Commit();
-  } catch (const ETransactionError& e) {
-    ShowPackageFailure("Failed to install " + name + ": " + e.what());
+  const TInstallEnd end = install.Install(name, std::move(copy), copyPath);
+  if (!end.installed) {
+    if (!end.failure.empty()) ShowPackageFailure(end.failure);
     return false;
   }
   // The files are in place: now they are logged and counted.
@@ -235,17 +121,6 @@ bool TForm1::ExtractPackage(const std::string& name, std::unique_ptr<base::TStre
   FExtractedCount += packageExtracted_;
   FReplacedCount += packageReplaced_;
   return true;
-}
-
-bool TForm1::EnoughSpaceFor(const std::string& name) {
-  const std::optional<std::uint64_t> free = FreeBytes(FRootFolder);
-  if (!free) return true;  // the extraction reports a write that fails
-  const std::uint64_t needed = DeclaredSize(Archiver1);
-  if (needed <= *free) return true;
-  ShowPackageFailure("Not enough free space to install " + name + ": " + std::to_string(needed) +
-                     " bytes are needed in " + FRootFolder + ", " + std::to_string(*free) +
-                     " bytes are free.");
-  return false;
 }
 
 void TForm1::ShowPackageFailure(const std::string& text) {

@@ -37,7 +37,7 @@ void TForm1::Archiver1ConfirmOverwrite(archive::TZipBaseArchiver*,
   std::optional<std::uint32_t> archiveDate;
   archive::TZipArchiveItem item;
   // Everything but folders.
-  if (Archiver1.FindFirstEntry(SourceFileName, item, 47, ""))
+  if (Archiver1.FindFirstEntry(SourceFileName, item, base::faAnyFileButFolder, ""))
     archiveDate = static_cast<std::uint32_t>(item.DosDate) << 16 | item.DosTime;
   const std::optional<std::uint32_t> fileDate = base::FindFileDate(DestFileName, base::faAnyFile);
   Confirm = PackagedCopyIsNewer(archiveDate, fileDate);

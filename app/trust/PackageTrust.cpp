@@ -1,0 +1,132 @@
+#include "app/trust/PackageTrust.h"
+
+#include "app/install/PackageInstall.h"
+#include "app/sources/PackageListing.h"
+#include "app/trust/PackageIndexFetch.h"
+#include "app/trust/PackageSignature.h"
+#include "base/ControlEscape.h"
+#include "base/FileSystem.h"
+
+namespace krevo::app {
+namespace {
+
+// A line of the list for an indexed package, in the listing's fixed columns:
+// the size (the index bounds it to ten digits) within characters 30-39 and
+// the name from 40, so the download run reads the index's size from it. A
+// blank stands between them, as in the server's lines, unless the size
+// takes all ten characters.
+std::string IndexLine(const std::string& name, std::uint64_t size) {
+  std::string digits = std::to_string(size);
+  if (digits.size() < 10) digits += ' ';
+  return std::string(39 - digits.size(), ' ') + digits + name;
+}
+
+}  // namespace
+
+void TPackageTrust::LoadKeys(const TUpdaterConfig& config, const std::string& executableFolder) {
+  keys_ = LoadPackageKeys(config, executableFolder);
+}
+
+void TPackageTrust::FetchIndex(TPackageSource& source) {
+  if (keys_.empty()) return;  // nothing to check one with
+  try {
+    fetched_ = FetchPackageIndex(source, keys_);
+  } catch (const EIndexError& e) {
+    refusal_ = e.what();
+  }
+}
+
+std::optional<std::string> TPackageTrust::AcceptIndex(const std::string& rootFolder,
+                                                      const std::string& channel, bool requireIndex,
+                                                      const std::function<base::TDateTime()>& clock,
+                                                      base::TDateTime lastUpdate) {
+  if (!refusal_.empty()) return refusal_;
+  if (!fetched_) {
+    // A server that withholds the index is not told from one that never had
+    // one, unless the installation insists.
+    if (!requireIndex) return std::nullopt;
+    return "The server has no package index, and RequireIndex=yes in config.ini asks for one.";
+  }
+  try {
+    base::UniqueFd root = base::OpenFolder(rootFolder);
+    if (!root)
+      throw EIndexError("The package index cannot be checked: the root folder " +
+                        base::EscapeControlCharacters(rootFolder) + " cannot be opened.");
+    index_ = std::make_unique<TIndexGate>(std::move(*fetched_), std::move(root), channel,
+                                          base::DateTimeToTimeT(clock()), lastUpdate);
+  } catch (const EIndexError& e) {
+    return std::string(e.what());
+  }
+  fetched_.reset();
+  return std::nullopt;
+}
+
+std::vector<std::string> TPackageTrust::NotIndexed(const std::vector<std::string>& lines) const {
+  std::vector<std::string> names;
+  if (!index_) return names;
+  // The index says what exists: a file it does not name is no package.
+  for (const std::string& line : lines) {
+    const std::optional<TListedPackage> listed = ReadListingLine(line);
+    if (listed && !index_->Find(listed->Name)) names.push_back(listed->Name);
+  }
+  return names;
+}
+
+std::vector<std::string> TPackageTrust::IndexLines() const {
+  std::vector<std::string> lines;
+  if (!index_) return lines;
+  for (const auto& [name, entry] : index_->Index().Packages)
+    lines.push_back(IndexLine(name, entry.Size));
+  return lines;
+}
+
+bool TPackageTrust::Wants(const std::string& name, base::TDateTime lastUpdate) const {
+  if (index_) return index_->Wants(name);
+  return lastUpdate == 0 || IsNewerThan(name, lastUpdate);
+}
+
+std::optional<TPackageRefusal> TPackageTrust::Refusal(TPackageSource& source,
+                                                      const std::string& name, int packageFd,
+                                                      const base::TBlake2b512::Digest* digest) {
+  if (keys_.empty()) return std::nullopt;
+  if (index_) {
+    const TIndexedPackage* entry = index_->Find(name);
+    // A copy resumed from an earlier run was not hashed whole as it arrived.
+    const base::TBlake2b512::Digest hash =
+        digest ? *digest : base::TBlake2b512::OfDescriptor(packageFd);
+    if (entry && hash == entry->Hash) return std::nullopt;
+    return TPackageRefusal{"Refused to install " + name +
+                               ": bad signature: its BLAKE2b-512 hash is not the one the package "
+                               "index gives.",
+                           " ... bad signature"};
+  }
+  const TPackageSignature check = FetchPackageSignature(source, keys_, name, packageFd, digest);
+  switch (check.status) {
+    case TPackageSignatureStatus::psValid:
+      return std::nullopt;
+    case TPackageSignatureStatus::psNotSigned:
+      return TPackageRefusal{
+          "Refused to install " + name + ": it is not signed; " + check.reason + ".",
+          " ... not signed"};
+    case TPackageSignatureStatus::psBadSignature:
+      break;
+  }
+  return TPackageRefusal{"Refused to install " + name + ": bad signature: " + check.reason + ".",
+                         " ... bad signature"};
+}
+
+std::optional<std::string> TPackageTrust::RecordInstalled(const std::string& rootFolder,
+                                                          const std::string& name) {
+  try {
+    if (index_) {
+      index_->Installed(name);
+    } else if (const base::UniqueFd root = base::OpenFolder(rootFolder)) {
+      RecordInstalledWithoutIndex(root.get(), name);
+    }
+  } catch (const EIndexError& e) {
+    return std::string(e.what());
+  }
+  return std::nullopt;
+}
+
+}  // namespace krevo::app

@@ -1,0 +1,95 @@
+#pragma once
+// What this installation trusts: the keys packages must be signed with, the
+// package index fetched from the source and accepted or refused, which
+// packages a run wants, whether a downloaded copy may be opened, and the
+// record of what was installed. It decides and shows nothing: the owner
+// shows its verdicts and writes the log.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/config/UpdaterConfig.h"
+#include "app/sources/PackageSource.h"
+#include "app/trust/IndexGate.h"
+#include "app/trust/PackageIndex.h"
+#include "base/Blake2b512.h"
+#include "base/DateTime.h"
+#include "base/Minisign.h"
+
+namespace krevo::app {
+
+// Why a downloaded copy is not opened.
+struct TPackageRefusal {
+  std::string text;    // one sentence for the user
+  const char* ending;  // the list line's ending: " ... not signed" or " ... bad signature"
+};
+
+class TPackageTrust final {
+ public:
+  TPackageTrust() = default;
+  TPackageTrust(const TPackageTrust&) = delete;
+  TPackageTrust& operator=(const TPackageTrust&) = delete;
+
+  // Reads the keys of `config` (LoadPackageKeys; `executableFolder` ends in
+  // '/'). Throws base::ESignatureError as LoadPackageKeys does; the keys held
+  // before are kept then.
+  void LoadKeys(const TUpdaterConfig& config, const std::string& executableFolder);
+  // Whether packages are checked: there is a key.
+  bool ChecksPackages() const { return !keys_.empty(); }
+
+  // With keys, fetches the index from `source` (borrowed, open) and checks
+  // its signature (FetchPackageIndex); a refused one is remembered for
+  // AcceptIndex. Without keys does nothing. Throws what FetchPackageIndex
+  // throws but EIndexError.
+  void FetchIndex(TPackageSource& source);
+  // Accepts the fetched index for the installation below `rootFolder` (may be
+  // empty: the current folder), on `channel`, at the time `clock` gives
+  // (asked only when there is an index to check), with `lastUpdate` the date
+  // of the last update (TIndexGate). Nothing when it is accepted, or when
+  // there is none and `requireIndex` is false; else the refusal, one
+  // sentence for the user.
+  std::optional<std::string> AcceptIndex(const std::string& rootFolder, const std::string& channel,
+                                         bool requireIndex,
+                                         const std::function<base::TDateTime()>& clock,
+                                         base::TDateTime lastUpdate);
+  // The accepted index; null when none was accepted.
+  const TPackageIndex* Index() const { return index_ ? &index_->Index() : nullptr; }
+  // The names of the packages among the listing `lines` that the accepted
+  // index does not name, in the lines' order. Empty without an index.
+  std::vector<std::string> NotIndexed(const std::vector<std::string>& lines) const;
+  // The list of what the run may install once an index is accepted: one
+  // listing line for each of its packages, in name order, the index's size
+  // in the listing's size column. Empty without an index.
+  std::vector<std::string> IndexLines() const;
+
+  // Whether a normal run takes `name`: with an index, a package of it not
+  // installed yet; without one, a package newer than `lastUpdate` (0: any).
+  bool Wants(const std::string& name, base::TDateTime lastUpdate) const;
+  // Whether the downloaded copy of `name`, whose bytes `packageFd` holds
+  // (borrowed), may be opened: with an index, its BLAKE2b-512 hash (`digest`
+  // when given, else read from packageFd) must be the index's; with keys and
+  // no index, NAME.minisig fetched from `source` (borrowed, open) must verify
+  // (FetchPackageSignature). Nothing when it may, or when there are no keys;
+  // else the refusal. Throws what FetchPackageSignature throws.
+  std::optional<TPackageRefusal> Refusal(TPackageSource& source, const std::string& name,
+                                         int packageFd, const base::TBlake2b512::Digest* digest);
+  // Keeps `name` in the installed packages of the index state below
+  // `rootFolder` (TIndexGate::Installed, or RecordInstalledWithoutIndex when
+  // there is no index and the root folder opens). Nothing when it is kept;
+  // else the failure (an EIndexError's message): the package is in place,
+  // and the next run with an index installs it again.
+  std::optional<std::string> RecordInstalled(const std::string& rootFolder,
+                                             const std::string& name);
+
+ private:
+  // The keys that packages must be signed with; empty: packages are not checked.
+  std::vector<base::TMinisignKey> keys_;
+  std::optional<TPackageIndex> fetched_;  // verified, not yet accepted
+  std::string refusal_;                   // why the fetched index was refused
+  std::unique_ptr<TIndexGate> index_;     // the accepted index
+};
+
+}  // namespace krevo::app
