@@ -1,7 +1,6 @@
 #include "app/run/TForm1.h"
 
-#include "app/sources/FolderPackageSource.h"
-#include "app/sources/FtpPackageSource.h"
+#include "app/sources/PackageSources.h"
 #include "app/install/PackageInstall.h"
 #include "app/install/PackageTransaction.h"
 #include "app/trust/RootOnlyPaths.h"
@@ -185,56 +184,28 @@ void TForm1::OnRollBack() {
   Close();
 }
 
+TSourceSettings TForm1::SourceSettings() const {
+  return {FConfig.Sources,        FConfig.RequireTLS,         FConfig.Host, FConfig.Port,
+          trust_.ChecksPackages(), FConfig.AllowUnsignedFolder};
+}
+
 void TForm1::MakeSources() {
   if (!sources_.empty()) return;
-  std::vector<TSourceAddress> addresses;
-  if (FConfig.Sources.empty()) {
-    addresses.push_back({FConfig.RequireTLS ? TSourceKind::skFtps : TSourceKind::skFtp,
-                         FConfig.Host,
-                         FConfig.Port,
-                         {}});
-  } else {
-    addresses = ParseSources(FConfig.Sources);
-  }
-  // Whoever can write a folder could otherwise install code: without a key
-  // a folder is taken only when the installation says so.
-  if (!trust_.ChecksPackages() && !FConfig.AllowUnsignedFolder)
-    for (const TSourceAddress& a : addresses)
-      if (a.Kind == TSourceKind::skFolder)
-        throw ESourceError("Sources in config.ini: the folder " +
-                           base::EscapeControlCharacters(SourceAddressName(a)) +
-                           " may serve unsigned packages only with AllowUnsignedFolder=yes; set "
-                           "PublicKey or PublicKeyFile in the [Updater] section of config.ini.");
-  std::vector<std::unique_ptr<TPackageSource>> sources;
-  for (const TSourceAddress& a : addresses) {
-    if (a.Kind != TSourceKind::skFolder) {
-      sources.push_back(std::make_unique<TFtpPackageSource>(NetFTP1, a.Host, a.Port,
-                                                            a.Kind == TSourceKind::skFtps));
-      continue;
-    }
-    auto folder = std::make_unique<TFolderPackageSource>(a.Path);
-    // The copies move the download bar and count as downloaded, as a
-    // server's transfers do.
-    folder->OnWorkBegin = [this](std::int64_t size) {
-      NetFTP1WorkBegin(nullptr, ftp::wmRead, size);
-    };
-    folder->OnWork = [this](std::int64_t count) { NetFTP1Work(nullptr, ftp::wmRead, count); };
-    folder->OnWorkEnd = [this] { NetFTP1WorkEnd(nullptr, ftp::wmRead); };
-    folder->SetStopDescriptor(stopFd_);
-    sources.push_back(std::move(folder));
-  }
-  sources_ = std::move(sources);
+  const std::vector<TSourceAddress> addresses = SourceAddresses(SourceSettings());
+  // The copies of a folder move the download bar and count as downloaded,
+  // as a server's transfers do.
+  TFolderCopyEvents events;
+  events.OnWorkBegin = [this](std::int64_t size) { NetFTP1WorkBegin(nullptr, ftp::wmRead, size); };
+  events.OnWork = [this](std::int64_t count) { NetFTP1Work(nullptr, ftp::wmRead, count); };
+  events.OnWorkEnd = [this] { NetFTP1WorkEnd(nullptr, ftp::wmRead); };
+  events.StopFd = stopFd_;
+  sources_ = MakePackageSources(addresses, NetFTP1, events);
 }
 
 std::string TForm1::SourceUsed() const {
   if (source_) return source_->Name();
   if (!sources_.empty()) return sources_.front()->Name();
-  try {
-    if (!FConfig.Sources.empty()) return SourceAddressName(ParseSources(FConfig.Sources).front());
-  } catch (const ESourceError&) {
-    // Named as the single server then.
-  }
-  return SourceName(FConfig.RequireTLS, FConfig.Host, FConfig.Port);
+  return FirstSourceName(SourceSettings());
 }
 
 TRunFacts TForm1::Facts() const {

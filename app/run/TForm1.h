@@ -15,6 +15,7 @@
 #include "app/trust/PackageTrust.h"
 #include "app/sources/PackageListing.h"
 #include "app/sources/PackageSource.h"
+#include "app/sources/PackageSources.h"
 #include "app/run/ProgressBar.h"
 #include "app/run/RunOutcome.h"
 #include "app/report/FinishedRun.h"
@@ -25,7 +26,6 @@
 #include "app/config/UpdaterConfig.h"
 #include "base/DateTime.h"
 #include "base/FileDescriptor.h"
-#include "base/Minisign.h"
 #include "base/StringList.h"
 #include "ftp/NetFTP.h"
 
@@ -216,6 +216,8 @@ class TForm1 final {
   // folder among them when there is no package key and AllowUnsignedFolder
   // is not set.
   void MakeSources();
+  // What chooses the sources, from FConfig and the package keys.
+  TSourceSettings SourceSettings() const;
   // Connects to `source`, enters its packages' folder and lists them into
   // ListBox1; closes it again when that fails, and throws on.
   void ListFrom(TPackageSource& source);

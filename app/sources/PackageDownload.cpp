@@ -10,70 +10,22 @@
 
 namespace krevo::app {
 
+namespace {
+
+TDownloadedPackage Failed(const std::string& name, const std::string& reason, bool keepCopy) {
+  TDownloadedPackage failure;
+  failure.failure = "Failed to download " + name + ": " + reason;
+  failure.keepCopy = keepCopy;
+  return failure;
+}
+
+}  // namespace
+
 TDownloadedPackage TPackageDownload::Fetch(const TListedPackage& package) {
   const std::string& name = package.Name;
-  const std::string copyPath = staging_.Path() + name;
+  stamp_.reset();
+  anew_ = false;
   TDownloadedPackage result;
-  std::unique_ptr<base::TFileStream>& copy = result.copy;
-  const auto failed = [&](const std::string& reason, bool keepCopy) {
-    TDownloadedPackage failure;
-    failure.failure = "Failed to download " + name + ": " + reason;
-    failure.keepCopy = keepCopy;
-    return failure;
-  };
-  // The listed size bounds what the server may send: one byte more, and the
-  // transfer ends there.
-  const std::int64_t limit = package.Size && *package.Size <= static_cast<std::uint64_t>(INT64_MAX)
-                                 ? static_cast<std::int64_t>(*package.Size)
-                                 : -1;
-  const auto retrieve = [&] {
-    if (Hash) {
-      // Hashed as it arrives, so that the signature check need not read it
-      // again (a resumed copy is hashed where it lies).
-      base::THashingStream hashing(*copy);
-      source_.Retrieve(name, hashing, true, limit);
-      result.digest = hashing.Digest();
-    } else {
-      source_.Retrieve(name, *copy, true, limit);
-    }
-  };
-  std::optional<std::string> stamp;  // what the server offers (OfferStamp)
-  bool anew = false;                 // the next try starts from the first byte
-  const auto attempt = [&]() -> std::optional<std::string> {
-    for (;;) {
-      if (!source_.IsOpen()) source_.Reopen();
-      if (!copy) {
-        stamp = OfferStamp(package);
-        copy = OpenCopy(package, stamp);
-      } else if (anew || !source_.AcceptsResume()) {
-        // A new file in the private folder, written and then read through
-        // the one descriptor: nobody can put anything else in its place.
-        copy = std::make_unique<base::TFileStream>(staging_.CreateFile(name), copyPath);
-        // Marked before any data arrives, so that a power cut too leaves a copy to resume.
-        if (stamp) staging_.MarkPartial(name, *stamp);
-      } else {
-        copy->Seek(0, base::TSeekOrigin::soEnd);
-      }
-      anew = false;
-      const std::int64_t from = copy->Position();
-      try {
-        retrieve();
-      } catch (const ftp::ENetProtocolReplyError& e) {
-        // A server that will not go on from there (it refused REST N) is
-        // asked for the whole file, at once.
-        if (from == 0 || e.ReplyCode < 500) throw;
-        anew = true;
-        continue;
-      }
-      // A transfer cut short ends like a whole one; the listed size tells
-      // them apart, where the line holds one.
-      const std::int64_t received = copy->Size();
-      if (!package.Size || (received >= 0 && static_cast<std::uint64_t>(received) == *package.Size))
-        return std::nullopt;
-      return std::to_string(received) + " of " + std::to_string(*package.Size) +
-             " bytes were received.";
-    }
-  };
   // A transfer that breaks off (a connection error, a time-out, a transient
   // reply, an end short of the listed size) is resumed where the copy ends,
   // on a new data connection and, when the control connection was lost, a
@@ -87,29 +39,87 @@ TDownloadedPackage TPackageDownload::Fetch(const TListedPackage& package) {
   // In step again for the next command, or closed when the server is lost
   // (the next try, or the next package, opens a new session).
   loop.OnResynchronize = [this] { source_.Resynchronize(); };
-  loop.OnCopyEnd = [&]() -> std::int64_t { return copy && !anew ? copy->Size() : 0; };
+  loop.OnCopyEnd = [&]() -> std::int64_t {
+    return result.copy && !anew_ ? result.copy->Size() : 0;
+  };
   loop.OnResumeRefused = [this] { return source_.ResumeRefused(); };
   loop.OnRetry = OnRetry;
   try {
-    const ftp::TNetRetryEnd end = loop.Run(attempt, random_);
+    const ftp::TNetRetryEnd end = loop.Run([&] { return TryOnce(package, result); }, random_);
     if (end.whole) return result;
     source_.Resynchronize();
     // What arrived stays, for the next run to go on from.
-    return failed(end.failure, copy != nullptr);
+    return Failed(name, end.failure, result.copy != nullptr);
   } catch (const base::EFCreateError& e) {
-    return failed(e.what(), false);
+    return Failed(name, e.what(), false);
   } catch (const ftp::ENetTransferTooLong& e) {
-    return failed(std::string(e.what()) + ".", false);
+    return Failed(name, std::string(e.what()) + ".", false);
   } catch (const EPackageSourceError& e) {
     // A folder's copy that fails is not tried again: nothing about it
     // would pass with a wait.
-    return failed(std::string(e.what()) + ".", false);
+    return Failed(name, std::string(e.what()) + ".", false);
   } catch (const ftp::ENetException& e) {
     if (ftp::StopSignalled(StopFd)) throw;  // a stop, not a link that broke
     // A permanent reply: this package cannot be had.
     if (!dynamic_cast<const ftp::ENetProtocolReplyError*>(&e)) throw;
-    return failed(base::FailureText(e), false);
+    return Failed(name, base::FailureText(e), false);
   }
+}
+
+std::optional<std::string> TPackageDownload::TryOnce(const TListedPackage& package,
+                                                     TDownloadedPackage& result) {
+  const std::string& name = package.Name;
+  std::unique_ptr<base::TFileStream>& copy = result.copy;
+  for (;;) {
+    if (!source_.IsOpen()) source_.Reopen();
+    if (!copy) {
+      stamp_ = OfferStamp(package);
+      copy = OpenCopy(package, stamp_);
+    } else if (anew_ || !source_.AcceptsResume()) {
+      // A new file in the private folder, written and then read through
+      // the one descriptor: nobody can put anything else in its place.
+      copy = std::make_unique<base::TFileStream>(staging_.CreateFile(name), staging_.Path() + name);
+      // Marked before any data arrives, so that a power cut too leaves a copy to resume.
+      if (stamp_) staging_.MarkPartial(name, *stamp_);
+    } else {
+      copy->Seek(0, base::TSeekOrigin::soEnd);
+    }
+    anew_ = false;
+    const std::int64_t from = copy->Position();
+    try {
+      Retrieve(package, result);
+    } catch (const ftp::ENetProtocolReplyError& e) {
+      // A server that will not go on from there (it refused REST N) is
+      // asked for the whole file, at once.
+      if (from == 0 || e.ReplyCode < 500) throw;
+      anew_ = true;
+      continue;
+    }
+    // A transfer cut short ends like a whole one; the listed size tells
+    // them apart, where the line holds one.
+    const std::int64_t received = copy->Size();
+    if (!package.Size || (received >= 0 && static_cast<std::uint64_t>(received) == *package.Size))
+      return std::nullopt;
+    return std::to_string(received) + " of " + std::to_string(*package.Size) +
+           " bytes were received.";
+  }
+}
+
+void TPackageDownload::Retrieve(const TListedPackage& package, TDownloadedPackage& result) {
+  // The listed size bounds what the server may send: one byte more, and the
+  // transfer ends there.
+  const std::int64_t limit = package.Size && *package.Size <= static_cast<std::uint64_t>(INT64_MAX)
+                                 ? static_cast<std::int64_t>(*package.Size)
+                                 : -1;
+  if (!Hash) {
+    source_.Retrieve(package.Name, *result.copy, true, limit);
+    return;
+  }
+  // Hashed as it arrives, so that the signature check need not read it
+  // again (a resumed copy is hashed where it lies).
+  base::THashingStream hashing(*result.copy);
+  source_.Retrieve(package.Name, hashing, true, limit);
+  result.digest = hashing.Digest();
 }
 
 std::optional<std::string> TPackageDownload::OfferStamp(const TListedPackage& package) {

@@ -67,6 +67,14 @@ class TPackageDownload final {
   TDownloadedPackage Fetch(const TListedPackage& package);
 
  private:
+  // One try: opens or resumes the copy in `result` and retrieves into it;
+  // a server that refuses to resume is asked at once for the whole file.
+  // Nothing when the copy is whole, else why it is short. Throws what the
+  // source throws.
+  std::optional<std::string> TryOnce(const TListedPackage& package, TDownloadedPackage& result);
+  // Retrieves `package` into `result.copy` from its position, bounded by the
+  // listed size, hashed into `result.digest` with Hash.
+  void Retrieve(const TListedPackage& package, TDownloadedPackage& result);
   // What the server offers of `package`: its listed size and the server's
   // MDTM time ("-" when it answers none); nothing without a listed size, or
   // from a source that cannot resume.
@@ -81,6 +89,8 @@ class TPackageDownload final {
   TPackageSource& source_;
   const TStagingFolder& staging_;
   std::mt19937& random_;
+  std::optional<std::string> stamp_;  // what the source offers (OfferStamp), this Fetch
+  bool anew_ = false;                 // the next try starts from the first byte
 };
 
 }  // namespace krevo::app
