@@ -60,7 +60,9 @@ class EReadError : public EStreamError {
 };
 class EWriteError : public EStreamError {
  public:
-  EWriteError() : EStreamError("Stream write error") {}
+  // `error`: the errno of the failed write (ENOSPC for a full disk); 0: none.
+  explicit EWriteError(int error = 0) : EStreamError("Stream write error"), Errno(error) {}
+  int Errno;
 };
 
 // A public key that is not a minisign Ed25519 key, or a failure inside the

@@ -135,7 +135,7 @@ std::int64_t TFileStream::Write(const void* buffer, std::int64_t count) {
       sequential_ = true;
       continue;
     }
-    if (errno != EINTR) throw EWriteError();
+    if (errno != EINTR) throw EWriteError(errno);
   }
 }
 

@@ -3,9 +3,11 @@
 // until-closed reads, block writes, the peer-close check, and the reply layer
 // (ReadReply, ExpectReply, CheckReplyCode, SendCommand). Every
 // operation blocks the calling thread. Not thread-safe: one thread at a time.
+#include <chrono>
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "base/Streams.h"
@@ -145,7 +147,10 @@ class TNetTCPConnection : public TNetComponent {
   bool ReadUntilClosedWithin(base::TStream& stream, std::int64_t maxBytes);
   // Sends every byte (or collects them in an open write buffer).
   void WriteBlock(const void* buffer, std::int64_t count, bool immediate = false);
-  // One reply, single- or multi-line, into LastReply.
+  // One reply, single- or multi-line, into LastReply. With a ReadTimeout,
+  // the whole reply must arrive within it, not only each of its lines: a
+  // server that drips one line just inside ReadTimeout cannot hold the
+  // reading longer (ENetReadTimeout).
   void ReadReply();
   // Raises `E`, constructed from LastReply's text lines + CR LF.
   template <class E>
@@ -191,6 +196,9 @@ class TNetTCPConnection : public TNetComponent {
   bool bulk_ = false;
   TNetRFCReply greetingReply_;
   TNetRFCReply lastReply_;
+  // While ReadReply reads: when the reply must be whole. Every wait for data
+  // ends there at the latest.
+  std::optional<std::chrono::steady_clock::time_point> replyDeadline_;
 };
 
 }  // namespace krevo::ftp

@@ -27,6 +27,13 @@ std::int64_t TNetTCPConnection::MaxReplySize() const {
 }
 
 void TNetTCPConnection::ReadReply() {
+  // ReadTimeout bounds each wait; the deadline bounds the reply as a whole.
+  struct DeadlineScope {
+    std::optional<std::chrono::steady_clock::time_point>& deadline;
+    ~DeadlineScope() { deadline.reset(); }
+  } scope{replyDeadline_};
+  if (ReadTimeout > 0)
+    replyDeadline_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(ReadTimeout);
   // Blank lines are skipped, but only up to MaxReplySize bytes of them: a
   // server that sends nothing but line ends must not hold the reading for ever.
   std::int64_t blankBytes = 0;

@@ -89,6 +89,10 @@ TUpdaterConfig ReadUpdaterConfig(const std::string& executableFolder) {
       ReadNumber(ini, "MinRateTime", 0, ftp::TNetRateLimits::kMaxMinRateTime, config.MinRateTime);
   config.MaxRate = ReadRate(ini, "MaxRate", config.MaxRate);
   config.Retries = ReadNumber(ini, "Retries", 0, ftp::kMaxRetries, config.Retries);
+  config.RunTimeout = ReadNumber(ini, "RunTimeout", 0, 86400, config.RunTimeout);
+  // No package at all is no setting anyone means: 0 keeps the default.
+  if (const std::int64_t size = ReadRate(ini, "MaxPackageSize", 0); size > 0)
+    config.MaxPackageSize = size;
   std::string security = base::ReadProfileString(ini, "Updater", "Security", DefaultFtpSecurity());
   for (char& c : security) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
   config.RequireTLS = security != "none";

@@ -33,6 +33,15 @@ struct TUpdaterConfig {
   // 4xx reply, an end short of the listed size) is resumed in one run, after
   // waits of about 1, 2, 4, 8, 16 seconds; 0: never.
   int Retries = 5;
+  // [Updater] RunTimeout: seconds a whole run may take from its start (the
+  // listing, every download and installation); past them the run ends as
+  // a stop does, with an error. 0: no limit. Below the systemd unit's limit,
+  // so that the updater, not the service manager, ends a run and says why.
+  int RunTimeout = 7200;
+  // [Updater] MaxPackageSize: the largest package, in bytes, that is
+  // downloaded; a package listed larger fails alone, before any of it is
+  // written to the staging folder.
+  std::int64_t MaxPackageSize = std::int64_t{2} << 30;
   // [Updater] Security: "tls" requires TLS on every connection to the server
   // (the certificate always checked); "none" is plain FTP. Any other value
   // counts as "tls": a typing error must not send the password in clear.
@@ -89,7 +98,10 @@ std::string BesideExecutable(const std::string& path, const std::string& executa
 // to 1024 and 0 (a value other than digits with an optional K or M, for 1024
 // and 1024 * 1024, up to 2^40, keeps the default), MinRateTime to 60 (a value
 // that is not a whole number from 0 to 3600 keeps it); Retries to 5 (a value
-// that is not a whole number from 0 to 100 keeps it); Security and CAFile to
+// that is not a whole number from 0 to 100 keeps it); RunTimeout to 7200 (a
+// value that is not a whole number from 0 to 86400 keeps it); MaxPackageSize
+// to 2 GiB (a value other than digits with an optional K or M, from 1 up to
+// 2^40, keeps it); Security and CAFile to
 // the compiled-in ones (CAFile through BesideExecutable); the key values to empty (they are read as
 // keys later); Channel to "stable" and RequireIndex to no; MetricsFile to empty (through
 // BesideExecutable); Sources to empty (as it stands, blanks and all) and

@@ -297,18 +297,30 @@ void TForm1::ShowSummary() {
 void TForm1::OnTimer1() {
   if (!Timer1Enabled || closed_) return;
   outcome_ = TRunOutcome::InProgress;
-  const bool ran = application_.Guard([this] {
+  bool bounded = false;
+  const bool ran = application_.Guard([this, &bounded] {
+    ArmDeadline();
     try {
       Timer1Timer();
+    } catch (const ESourceGivenUp& e) {
+      bounded = true;
+      EndPastBound(e.what());
     } catch (const std::exception&) {
       // Whatever the stop broke off is no error to show: an error dialog
       // would hold the window that was told to close.
       if (!StopRequested()) throw;
-      stopped_ = true;
+      if (HostStopRequested() || !deadline_.Passed()) {
+        stopped_ = true;
+        return;
+      }
+      bounded = true;
+      EndPastBound("The run was ended after " + std::to_string(deadline_.Seconds()) +
+                   " seconds, the limit that RunTimeout in the [Updater] section of "
+                   "config.ini sets; what it had not finished is left for the next run.");
     }
   });
   if (stopped_ || (!ran && outcome_ != TRunOutcome::ConnectFailed)) outcome_ = TRunOutcome::Failed;
-  if (outcome_ == TRunOutcome::InProgress) outcome_ = TRunOutcome::Completed;
+  if (!bounded && outcome_ == TRunOutcome::InProgress) outcome_ = TRunOutcome::Completed;
   // The close command that stopped the run is honoured now that it is over.
   if (stopped_) Close();
 }

@@ -17,6 +17,8 @@
 #include "app/sources/PackageSource.h"
 #include "app/sources/PackageSources.h"
 #include "app/run/ProgressBar.h"
+#include "app/run/RunDeadline.h"
+#include "app/sources/RetryBudget.h"
 #include "app/run/RunOutcome.h"
 #include "app/report/FinishedRun.h"
 #include "app/report/RunRecord.h"
@@ -142,19 +144,25 @@ class TForm1 final {
   // nothing to roll back, for one) is shown by the default error display and
   // fails the run.
   void OnRollBack();
-  // The timer has gone off: runs Timer1Timer under the default error display.
-  // An error ends the run (outcome Failed, or ConnectFailed when the server
-  // could not be reached) and leaves the window open. A run
-  // that a stop ended is failed too, shows no error and closes the window.
+  // The timer has gone off: runs Timer1Timer under the default error display,
+  // its time bounded by FConfig.RunTimeout from here (the deadline ends
+  // every wait as a stop does). An error ends the run (outcome Failed, or
+  // ConnectFailed when the server could not be reached) and leaves the window
+  // open. A run that a stop ended is failed too, shows no error and closes
+  // the window. A run past a bound (the deadline, or its source given up for
+  // failing too many packages in a row: ESourceGivenUp) shows and logs why
+  // and ends Failed, or PackageFailed when it installed a package before;
+  // the window stays open.
   void OnTimer1();
   // Closes the window once: FormClose (an error it throws is shown, and the close
   // goes on), then the host's Terminate.
   void Close();
 
   // `fd` (borrowed, -1: none) becomes readable, and stays so, once the run
-  // must stop (the host's close signals). NetFTP1's waits watch it too.
+  // must stop (the host's close signals). NetFTP1's waits watch it too, and
+  // once the run starts, the run's deadline with it.
   void SetStopDescriptor(int fd);
-  // Whether the stop descriptor is readable.
+  // Whether the run must stop: a stop was asked for, or its time is up.
   bool StopRequested() const;
   // Whether the run ended because of a stop.
   bool Stopped() const { return stopped_; }
@@ -227,6 +235,12 @@ class TForm1 final {
   bool ExtractPackage(const std::string& name, std::unique_ptr<base::TStream> copy,
                       const std::string& copyPath);
   void ShowPackageFailure(const std::string& text);
+  // Whether the host asked for the stop (not the deadline).
+  bool HostStopRequested() const;
+  // Starts the run's clock: every wait watches the deadline from then on.
+  void ArmDeadline();
+  // The run went past a bound: `text` shown and logged, the outcome set.
+  void EndPastBound(const std::string& text);
 
   // The package index (TForm1Index.cpp), fetched in the listing's session
   // (trust_.FetchIndex): IndexAccepted accepts it (the list becomes the
@@ -241,8 +255,12 @@ class TForm1 final {
   TRunOutcome outcome_ = TRunOutcome::NotStarted;
   bool closed_ = false;
   bool refused_ = false;  // FormCreate found a path that others may change
-  int stopFd_ = -1;
+  int stopFd_ = -1;      // what every wait watches: the host's stop, then the deadline too
+  int hostStopFd_ = -1;  // the host's stop alone
   bool stopped_ = false;
+  TRunDeadline deadline_;
+  // Packages in a row that failed for reasons that may pass.
+  TRetryBudget retryBudget_;
   // Made at the first download, kept for the life of the window.
   std::unique_ptr<TStagingFolder> staging_;
   int failedPackages_ = 0;       // packages of this run that were not installed whole

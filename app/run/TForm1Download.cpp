@@ -37,6 +37,9 @@ void TForm1::Button1Click(const TButton* Sender) {
   ProgressBar1.SetPosition(0);
   host_.ProcessMessages();
   for (int i = start; i < ListBox1.Count(); ++i) {
+    // Between packages nothing waits: a stop, or the run's deadline, is
+    // seen here before the next package is begun.
+    if (StopRequested()) throw base::EAbort();
     ProgressBar1.SetPosition(i);
     host_.ProcessMessages();
     host_.SelectListLine(i);
@@ -72,6 +75,7 @@ void TForm1::InstallPackage(int index, const TListedPackage& package) {
   }
   ListBox1.Put(index, ListBox1[index] + end.ending);
   RunRecord.AddPackage(package.Name, end.ending);
+  retryBudget_.ThrowWhenSpent(source_->Name());
 }
 
 TForm1::TPackageEnd TForm1::FetchAndInstall(const TListedPackage& package) {
@@ -82,12 +86,14 @@ TForm1::TPackageEnd TForm1::FetchAndInstall(const TListedPackage& package) {
   download.Retries = FConfig.Retries;
   download.Hash = trust_.ChecksPackages();
   download.StopFd = stopFd_;
+  download.MaxSize = FConfig.MaxPackageSize;
   download.OnRetry = [this](const std::string& note) {
     UpdateLog.AppendLine(note);
     host_.ShowNote(note);
     host_.ProcessMessages();
   };
   TDownloadedPackage fetched = download.Fetch(package);
+  retryBudget_.Count(fetched);
   if (!fetched.copy) {
     ShowPackageFailure(fetched.failure);
     return {" ... failed", false, fetched.keepCopy};

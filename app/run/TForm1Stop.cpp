@@ -3,19 +3,44 @@
 #include <poll.h>
 
 #include "app/run/TForm1.h"
+#include "base/Dialogs.h"
 #include "base/Errors.h"
 
 namespace krevo::app {
 
+namespace {
+
+bool Readable(int fd) {
+  if (fd < 0) return false;
+  pollfd p{fd, POLLIN, 0};
+  return ::poll(&p, 1, 0) == 1;
+}
+
+}  // namespace
+
 void TForm1::SetStopDescriptor(int fd) {
-  stopFd_ = fd;
+  stopFd_ = hostStopFd_ = fd;
   NetFTP1.AbortDescriptor = fd;
 }
 
-bool TForm1::StopRequested() const {
-  if (stopFd_ < 0) return false;
-  pollfd p{stopFd_, POLLIN, 0};
-  return ::poll(&p, 1, 0) == 1;
+bool TForm1::StopRequested() const { return Readable(stopFd_); }
+
+bool TForm1::HostStopRequested() const { return Readable(hostStopFd_); }
+
+void TForm1::ArmDeadline() {
+  // A deadline is a stop that comes by itself: the same descriptor carries
+  // both to every wait, and only what the run says at its end differs.
+  deadline_.Arm(FConfig.RunTimeout, hostStopFd_);
+  stopFd_ = deadline_.Descriptor();
+  NetFTP1.AbortDescriptor = stopFd_;
+}
+
+void TForm1::EndPastBound(const std::string& text) {
+  // Said as a package failure is, so that it is the run's message, and the
+  // exit status tells a run that installed something from one that did not.
+  UpdateLog.AppendLine(text);
+  base::Dialogs().MessageDlg(text, base::TMsgDlgType::mtError, base::MakeButtons({base::mbOK}));
+  outcome_ = installedPackages_ > 0 ? TRunOutcome::PackageFailed : TRunOutcome::Failed;
 }
 
 void TForm1::Archiver1FileProgress(archive::TZipBaseArchiver*, const std::string&, double,

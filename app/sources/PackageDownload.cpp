@@ -1,6 +1,8 @@
 #include "app/sources/PackageDownload.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 #include "base/ControlEscape.h"
 #include "base/Errors.h"
@@ -25,6 +27,14 @@ TDownloadedPackage TPackageDownload::Fetch(const TListedPackage& package) {
   const std::string& name = package.Name;
   stamp_.reset();
   anew_ = false;
+  // The listed size is all that bounds what a server writes to the staging
+  // folder: without one, a package is not taken at all.
+  if (!package.Size) return Failed(name, "the listing gives no size for it.", false);
+  if (*package.Size > static_cast<std::uint64_t>(std::max<std::int64_t>(MaxSize, 0)))
+    return Failed(name,
+                  "it is listed at " + std::to_string(*package.Size) +
+                      " bytes, more than MaxPackageSize (" + std::to_string(MaxSize) + " bytes).",
+                  false);
   TDownloadedPackage result;
   // A transfer that breaks off (a connection error, a time-out, a transient
   // reply, an end short of the listed size) is resumed where the copy ends,
@@ -49,9 +59,23 @@ TDownloadedPackage TPackageDownload::Fetch(const TListedPackage& package) {
     if (end.whole) return result;
     source_.Resynchronize();
     // What arrived stays, for the next run to go on from.
-    return Failed(name, end.failure, result.copy != nullptr);
+    TDownloadedPackage failed = Failed(name, end.failure, result.copy != nullptr);
+    failed.transient = true;
+    return failed;
   } catch (const base::EFCreateError& e) {
     return Failed(name, e.what(), false);
+  } catch (const EStagingFull& e) {
+    // Kept, a copy would only hold the disk full for the next run too.
+    return Failed(name, e.what(), false);
+  } catch (const base::EWriteError& e) {
+    // A full disk, most likely: the copy goes, and the session, cut off in
+    // the middle of a transfer, is brought back in step for the next one.
+    if (ftp::StopSignalled(StopFd)) throw;
+    source_.Resynchronize();
+    return Failed(name,
+                  "the copy in the staging folder " + staging_.Path() + " cannot be written: " +
+                      (e.Errno ? std::strerror(e.Errno) : e.what()) + ".",
+                  false);
   } catch (const ftp::ENetTransferTooLong& e) {
     return Failed(name, std::string(e.what()) + ".", false);
   } catch (const EPackageSourceError& e) {
@@ -86,6 +110,8 @@ std::optional<std::string> TPackageDownload::TryOnce(const TListedPackage& packa
     }
     anew_ = false;
     const std::int64_t from = copy->Position();
+    const std::uint64_t done = from > 0 ? static_cast<std::uint64_t>(from) : 0;
+    staging_.CheckRoom(*package.Size > done ? *package.Size - done : 0);
     try {
       Retrieve(package, result);
     } catch (const ftp::ENetProtocolReplyError& e) {

@@ -2,6 +2,7 @@
 // A listed package brought whole into the staging folder: a copy that an
 // earlier run left of the same offer goes on where it ended, and a transfer
 // that breaks off is retried where the copy ends (ftp::TNetRetryLoop).
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -29,6 +30,9 @@ struct TDownloadedPackage {
   // REASON"), and whether what arrived stays for the next run to go on from.
   std::string failure;
   bool keepCopy = false;
+  // Whether it failed for reasons that may pass: its retries ran out
+  // (TRetryBudget counts these).
+  bool transient = false;
 };
 
 class TPackageDownload final {
@@ -47,13 +51,19 @@ class TPackageDownload final {
   bool Hash = false;
   // Borrowed; -1: none. Readable when the run is to stop.
   int StopFd = -1;
+  // The largest listed size that is downloaded.
+  std::int64_t MaxSize = std::int64_t{2} << 30;
 
   // Each retry's line ("Retrying NAME from byte N (I of RETRIES): REASON."),
   // raised before its wait. Unassigned: nothing is said.
   std::function<void(const std::string& note)> OnRetry;
 
   // Downloads `package` into the staging folder as a file of its name until
-  // it holds the listed size (any size, when the line lists none). A transfer
+  // it holds the listed size. A package without a listed size, or listed
+  // larger than MaxSize, fails at once; so does one whose remaining bytes
+  // the staging folder has no room for (TStagingFolder::CheckRoom), checked
+  // before each try, and one whose copy cannot be written (a full disk): its
+  // copy is then not kept. A transfer
   // that breaks off for a reason that may pass (ftp::IsTransientFailure), or
   // ends short of the listed size, is resumed where the copy ends, on a new
   // session when the last one was lost, after a wait, up to Retries times; a

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -124,6 +125,20 @@ base::UniqueFd TStagingFolder::OpenPartial(const std::string& name, const std::s
       st.st_size <= 0 || static_cast<std::uint64_t>(st.st_size) >= size)
     return {};
   return fd;
+}
+
+void TStagingFolder::CheckRoom(std::uint64_t bytes) const {
+  struct statvfs fs;
+  if (::fstatvfs(folder_.get(), &fs) != 0) return;
+  // What an unprivileged writer may still use: root's own reserve is left
+  // to the system.
+  const std::uint64_t unit = fs.f_frsize ? fs.f_frsize : fs.f_bsize;
+  const std::uint64_t available = static_cast<std::uint64_t>(fs.f_bavail) * unit;
+  const std::uint64_t reserve = static_cast<std::uint64_t>(fs.f_blocks) * unit / 100;
+  if (bytes <= available && available - bytes >= reserve) return;
+  throw EStagingFull("the staging folder " + path_ + " has " + std::to_string(available) +
+                     " bytes free, too few for " + std::to_string(bytes) +
+                     " bytes and a reserve of " + std::to_string(reserve) + ".");
 }
 
 void TStagingFolder::Complete(const std::string& name) const {

@@ -8,9 +8,16 @@
 #include <set>
 #include <string>
 
+#include "base/Errors.h"
 #include "base/FileDescriptor.h"
 
 namespace krevo::app {
+
+// The staging folder's file system cannot take a download.
+class EStagingFull final : public base::Exception {
+ public:
+  using base::Exception::Exception;
+};
 
 class TStagingFolder final {
  public:
@@ -56,6 +63,13 @@ class TStagingFolder final {
                              std::uint64_t size) const;
   // The download of `name` is whole: its partial mark goes. Never throws.
   void Complete(const std::string& name) const;
+
+  // Makes sure the folder's file system has room for `bytes` more while
+  // keeping a reserve of 1% of its size free, so that a download cannot
+  // fill the disk that the system and the installation share. Throws
+  // EStagingFull, naming the figures, when it has not; a file system that
+  // does not say (statvfs fails) is taken as it is.
+  void CheckRoom(std::uint64_t bytes) const;
 
  private:
   std::string path_;

@@ -139,6 +139,45 @@ TEST(NetBoundedWaits, AConnectThatNeverCompletesTimesOut) {
   }
 }
 
+// ReadTimeout bounds a whole reply, not only the silence between its lines:
+// a greeting dripped a line at a time, each just inside the limit, ends once
+// the limit has passed since the reply began; one that comes in time does not,
+// and every reply of the session gets the limit afresh.
+TEST(NetBoundedWaits, AReplyMustComeWholeWithinReadTimeout) {
+  const struct {
+    const char* name;
+    int lines;
+    int gapMs;
+    bool timesOut;
+  } cases[] = {
+      {"dripped past the limit", 12, 150, true},
+      {"whole within the limit", 3, 100, false},
+  };
+  for (const auto& tc : cases) {
+    SCOPED_TRACE(tc.name);
+    test::TScriptedPeer server([&](test::TPeerConnection& c, int) {
+      for (int i = 0; i < tc.lines; ++i) {
+        c.Send("220-welcome " + std::to_string(i) + "\r\n");
+        std::this_thread::sleep_for(std::chrono::milliseconds(tc.gapMs));
+      }
+      ServeUntilPasv(c, 1);
+    });
+    TNetFTP ftp;
+    test::ConfigureAsUpdater(ftp, server.Port());
+    ftp.ReadTimeout = 800;
+    const TOutcome o = Attempt([&] { ftp.OpenSession(true, -1); });
+    if (tc.timesOut) {
+      EXPECT_EQ(o.type, typeid(ENetReadTimeout).name());
+      EXPECT_GE(o.seconds, 0.7);
+      EXPECT_LT(o.seconds, 1.5);
+    } else {
+      EXPECT_EQ(o.type, "none") << o.message;
+    }
+    ftp.CloseSession();
+    server.Join();
+  }
+}
+
 // A pipe whose read end is the abort descriptor; Fire makes it readable.
 class TAbortPipe final {
  public:

@@ -26,6 +26,8 @@ the link is the kernel's, from TCP_INFO, retransmissions included). --command-lo
 line received (PASS's argument hidden) to FILE. --phantom NAME (again for more)
 lists NAME, 100 bytes, in every expanded listing of a folder, though no such file
 is there (RETR answers 550), for names no file system here could hold.
+--unsized NAME (again for more) lists the file NAME in the MS-DOS style with
+"?" where its size goes, a column that is no number.
 """
 import argparse
 import fnmatch
@@ -62,6 +64,7 @@ class DosFS(AbstractedFS):
 class PhantomFS:
     """Lists the --phantom names, in the style of the listing it is mixed into."""
     phantoms = []
+    unsized = []
     phantom_line = {"dos": "03-07-08  12:00PM %20d %s\r\n",
                     "unix": "-rw-r--r--   1 owner    group    %8d Mar 07  2008 %s\r\n"}
     style = "dos"
@@ -70,6 +73,8 @@ class PhantomFS:
         for name in listing:
             if name in self.phantoms:
                 yield (self.phantom_line[self.style] % (100, name)).encode("utf8")
+            elif name in self.unsized:
+                yield ("03-07-08  12:00PM %21s %s\r\n" % ("?", name)).encode("utf8")
             else:
                 yield from super().format_list(basedir, [name], ignore_err)
 
@@ -270,6 +275,7 @@ def main():
     parser.add_argument("--tls-version", choices=["any", "1.2", "1.3"], default="any")
     parser.add_argument("--command-log", metavar="FILE", help="append every command line to FILE")
     parser.add_argument("--phantom", action="append", default=[], metavar="NAME")
+    parser.add_argument("--unsized", action="append", default=[], metavar="NAME")
     parser.add_argument("--overlong", action="append", default=[], metavar="NAME")
     parser.add_argument("--refuse-rest", action="store_true")
     parser.add_argument("--refuse-rest-past", type=int, default=-1, metavar="N")
@@ -295,6 +301,7 @@ def main():
     handler.refuse_rest = args.refuse_rest
     handler.refuse_rest_past = args.refuse_rest_past
     PhantomFS.phantoms = args.phantom
+    PhantomFS.unsized = args.unsized
     PhantomFS.style = args.listing
     handler.abstracted_fs = type("ListedFS", (PhantomFS, DosFS if args.listing == "dos" else AbstractedFS), {})
     handler.banner = "Krevo test server ready."

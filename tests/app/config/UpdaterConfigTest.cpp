@@ -54,17 +54,23 @@ TEST(UpdaterConfig, ReadsBothRootsAndTheOptionalServer) {
   }
 }
 
-TEST(UpdaterConfig, ReadTimeoutIsAWholeNumberOfSecondsUpToADay) {
+TEST(UpdaterConfig, TheTimeoutsAreWholeNumbersOfSecondsUpToADay) {
+  // ReadTimeout and RunTimeout, each from the same values; -1 here: the
+  // key's default.
   TempDir dir;
   EXPECT_EQ(ReadUpdaterConfig(dir.Folder()).ReadTimeout, 60);
+  EXPECT_EQ(ReadUpdaterConfig(dir.Folder()).RunTimeout, 7200);
   const struct {
     const char* value;
     int seconds;
-  } cases[] = {{"2", 2},    {"0", 0},   {"86400", 86400}, {"86401", 60},      {"-1", 60},
-               {"1.5", 60}, {"2s", 60}, {"", 60},         {"99999999999", 60}};
+  } cases[] = {{"2", 2},    {"0", 0},   {"86400", 86400}, {"86401", -1},      {"-1", -1},
+               {"1.5", -1}, {"2s", -1}, {"", -1},         {"99999999999", -1}};
   for (const auto& tc : cases) {
-    dir.Write("config.ini", std::string("[Updater]\r\nReadTimeout=") + tc.value + "\r\n");
-    EXPECT_EQ(ReadUpdaterConfig(dir.Folder()).ReadTimeout, tc.seconds) << tc.value;
+    dir.Write("config.ini", std::string("[Updater]\r\nReadTimeout=") + tc.value +
+                                "\r\nRunTimeout=" + tc.value + "\r\n");
+    const TUpdaterConfig c = ReadUpdaterConfig(dir.Folder());
+    EXPECT_EQ(c.ReadTimeout, tc.seconds < 0 ? 60 : tc.seconds) << tc.value;
+    EXPECT_EQ(c.RunTimeout, tc.seconds < 0 ? 7200 : tc.seconds) << tc.value;
   }
 }
 
@@ -76,6 +82,7 @@ TEST(UpdaterConfig, TheRateLimitsTakeKAndMSuffixesAndKeepTheirDefaultsOtherwise)
   EXPECT_EQ(defaults.MinRateTime, 60);
   EXPECT_EQ(defaults.MaxRate, 0);
   EXPECT_EQ(defaults.Retries, 5);
+  EXPECT_EQ(defaults.MaxPackageSize, std::int64_t{2} << 30);
   const struct {
     const char* value;
     std::int64_t rate;  // MinRate and MaxRate read from `value`
@@ -105,9 +112,12 @@ TEST(UpdaterConfig, TheRateLimitsTakeKAndMSuffixesAndKeepTheirDefaultsOtherwise)
     SCOPED_TRACE(tc.value);
     dir.Write("config.ini", std::string("[Updater]\r\nMinRate=") + tc.value +
                                 "\r\nMinRateTime=" + tc.value + "\r\nMaxRate=" + tc.value +
-                                "\r\nRetries=" + tc.value + "\r\n");
+                                "\r\nRetries=" + tc.value + "\r\nMaxPackageSize=" + tc.value +
+                                "\r\n");
     const TUpdaterConfig c = ReadUpdaterConfig(dir.Folder());
     EXPECT_EQ(c.MinRate, tc.rate < 0 ? 1024 : tc.rate);
+    // MaxPackageSize: a byte count as the rates, but 0 keeps the default too.
+    EXPECT_EQ(c.MaxPackageSize, tc.rate <= 0 ? std::int64_t{2} << 30 : tc.rate);
     EXPECT_EQ(c.MaxRate, tc.rate < 0 ? 0 : tc.rate);
     EXPECT_EQ(c.MinRateTime, tc.seconds);
     // Retries: a whole number from 0 to 100, else 5.
