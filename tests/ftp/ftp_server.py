@@ -74,7 +74,7 @@ class PhantomFS:
             if name in self.phantoms:
                 yield (self.phantom_line[self.style] % (100, name)).encode("utf8")
             elif name in self.unsized:
-                yield ("03-07-08  12:00PM %21s %s\r\n" % ("?", name)).encode("utf8")
+                yield ("03-07-08  12:00PM%21s %s\r\n" % ("?", name)).encode("utf8")
             else:
                 yield from super().format_list(basedir, [name], ignore_err)
 
