@@ -158,6 +158,7 @@ base::UniqueFd TForm1::OpenRootFolder() const { return base::OpenFolder(FRootFol
 void TForm1::RecoverInterrupted() {
   const base::UniqueFd root = OpenRootFolder();
   if (!root) return;  // no installation there, and so nothing to finish
+  RemoveUnfinishedCopies(root.get());  // of the index state
   if (const std::optional<std::string> line = RecoverInterruptedUpdate(root.get())) {
     RunRecord.NoteRecovery(*line);
     UpdateLog.AppendLine(*line);
@@ -225,41 +226,48 @@ void TForm1::ListFrom(TPackageSource& source) {
     }
     source.EnterUpdates();
     source.FetchListing(ListBox1);
+    trust_.FetchIndex(source);
   } catch (...) {
     source.Close();
     throw;
   }
+  source.Close();
 }
 
 void TForm1::BitBtn3Click(const TButton*) {
   MakeSources();
   const TRunOutcome before = outcome_;
+  indexRefusal_.reset();
   for (std::size_t i = 0; i < sources_.size(); ++i) {
     source_ = sources_[i].get();
     // The run's outcome is that of the source it ends with.
     outcome_ = before;
     if (i > 0) ListBox1.Clear();
+    const bool last = i + 1 == sources_.size();
+    std::string reason;
     try {
       ListFrom(*source_);
-      break;
+      // A source whose index cannot be accepted is no better than one that
+      // cannot be reached: a stale or hostile mirror must not hide the next.
+      const std::optional<TIndexRefusal> refusal = trust_.AcceptIndex(
+          FRootFolder, FConfig.Channel, FConfig.RequireIndex, Clock, FLastUpdate);
+      if (!refusal) break;
+      if (last || !refusal->sourceAtFault) {
+        indexRefusal_ = refusal->text;
+        break;
+      }
+      reason = refusal->text;
     } catch (const std::exception& e) {
-      if (i + 1 == sources_.size() || StopRequested()) throw;
-      std::string reason = base::FailureText(e);
-      if (!reason.empty() && reason.back() == '.') reason.pop_back();
-      const std::string note =
-          "Source " + source_->Name() + " failed: " + reason + "; trying the next.";
-      UpdateLog.AppendLine(note);
-      host_.ShowNote(note);
-      host_.ProcessMessages();
+      if (last || StopRequested()) throw;
+      reason = base::FailureText(e);
     }
+    if (!reason.empty() && reason.back() == '.') reason.pop_back();
+    const std::string note =
+        "Source " + source_->Name() + " failed: " + reason + "; trying the next.";
+    UpdateLog.AppendLine(note);
+    host_.ShowNote(note);
+    host_.ProcessMessages();
   }
-  try {
-    trust_.FetchIndex(*source_);
-  } catch (...) {
-    source_->Close();
-    throw;
-  }
-  source_->Close();
 }
 
 void TForm1::ShowSummary() {

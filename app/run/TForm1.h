@@ -26,6 +26,7 @@
 #include "app/report/UpdateLog.h"
 #include "app/install/UpdaterArchiver.h"
 #include "app/config/UpdaterConfig.h"
+#include "base/Blake2b512.h"
 #include "base/DateTime.h"
 #include "base/FileDescriptor.h"
 #include "base/StringList.h"
@@ -81,12 +82,16 @@ class TForm1 final {
   // refused one ends the run there, outcome PackageFailed), the download run,
   // the summary and the close. Throws what the steps throw; the window then stays open.
   void Timer1Timer();
-  // The listing step: the packages of the first source that can be reached
-  // and listed into ListBox1 (FetchListing: a server that does not expand
-  // "up*.zip" is asked for its whole folder), then the package index from
-  // the same source (FetchIndex); that source serves the whole run. A source
-  // that fails to connect, log in or list is closed, said in the log and by
-  // the host's ShowNote, and the next one is tried; the last one's failure is
+  // The listing step: the packages of the first source that can be reached,
+  // listed into ListBox1 (FetchListing: a server that does not expand
+  // "up*.zip" is asked for its whole folder), and whose package index is
+  // accepted (FetchIndex, AcceptIndex); that source serves the whole run. A
+  // source that fails to connect, log in, list or fetch its index, or whose
+  // index is refused (missing where one is expected, expired, older than the
+  // one accepted, of another channel, badly signed), is closed, said in the
+  // log and by the host's ShowNote, and the next one is tried; the last one's
+  // index refusal, or one that this installation's index state causes, is
+  // kept for IndexAccepted; the last one's failure is
   // thrown on (ENetException family, EPackageSourceError), and makes the
   // outcome ConnectFailed when that source could not be reached. A login
   // refused for want of encryption carries the advice to turn it on
@@ -95,8 +100,8 @@ class TForm1 final {
   void BitBtn3Click(const TButton* Sender);
   // The download run, from the source the listing step used (the first one
   // when there was none). Sender &Button1: every line, packages newer than the last
-  // update (with a package index: its packages not installed yet, whatever
-  // their dates, each checked against the index's size and hash instead of a
+  // update (with a package index: its packages not installed yet with its
+  // hash, whatever their dates, each checked against the index's size and hash instead of a
   // .minisig); any other sender: the last line, whatever its date. A line whose
   // name is no package name is passed over. A failed connection is shown and
   // ends the call normally; so does a package that fails (a name that cannot
@@ -216,6 +221,8 @@ class TForm1 final {
     const char* ending;
     bool installed;
     bool keepCopy;
+    // The hash of the bytes installed, when the download took one.
+    std::optional<base::TBlake2b512::Digest> digest = std::nullopt;
   };
   void InstallPackage(int index, const TListedPackage& package);
   TPackageEnd FetchAndInstall(const TListedPackage& package);
@@ -242,10 +249,10 @@ class TForm1 final {
   // The run went past a bound: `text` shown and logged, the outcome set.
   void EndPastBound(const std::string& text);
 
-  // The package index (TForm1Index.cpp), fetched in the listing's session
-  // (trust_.FetchIndex): IndexAccepted accepts it (the list becomes the
-  // index's packages) or refuses it: the reason shown and logged, the outcome
-  // PackageFailed and the window closed.
+  // The package index (TForm1Index.cpp), fetched and accepted in the
+  // listing step: IndexAccepted logs it and its offers (the list becomes the
+  // index's packages) or refuses the run with indexRefusal_: the reason shown
+  // and logged, the outcome PackageFailed and the window closed.
   bool IndexAccepted();
   bool RefuseIndex(const std::string& reason);  // returns false
 
@@ -275,6 +282,9 @@ class TForm1 final {
   // The sources to try, in order, and the one in use (or tried last).
   std::vector<std::unique_ptr<TPackageSource>> sources_;
   TPackageSource* source_ = nullptr;
+  // Why the listing step accepted no package index; nothing when it did, or
+  // when none was expected.
+  std::optional<std::string> indexRefusal_;
 };
 
 }  // namespace krevo::app

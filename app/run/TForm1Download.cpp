@@ -61,7 +61,7 @@ void TForm1::InstallPackage(int index, const TListedPackage& package) {
   if (end.installed) {
     ++installedPackages_;
     if (const std::optional<std::string> failure =
-            trust_.RecordInstalled(FRootFolder, package.Name)) {
+            trust_.RecordInstalled(FRootFolder, package.Name, end.digest ? &*end.digest : nullptr)) {
       // The package is in place; the next run with an index installs it again.
       ++failedPackages_;
       UpdateLog.AppendLine(*failure);
@@ -107,7 +107,7 @@ TForm1::TPackageEnd TForm1::FetchAndInstall(const TListedPackage& package) {
     return {refused->ending, false, false};
   }
   if (!ExtractPackage(name, std::move(copy), copyPath)) return {" ... failed", false, false};
-  return {" ... complete", true, true};
+  return {" ... complete", true, true, digest};
 }
 
 bool TForm1::ExtractPackage(const std::string& name, std::unique_ptr<base::TStream> copy,

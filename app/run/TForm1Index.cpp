@@ -13,13 +13,12 @@ std::optional<std::uint64_t> TForm1::AcceptedIndexSequence() const {
 }
 
 bool TForm1::IndexAccepted() {
-  if (const std::optional<std::string> refusal = trust_.AcceptIndex(
-          FRootFolder, FConfig.Channel, FConfig.RequireIndex, Clock, FLastUpdate))
-    return RefuseIndex(*refusal);
+  if (indexRefusal_) return RefuseIndex(*indexRefusal_);
   const TPackageIndex* index = trust_.Index();
   if (!index) return true;
   UpdateLog.AppendLine("Package index " + std::to_string(index->Sequence) + " (channel " +
                        index->Channel + ", expires " + index->Expires + ") accepted.");
+  for (const std::string& offer : trust_.IndexOffers()) UpdateLog.AppendLine(offer);
   for (const std::string& name : trust_.NotIndexed(ListBox1.Lines()))
     UpdateLog.AppendLine("Passed over " + name + ": it is not in the package index.");
   ListBox1.Clear();

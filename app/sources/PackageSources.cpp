@@ -15,6 +15,15 @@ std::vector<TSourceAddress> SourceAddresses(const TSourceSettings& settings) {
                          {}});
   } else {
     addresses = ParseSources(settings.Sources);
+    // Security=tls asks for the password never to go in clear: an ftp://
+    // entry would send it so.
+    if (settings.RequireTLS)
+      for (const TSourceAddress& a : addresses)
+        if (a.Kind == TSourceKind::skFtp)
+          throw ESourceError("Sources in config.ini: the server " +
+                             base::EscapeControlCharacters(SourceAddressName(a)) +
+                             " would be sent the password in clear, and Security=tls in "
+                             "config.ini asks for TLS; write it ftps://, or set Security=none.");
   }
   if (!settings.ChecksPackages && !settings.AllowUnsignedFolder)
     for (const TSourceAddress& a : addresses)

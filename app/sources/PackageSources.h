@@ -26,9 +26,10 @@ struct TSourceSettings {
 };
 
 // The addresses `settings` name. Throws ESourceError for a malformed Sources,
-// and for a folder among them when packages are not verified and
-// AllowUnsignedFolder is not set: whoever can write a folder could otherwise
-// install code.
+// for an ftp:// entry among them when RequireTLS is set (the password would
+// go in clear), and for a folder among them when packages are not verified
+// and AllowUnsignedFolder is not set: whoever can write a folder could
+// otherwise install code.
 std::vector<TSourceAddress> SourceAddresses(const TSourceSettings& settings);
 
 // How the status file names the first source `settings` configure, without

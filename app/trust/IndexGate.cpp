@@ -5,7 +5,8 @@
 
 namespace krevo::app {
 
-TIndexGate::TIndexGate(TPackageIndex index, base::UniqueFd rootFd, const std::string& channel,
+TIndexGate::TIndexGate(TPackageIndex index, base::UniqueFd rootFd,
+                       std::optional<TIndexState> stored, const std::string& channel,
                        std::time_t now, base::TDateTime lastUpdate)
     : index_(std::move(index)), rootFd_(std::move(rootFd)) {
   if (index_.Channel != channel)
@@ -13,24 +14,42 @@ TIndexGate::TIndexGate(TPackageIndex index, base::UniqueFd rootFd, const std::st
                       base::EscapeControlCharacters(channel) + ".");
   if (now > index_.ExpiresAt)
     throw EIndexError("The package index has expired (" + index_.Expires + ").");
-  const std::optional<TIndexState> stored = LoadIndexState(rootFd_.get());
-  if (stored && index_.Sequence < stored->Sequence)
+  if (stored && stored->Sequence && index_.Sequence < *stored->Sequence)
     throw EIndexError("The package index is older than the one accepted before (sequence " +
                       std::to_string(index_.Sequence) + ", not " +
-                      std::to_string(stored->Sequence) + ").");
-  if (stored) {
-    state_ = *stored;
-    if (index_.Sequence == stored->Sequence) return;  // nothing new to save
-  } else if (lastUpdate != 0) {
-    for (const auto& entry : index_.Packages)
-      if (!IsNewerThan(entry.first, lastUpdate)) state_.Installed.insert(entry.first);
+                      std::to_string(*stored->Sequence) + ").");
+  if (stored) state_ = std::move(*stored);
+  const bool first = !state_.Sequence;
+  for (const auto& [name, entry] : index_.Packages) {
+    const auto installed = state_.Installed.find(name);
+    if (installed == state_.Installed.end()) {
+      if (first && lastUpdate != 0 && !IsNewerThan(name, lastUpdate))
+        offers_.push_back("Offering " + name +
+                          " again: it is dated before the last update, but no run recorded "
+                          "installing it.");
+    } else if (!installed->second) {
+      installed->second = entry.Hash;
+      changed_ = true;
+    } else if (*installed->second != entry.Hash) {
+      offers_.push_back("Offering " + name +
+                        " again: the package index gives it another hash than the one installed.");
+    }
   }
+  if (state_.Sequence != index_.Sequence) changed_ = true;
   state_.Sequence = index_.Sequence;
+}
+
+void TIndexGate::Save() {
+  if (!changed_) return;
   SaveIndexState(rootFd_.get(), state_);
+  changed_ = false;
 }
 
 bool TIndexGate::Wants(const std::string& name) const {
-  return index_.Packages.contains(name) && !state_.Installed.contains(name);
+  const TIndexedPackage* entry = Find(name);
+  if (!entry) return false;
+  const auto installed = state_.Installed.find(name);
+  return installed == state_.Installed.end() || installed->second != entry->Hash;
 }
 
 const TIndexedPackage* TIndexGate::Find(const std::string& name) const {
@@ -39,12 +58,25 @@ const TIndexedPackage* TIndexGate::Find(const std::string& name) const {
 }
 
 void TIndexGate::Installed(const std::string& name) {
-  if (state_.Installed.insert(name).second) SaveIndexState(rootFd_.get(), state_);
+  const TIndexedPackage* entry = Find(name);
+  std::optional<base::TBlake2b512::Digest>& recorded = state_.Installed[name];
+  const std::optional<base::TBlake2b512::Digest> hash =
+      entry ? std::optional(entry->Hash) : std::nullopt;
+  if (recorded == hash && !changed_) return;
+  recorded = hash;
+  changed_ = true;
+  Save();
 }
 
-void RecordInstalledWithoutIndex(int rootFd, const std::string& name) {
-  std::optional<TIndexState> state = LoadIndexState(rootFd);
-  if (state && state->Installed.insert(name).second) SaveIndexState(rootFd, *state);
+void RecordInstalledWithoutIndex(int rootFd, const std::string& name,
+                                 const base::TBlake2b512::Digest* digest) {
+  TIndexState state = LoadIndexState(rootFd).value_or(TIndexState{});
+  const std::optional<base::TBlake2b512::Digest> hash =
+      digest ? std::optional(*digest) : std::nullopt;
+  const auto [it, added] = state.Installed.try_emplace(name, hash);
+  if (!added && it->second == hash) return;
+  it->second = hash;
+  SaveIndexState(rootFd, state);
 }
 
 }  // namespace krevo::app

@@ -1,5 +1,6 @@
 #include "app/trust/IndexState.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,7 +18,8 @@
 namespace krevo::app {
 namespace {
 
-constexpr std::string_view kHeader = "krevo-index-state 1";
+constexpr std::string_view kHeader1 = "krevo-index-state 1";  // read only
+constexpr std::string_view kHeader2 = "krevo-index-state 2";
 // Thousands of package names fit in far less.
 constexpr off_t kMaxStateSize = 16 << 20;
 
@@ -32,6 +34,25 @@ constexpr off_t kMaxStateSize = 16 << 20;
 }
 
 }  // namespace
+
+void RemoveUnfinishedCopies(int rootFd) {
+  const std::string prefix = std::string(".krevo-") + kIndexStateName + ".";
+  const int fd = ::openat(rootFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  DIR* dir = ::fdopendir(fd);
+  if (!dir) {
+    ::close(fd);
+    return;
+  }
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string_view name = entry->d_name;
+    if (!name.starts_with(prefix) || name.size() != prefix.size() + 12) continue;
+    struct stat st;
+    if (::fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+      ::unlinkat(fd, entry->d_name, 0);
+  }
+  ::closedir(dir);
+}
 
 std::optional<TIndexState> LoadIndexState(int rootFd) {
   base::TSmallFileContent file =
@@ -54,37 +75,58 @@ std::optional<TIndexState> LoadIndexState(int rootFd) {
 
   TIndexState state;
   std::string_view rest = text;
-  bool first = true, haveSequence = false;
+  int version = 0;  // of the header line, once read
   while (!rest.empty()) {
     const std::size_t end = rest.find('\n');
     if (end == std::string_view::npos) Damaged("its last line is cut short");
     const std::string_view line = rest.substr(0, end);
     rest.remove_prefix(end + 1);
-    if (first) {
-      if (line != kHeader) Damaged("its first line is wrong");
-      first = false;
-    } else if (line.starts_with("sequence ") && !haveSequence) {
+    if (version == 0) {
+      if (line == kHeader1)
+        version = 1;
+      else if (line == kHeader2)
+        version = 2;
+      else
+        Damaged("its first line is wrong");
+    } else if (line.starts_with("sequence ") && !state.Sequence) {
       const std::string_view digits = line.substr(9);
-      const auto [p, ec] =
-          std::from_chars(digits.data(), digits.data() + digits.size(), state.Sequence);
+      std::uint64_t sequence = 0;
+      const auto [p, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), sequence);
       if (ec != std::errc() || p != digits.data() + digits.size() || digits.empty() ||
           digits[0] == '+' || digits[0] == '-')
         Damaged("its sequence is no number");
-      haveSequence = true;
-    } else if (line.starts_with("installed ") && IsPackageName(std::string(line.substr(10)))) {
-      state.Installed.emplace(line.substr(10));
+      state.Sequence = sequence;
+    } else if (line.starts_with("installed ")) {
+      const std::string_view entry = line.substr(10);
+      const std::size_t blank = version == 1 ? std::string_view::npos : entry.find(' ');
+      const std::string name(entry.substr(0, blank));
+      if (!IsPackageName(name) || state.Installed.contains(name))
+        Damaged("a line is not one it writes");
+      std::optional<base::TBlake2b512::Digest> hash;
+      if (version == 2) {
+        if (blank == std::string_view::npos) Damaged("a package has no hash");
+        const std::string_view hashText = entry.substr(blank + 1);
+        if (hashText != "-" && !(hash = ParseHashText(hashText)))
+          Damaged("a package's hash is no hash");
+      }
+      state.Installed.emplace(name, hash);
     } else {
       Damaged("a line is not one it writes");
     }
   }
-  if (!haveSequence) Damaged("it holds no sequence");
+  if (version == 0) Damaged("it is empty");
+  // The first version was written only once an index was accepted.
+  if (version == 1 && !state.Sequence) Damaged("it holds no sequence");
   return state;
 }
 
 void SaveIndexState(int rootFd, const TIndexState& state) {
-  std::string text(kHeader);
-  text += "\nsequence " + std::to_string(state.Sequence) + "\n";
-  for (const std::string& name : state.Installed) text += "installed " + name + "\n";
+  std::string text(kHeader2);
+  text += "\n";
+  if (state.Sequence) text += "sequence " + std::to_string(*state.Sequence) + "\n";
+  for (const auto& [name, hash] : state.Installed)
+    text += "installed " + name + " " + (hash ? HashText(*hash) : std::string("-")) + "\n";
+  RemoveUnfinishedCopies(rootFd);
   try {
     base::ReplaceFileAtomically(rootFd, kIndexStateName, text, 0644,
                           std::string(kIndexStateName) + " in the root folder");

@@ -1,21 +1,36 @@
 #pragma once
-// What this installation remembers of the package indexes it met, kept in the
-// root folder as ".krevo-index.state": the highest sequence it accepted (an
-// older index is a replay) and the packages it installed (so that selection
-// needs no dates). The file is replaced whole, never written in place, so a
-// power cut leaves the old state or the new one.
+// What this installation remembers of the packages it installed and of the
+// package indexes it met, kept in the root folder as ".krevo-index.state":
+// the highest sequence it accepted (an older index is a replay; none while no
+// index was ever accepted) and each package installed with the BLAKE2b-512
+// hash of the bytes installed (so that selection needs no dates, and a
+// package republished under its name is seen). The file is replaced whole,
+// never written in place, so a power cut leaves the old state or the new one.
+//
+//   krevo-index-state 2
+//   sequence 17                                 (absent: no index accepted)
+//   installed up261201.zip <128 lowercase hex digits, or "-": not known>
+//
+// The first version ("krevo-index-state 1", a sequence always, "installed
+// NAME" lines) is still read: its names come with no hash.
 #include <cstdint>
+#include <map>
 #include <optional>
-#include <set>
 #include <string>
+
+#include "base/Blake2b512.h"
 
 namespace krevo::app {
 
 inline constexpr const char* kIndexStateName = ".krevo-index.state";
 
 struct TIndexState {
-  std::uint64_t Sequence = 0;
-  std::set<std::string> Installed;  // package names
+  // The highest sequence accepted; nothing while no index was accepted.
+  std::optional<std::uint64_t> Sequence;
+  // The packages installed, by name, with the hash of the bytes installed;
+  // nothing when it is not known (a state of the first version, a package
+  // installed without a hash taken).
+  std::map<std::string, std::optional<base::TBlake2b512::Digest>> Installed;
 };
 
 // The state in the folder `rootFd` (borrowed), or nothing when the folder
@@ -25,7 +40,15 @@ struct TIndexState {
 std::optional<TIndexState> LoadIndexState(int rootFd);
 
 // Replaces the state in the folder `rootFd` (borrowed) durably, through
-// ReplaceFileAtomically. Throws EIndexError; the old state then stays.
+// ReplaceFileAtomically, in the second version. Throws EIndexError; the old
+// state then stays.
 void SaveIndexState(int rootFd, const TIndexState& state);
+
+// Removes the new copies of the state that a kill or a power cut left before
+// their rename, in the folder `rootFd` (borrowed): regular files of the
+// hidden names ReplaceFileAtomically gives, never followed. Done by
+// SaveIndexState, and at the start of a run. Never throws; a folder that
+// cannot be read is left as it is.
+void RemoveUnfinishedCopies(int rootFd);
 
 }  // namespace krevo::app

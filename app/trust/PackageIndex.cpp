@@ -90,8 +90,17 @@ bool IsChannelName(std::string_view text) {
   return true;
 }
 
-// 128 lowercase hex digits: one spelling for each hash.
-std::optional<base::TBlake2b512::Digest> Hash(std::string_view text) {
+// What a field from the index becomes in a message: escaped, and cut short.
+std::string Shown(std::string_view text) {
+  constexpr std::size_t kShown = 100;
+  std::string shown = base::EscapeControlCharacters(std::string(text.substr(0, kShown)));
+  if (text.size() > kShown) shown += "...";
+  return shown;
+}
+
+}  // namespace
+
+std::optional<base::TBlake2b512::Digest> ParseHashText(std::string_view text) {
   base::TBlake2b512::Digest hash{};
   if (text.size() != hash.size() * 2) return std::nullopt;
   auto nibble = [](char c) {
@@ -107,15 +116,15 @@ std::optional<base::TBlake2b512::Digest> Hash(std::string_view text) {
   return hash;
 }
 
-// What a field from the index becomes in a message: escaped, and cut short.
-std::string Shown(std::string_view text) {
-  constexpr std::size_t kShown = 100;
-  std::string shown = base::EscapeControlCharacters(std::string(text.substr(0, kShown)));
-  if (text.size() > kShown) shown += "...";
-  return shown;
+std::string HashText(const base::TBlake2b512::Digest& hash) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string text;
+  for (const std::uint8_t b : hash) {
+    text += kDigits[b >> 4];
+    text += kDigits[b & 15];
+  }
+  return text;
 }
-
-}  // namespace
 
 TPackageIndex ParsePackageIndex(std::string_view text) {
   if (text.size() > kMaxIndexSize)
@@ -172,7 +181,7 @@ TPackageIndex ParsePackageIndex(std::string_view text) {
       if (!size)
         Malformed(number,
                   "the size " + Shown(f[2]) + " is not a whole number of 10 digits at most");
-      const auto hash = Hash(f[3]);
+      const auto hash = ParseHashText(f[3]);
       if (!hash) Malformed(number, "the hash is not 128 lowercase hex digits");
       if (!index.Packages.emplace(name, TIndexedPackage{*size, *hash}).second)
         Malformed(number, name + " is listed twice");

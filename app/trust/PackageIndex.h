@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <ctime>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -66,5 +67,11 @@ struct TPackageIndex {
 // it malformed, and nothing is passed over. Throws EIndexError "The package
 // index is malformed: line N: ..." naming the first fault.
 TPackageIndex ParsePackageIndex(std::string_view text);
+
+// The hash written as 128 lowercase hex digits (one spelling for each hash),
+// or nothing when `text` is anything else.
+std::optional<base::TBlake2b512::Digest> ParseHashText(std::string_view text);
+// `hash` as 128 lowercase hex digits.
+std::string HashText(const base::TBlake2b512::Digest& hash);
 
 }  // namespace krevo::app

@@ -28,6 +28,8 @@ void TPackageTrust::LoadKeys(const TUpdaterConfig& config, const std::string& ex
 }
 
 void TPackageTrust::FetchIndex(TPackageSource& source) {
+  fetched_.reset();
+  refusal_.clear();
   if (keys_.empty()) return;  // nothing to check one with
   try {
     fetched_ = FetchPackageIndex(source, keys_);
@@ -36,29 +38,53 @@ void TPackageTrust::FetchIndex(TPackageSource& source) {
   }
 }
 
-std::optional<std::string> TPackageTrust::AcceptIndex(const std::string& rootFolder,
-                                                      const std::string& channel, bool requireIndex,
-                                                      const std::function<base::TDateTime()>& clock,
-                                                      base::TDateTime lastUpdate) {
-  if (!refusal_.empty()) return refusal_;
+std::optional<TIndexRefusal> TPackageTrust::AcceptIndex(
+    const std::string& rootFolder, const std::string& channel, bool requireIndex,
+    const std::function<base::TDateTime()>& clock, base::TDateTime lastUpdate) {
+  if (!refusal_.empty()) return TIndexRefusal{refusal_};
+  std::optional<TIndexState> stored;
+  base::UniqueFd root = base::OpenFolder(rootFolder);
+  try {
+    if (root) stored = LoadIndexState(root.get());
+  } catch (const EIndexError& e) {
+    return TIndexRefusal{e.what(), false};
+  }
   if (!fetched_) {
     // A server that withholds the index is not told from one that never had
-    // one, unless the installation insists.
-    if (!requireIndex) return std::nullopt;
-    return "The server has no package index, and RequireIndex=yes in config.ini asks for one.";
+    // one, unless the installation insists or accepted one before.
+    if (requireIndex)
+      return TIndexRefusal{
+          "The server has no package index, and RequireIndex=yes in config.ini asks for one."};
+    if (!keys_.empty() && stored && stored->Sequence)
+      return TIndexRefusal{"The server has no package index, and this installation accepted "
+                           "package index " +
+                           std::to_string(*stored->Sequence) + " before."};
+    return std::nullopt;
+  }
+  if (!root)
+    return TIndexRefusal{"The package index cannot be checked: the root folder " +
+                             base::EscapeControlCharacters(rootFolder) + " cannot be opened.",
+                         false};
+  std::unique_ptr<TIndexGate> gate;
+  try {
+    TPackageIndex index = std::move(*fetched_);
+    fetched_.reset();
+    gate = std::make_unique<TIndexGate>(std::move(index), std::move(root), std::move(stored),
+                                        channel, base::DateTimeToTimeT(clock()), lastUpdate);
+  } catch (const EIndexError& e) {
+    return TIndexRefusal{e.what()};
   }
   try {
-    base::UniqueFd root = base::OpenFolder(rootFolder);
-    if (!root)
-      throw EIndexError("The package index cannot be checked: the root folder " +
-                        base::EscapeControlCharacters(rootFolder) + " cannot be opened.");
-    index_ = std::make_unique<TIndexGate>(std::move(*fetched_), std::move(root), channel,
-                                          base::DateTimeToTimeT(clock()), lastUpdate);
+    gate->Save();
   } catch (const EIndexError& e) {
-    return std::string(e.what());
+    return TIndexRefusal{e.what(), false};
   }
-  fetched_.reset();
+  index_ = std::move(gate);
   return std::nullopt;
+}
+
+std::vector<std::string> TPackageTrust::IndexOffers() const {
+  return index_ ? index_->Offers() : std::vector<std::string>{};
 }
 
 std::vector<std::string> TPackageTrust::NotIndexed(const std::vector<std::string>& lines) const {
@@ -116,12 +142,13 @@ std::optional<TPackageRefusal> TPackageTrust::Refusal(TPackageSource& source,
 }
 
 std::optional<std::string> TPackageTrust::RecordInstalled(const std::string& rootFolder,
-                                                          const std::string& name) {
+                                                          const std::string& name,
+                                                          const base::TBlake2b512::Digest* digest) {
   try {
     if (index_) {
       index_->Installed(name);
     } else if (const base::UniqueFd root = base::OpenFolder(rootFolder)) {
-      RecordInstalledWithoutIndex(root.get(), name);
+      RecordInstalledWithoutIndex(root.get(), name, digest);
     }
   } catch (const EIndexError& e) {
     return std::string(e.what());

@@ -27,6 +27,15 @@ struct TPackageRefusal {
   const char* ending;  // the list line's ending: " ... not signed" or " ... bad signature"
 };
 
+// Why no index was accepted from a source.
+struct TIndexRefusal {
+  std::string text;  // one sentence for the user
+  // The source's index is at fault (missing where one is expected, refused,
+  // expired, older than the one accepted, of another channel): another
+  // source may do. False when this installation's state or root folder is.
+  bool sourceAtFault = true;
+};
+
 class TPackageTrust final {
  public:
   TPackageTrust() = default;
@@ -42,21 +51,26 @@ class TPackageTrust final {
 
   // With keys, fetches the index from `source` (borrowed, open) and checks
   // its signature (FetchPackageIndex); a refused one is remembered for
-  // AcceptIndex. Without keys does nothing. Throws what FetchPackageIndex
-  // throws but EIndexError.
+  // AcceptIndex. What an earlier source gave is forgotten first. Without keys
+  // does nothing. Throws what FetchPackageIndex throws but EIndexError.
   void FetchIndex(TPackageSource& source);
   // Accepts the fetched index for the installation below `rootFolder` (may be
   // empty: the current folder), on `channel`, at the time `clock` gives
   // (asked only when there is an index to check), with `lastUpdate` the date
-  // of the last update (TIndexGate). Nothing when it is accepted, or when
-  // there is none and `requireIndex` is false; else the refusal, one
-  // sentence for the user.
-  std::optional<std::string> AcceptIndex(const std::string& rootFolder, const std::string& channel,
-                                         bool requireIndex,
-                                         const std::function<base::TDateTime()>& clock,
-                                         base::TDateTime lastUpdate);
+  // of the last update (TIndexGate), and saves the state before anything is
+  // downloaded. Nothing when it is accepted, or when the source has none and
+  // none is expected; else the refusal. One is expected when `requireIndex`
+  // is true, and, with keys, once the state holds an accepted index: a
+  // source cannot switch the index off by withholding it.
+  std::optional<TIndexRefusal> AcceptIndex(const std::string& rootFolder,
+                                           const std::string& channel, bool requireIndex,
+                                           const std::function<base::TDateTime()>& clock,
+                                           base::TDateTime lastUpdate);
   // The accepted index; null when none was accepted.
   const TPackageIndex* Index() const { return index_ ? &index_->Index() : nullptr; }
+  // Why the accepted index wants packages again (TIndexGate::Offers); empty
+  // without an index.
+  std::vector<std::string> IndexOffers() const;
   // The names of the packages among the listing `lines` that the accepted
   // index does not name, in the lines' order. Empty without an index.
   std::vector<std::string> NotIndexed(const std::vector<std::string>& lines) const;
@@ -77,12 +91,14 @@ class TPackageTrust final {
   std::optional<TPackageRefusal> Refusal(TPackageSource& source, const std::string& name,
                                          int packageFd, const base::TBlake2b512::Digest* digest);
   // Keeps `name` in the installed packages of the index state below
-  // `rootFolder` (TIndexGate::Installed, or RecordInstalledWithoutIndex when
-  // there is no index and the root folder opens). Nothing when it is kept;
-  // else the failure (an EIndexError's message): the package is in place,
-  // and the next run with an index installs it again.
+  // `rootFolder`: with an index, with the index's hash (TIndexGate::Installed);
+  // without, with `digest` (null: not known), the state made when there is
+  // none (RecordInstalledWithoutIndex), when the root folder opens. Nothing
+  // when it is kept; else the failure (an EIndexError's message): the package
+  // is in place, and the next run with an index installs it again.
   std::optional<std::string> RecordInstalled(const std::string& rootFolder,
-                                             const std::string& name);
+                                             const std::string& name,
+                                             const base::TBlake2b512::Digest* digest);
 
  private:
   // The keys that packages must be signed with; empty: packages are not checked.

@@ -24,12 +24,16 @@ class UpdateRunIndex : public SigningKeysTest {
   // Runs `script` in the server's package folder: $K1 and $K2 name the secret
   // keys, $INDEX runs scripts/make-index.sh on the folder (signing with k1).
   static void OnServer(const UpdateSite& site, const std::string& script) {
+    InFolder(site.serverRoot / "krevo/updates", script);
+  }
+  // The same in `folder`.
+  static void InFolder(const std::string& folder, const std::string& script) {
     RunResult r = RunProcess({"/bin/sh", "-c",
                               "K1='" + (*keys_ / "k1.key") + "' K2='" + (*keys_ / "k2.key") +
                                   "'; INDEX=\"env KREVO_SIGNING_KEY=$K1 " KREVO_TEST_SOURCE_DIR
                                   "/scripts/make-index.sh .\"; " +
                                   script},
-                             site.serverRoot / "krevo/updates");
+                             folder);
     if (r.exitCode != 0) throw std::runtime_error(script + ": " + r.err);
   }
 
@@ -59,6 +63,11 @@ std::string State(const UpdateSite& site) {
   return fs::exists(site.install / ".krevo-index.state")
              ? ReadFile(site.install / ".krevo-index.state")
              : "";
+}
+
+// The state without the packages' hashes.
+std::string Recorded(const UpdateSite& site) {
+  return std::regex_replace(State(site), std::regex(" ([0-9a-f]{128}|-)\n"), "\n");
 }
 
 TEST_F(UpdateRunIndex, ARefusedIndexEndsTheRunWithItsReasonBeforeAnythingIsDownloaded) {
@@ -100,6 +109,10 @@ TEST_F(UpdateRunIndex, ARefusedIndexEndsTheRunWithItsReasonBeforeAnythingIsDownl
        "The package index has a bad signature: the file is not the one that was signed."},
       {"not signed", "$INDEX 17 2099-01-01T00:00:00Z && rm index.minisig",
        "The package index is not signed: the server has no index.minisig: "},
+      // Once an index was accepted, a server cannot switch it off.
+      {"withheld after one was accepted", ":",
+       "The server has no package index, and this installation accepted package index 17 "
+       "before."},
       {"missing, required", ":",
        "The server has no package index, and RequireIndex=yes in config.ini asks for one.",
        "RequireIndex=yes\r\n"},
@@ -172,9 +185,9 @@ TEST_F(UpdateRunIndex, ExactlyTheIndexedPackagesAreInstalledWithTheIndexSizesAnd
     EXPECT_NE(
         site.Log().find("Package index 17 (channel stable, expires " + kFuture + ") accepted."),
         std::string::npos);
-    EXPECT_EQ(State(site), std::string("krevo-index-state 1\nsequence 17\n") +
-                               (c.exitCode == 0 ? "installed up080307.zip\n" : "") +
-                               "installed up080308.zip\n");
+    EXPECT_EQ(Recorded(site), std::string("krevo-index-state 2\nsequence 17\n") +
+                                  (c.exitCode == 0 ? "installed up080307.zip\n" : "") +
+                                  "installed up080308.zip\n");
     const std::string commands = ReadFile(scratch / "commands");
     EXPECT_TRUE(Has(commands, "RETR index\nPASV\nRETR index\\.minisig\n")) << commands;
     EXPECT_FALSE(Has(commands, "up08030.\\.zip\\.minisig|RETR up080310")) << commands;
@@ -189,12 +202,20 @@ TEST_F(UpdateRunIndex, NoPackageIsLostToTheDateFilter) {
     const char* state;    // written before the run; "": none
     bool install7, install8;
     const char* stateAfter;
+    const char* logLine = "";
   };
   const std::vector<Case> cases = {
       {"a new installation", 0, "", true, true,
        "sequence 17\ninstalled up080307.zip\ninstalled up080308.zip\n"},
-      // The date filter took up080307.zip: the first index does not bring it again.
-      {"the first index met", LocalTime(2008, 3, 7), "", false, true,
+      // Nothing recorded up080307.zip: it may have been uploaded after the
+      // last run, so the first index brings it, and says so.
+      {"the first index met", LocalTime(2008, 3, 7), "", true, true,
+       "sequence 17\ninstalled up080307.zip\ninstalled up080308.zip\n",
+       "Offering up080307.zip again: it is dated before the last update, but no run recorded "
+       "installing it."},
+      // A run without an index recorded it.
+      {"the first index, up080307.zip recorded", LocalTime(2008, 3, 7),
+       "krevo-index-state 2\ninstalled up080307.zip -\n", false, true,
        "sequence 17\ninstalled up080307.zip\ninstalled up080308.zip\n"},
       // up080308.zip was uploaded after a run on 9 March.
       {"a package uploaded late", LocalTime(2008, 3, 9),
@@ -218,7 +239,8 @@ TEST_F(UpdateRunIndex, NoPackageIsLostToTheDateFilter) {
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(fs::exists(site.install / "a.txt"), c.install7);
     EXPECT_EQ(fs::exists(site.install / "b.txt"), c.install8);
-    EXPECT_EQ(State(site), std::string("krevo-index-state 1\n") + c.stateAfter);
+    EXPECT_EQ(Recorded(site), std::string("krevo-index-state 2\n") + c.stateAfter);
+    EXPECT_NE(site.Log().find(c.logLine), std::string::npos) << site.Log();
     if (!c.install7 && !c.install8) {
       // Nothing new: the retry question offers the index's last package,
       // which unattended runs decline.
@@ -260,7 +282,7 @@ TEST_F(UpdateRunIndex, EveryConfiguredKeyIsTrusted) {
     RunResult r = site.Run();
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(ReadFile(site.install / "a.txt"), "package a");
-    EXPECT_EQ(State(site).empty(), !c.index);
+    EXPECT_EQ(Has(State(site), "sequence 17"), c.index) << State(site);
   }
 }
 
@@ -278,7 +300,108 @@ TEST_F(UpdateRunIndex, WithoutAnIndexTheDateFilterAndPackageSignaturesStay) {
   EXPECT_TRUE(Has(commands,
                   "RETR index\n[\\s\\S]*RETR up080308\\.zip\nPASV\nRETR up080308\\.zip\\.minisig"))
       << commands;
-  EXPECT_EQ(State(site), "");
+  // Recorded with the hash of its bytes, for the first index to come.
+  EXPECT_TRUE(Has(State(site), "^krevo-index-state 2\ninstalled up080308\\.zip [0-9a-f]{128}\n$"))
+      << State(site);
+}
+
+std::size_t Count(const std::string& text, const std::string& what) {
+  std::size_t n = 0;
+  for (std::size_t at = 0; (at = text.find(what, at)) != std::string::npos; at += what.size()) ++n;
+  return n;
+}
+
+TEST_F(UpdateRunIndex, APackageRepublishedUnderItsNameIsInstalledAgain) {
+  UpdateSite site;
+  TempDir scratch;
+  Prepare(site, scratch / "commands", LocalTime(2005, 5, 5));
+  OnServer(site, "$INDEX 17 " + kFuture);
+  RunResult r = site.Run();
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  // The vendor mends up080307.zip and publishes it again under its name.
+  site.AddPackage("080307", {{"a.txt", "package a, mended", LocalTime(2008, 3, 8)}});
+  OnServer(site, "$INDEX 18 " + kFuture);
+  r = site.Run();
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(ReadFile(site.install / "a.txt"), "package a, mended");
+  EXPECT_NE(site.Log().find("Offering up080307.zip again: the package index gives it another hash "
+                            "than the one installed."),
+            std::string::npos)
+      << site.Log();
+  const std::string commands = ReadFile(scratch / "commands");
+  EXPECT_EQ(Count(commands, "RETR up080307.zip\n"), 2u) << commands;
+  EXPECT_EQ(Count(commands, "RETR up080308.zip\n"), 1u) << commands;
+  // The new hash is recorded: the next run has nothing new.
+  r = site.Run();
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.err.find("No new updates were available"), std::string::npos) << r.err;
+  EXPECT_EQ(Count(ReadFile(scratch / "commands"), "RETR up080307.zip\n"), 2u);
+}
+
+// A mirror first, the vendor (the site's server, index 17) second; this
+// installation accepted index 16 before.
+TEST_F(UpdateRunIndex, AMirrorWithoutAnAcceptableIndexIsPassedOverForTheNextSource) {
+  struct Case {
+    const char* what;
+    std::string mirror;  // script in the mirror's folder, which holds the packages
+    const char* reason;  // of the mirror's note
+    std::string vendor = "$INDEX 17 " + kFuture;
+    int exitCode = 0;
+  };
+  const std::vector<Case> cases = {
+      {"lists nothing", "rm up*.zip",
+       "The server has no package index, and this installation accepted package index 16 before"},
+      {"no index", ":",
+       "The server has no package index, and this installation accepted package index 16 before"},
+      {"expired", "$INDEX 17 2020-01-01T00:00:00Z",
+       "The package index has expired (2020-01-01T00:00:00Z)"},
+      {"older", "$INDEX 15 " + kFuture,
+       "The package index is older than the one accepted before (sequence 15, not 16)"},
+      {"another channel", "$INDEX 17 " + kFuture + " beta",
+       "The package index is for the channel beta, not stable"},
+      {"signed with another key", "$INDEX 17 " + kFuture + " && minisign -S -s \"$K2\" -m index",
+       "The package index has a bad signature: it was made with another key"},
+      // No source gives an acceptable index: the last one's reason ends the run.
+      {"the vendor's expired too", "$INDEX 15 " + kFuture,
+       "The package index is older than the one accepted before (sequence 15, not 16)",
+       "$INDEX 17 2020-01-01T00:00:00Z", 4},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    UpdateSite site;
+    TempDir scratch, mirrorRoot;
+    Prepare(site, scratch / "commands", LocalTime(2005, 5, 5));
+    const std::string state = "krevo-index-state 1\nsequence 16\n";
+    site.install.Write(".krevo-index.state", state);
+    const fs::path mirrorFolder = mirrorRoot / "krevo/updates";
+    fs::create_directories(mirrorFolder);
+    for (const char* name : {"up080307.zip", "up080308.zip"})
+      fs::copy_file(fs::path(site.serverRoot / "krevo/updates") / name, mirrorFolder / name);
+    InFolder(mirrorFolder.string(), c.mirror);
+    OnServer(site, c.vendor);
+    ftp::test::TRealFtpServer mirror(mirrorRoot.Folder(), "dos", "krevoftp", "q7wz2kp");
+    const std::string mirrorName = "ftp://127.0.0.1:" + std::to_string(mirror.Port());
+    const std::string vendorName = "ftp://127.0.0.1:" + std::to_string(site.Port());
+    site.WriteConfig("PublicKeyFile=keys/krevo.pub\r\nSources=" + mirrorName + ", " + vendorName +
+                     "\r\n");
+    const RunResult r = site.Run();
+    EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+    const std::string note = "Source " + mirrorName + " failed: " + c.reason + "; trying the next.";
+    EXPECT_NE(site.Log().find(note), std::string::npos) << site.Log();
+    EXPECT_NE(r.err.find(note), std::string::npos) << r.err;
+    EXPECT_EQ(StatusOf(site)["source"], vendorName);
+    if (c.exitCode == 0) {
+      EXPECT_EQ(ReadFile(site.install / "a.txt"), "package a");
+      EXPECT_EQ(ReadFile(site.install / "b.txt"), "package b");
+      EXPECT_TRUE(Has(State(site), "sequence 17\n")) << State(site);
+    } else {
+      EXPECT_NE(r.err.find("Error: The package index has expired (2020-01-01T00:00:00Z)."),
+                std::string::npos)
+          << r.err;
+      EXPECT_FALSE(fs::exists(site.install / "a.txt"));
+      EXPECT_EQ(State(site), state);
+    }
+  }
 }
 
 TEST_F(UpdateRunIndex, KrevoUnzipVerifiesTheIndexAsAPackage) {

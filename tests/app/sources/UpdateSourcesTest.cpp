@@ -2,6 +2,7 @@
 // refused with their reason.
 #include <gtest/gtest.h>
 
+#include "app/sources/PackageSources.h"
 #include "app/sources/UpdateSources.h"
 
 namespace krevo::app {
@@ -67,6 +68,37 @@ TEST(UpdateSources, AMalformedEntryIsRefusedWithItsReason) {
     } catch (const ESourceError& e) {
       EXPECT_NE(std::string(e.what()).find(c.reason), std::string::npos) << e.what();
       EXPECT_EQ(std::string(e.what()).rfind("Sources in config.ini: entry ", 0), 0u) << e.what();
+    }
+  }
+}
+
+// What the settings around Sources allow: the password never in clear under
+// Security=tls, a folder never unchecked unless allowed.
+TEST(UpdateSources, TheSettingsDecideWhichSourcesMayServe) {
+  struct Case {
+    const char* what;
+    TSourceSettings settings;
+    const char* refusal;  // "": the sources are taken
+  };
+  const std::vector<Case> cases = {
+      {"tls, ftps and a folder", {"ftps://a, file:///media/usb", true, "", 21, true}, ""},
+      {"tls, a plain server second",
+       {"ftps://a, ftp://mirror.example:2121", true, "", 21, true},
+       "the server ftp://mirror.example:2121 would be sent the password in clear, and "
+       "Security=tls"},
+      {"tls, no Sources", {"", true, "h", 21, true}, ""},
+      {"none, a plain server", {"ftp://a", false, "", 21, true}, ""},
+      {"no key, a folder", {"file:///media/usb", false, "", 21, false}, "AllowUnsignedFolder=yes"},
+      {"no key, a folder allowed", {"file:///media/usb", false, "", 21, false, true}, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    try {
+      SourceAddresses(c.settings);
+      EXPECT_STREQ(c.refusal, "");
+    } catch (const ESourceError& e) {
+      EXPECT_NE(*c.refusal, 0) << e.what();
+      if (*c.refusal) EXPECT_NE(std::string(e.what()).find(c.refusal), std::string::npos) << e.what();
     }
   }
 }
