@@ -91,8 +91,8 @@ void ReplaceOrRemoveFile(int folderFd, const std::string& name, std::string_view
       ::fsync(folderFd);
       message += " The old one was removed.";
     } else if (errno != ENOENT) {
-      message += std::string(" The old one could not be removed either: ") +
-                 std::strerror(errno) + ".";
+      message +=
+          std::string(" The old one could not be removed either: ") + std::strerror(errno) + ".";
     }
     throw EAtomicFileError(message);
   }

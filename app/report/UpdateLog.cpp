@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-
 #include <unistd.h>
 
 #include <cerrno>
@@ -57,7 +56,8 @@ base::TDateTime TUpdateLog::Open(const std::string& rootFolder, base::TDateTime 
   path_ = path;
   const std::size_t slash = path.rfind('/');
   recordName_ = kDateRecordPrefix + path.substr(slash + 1) + ".date";
-  folder_ = base::OpenFolder(slash == std::string::npos ? std::string() : path.substr(0, slash + 1));
+  folder_ =
+      base::OpenFolder(slash == std::string::npos ? std::string() : path.substr(0, slash + 1));
   if (!folder_) throw base::EInOutError(base::InOutCodeFromErrno(errno));
   base::RemoveReplaceLeftovers(folder_.get(), recordName_);
   base::TDateTime lastUpdate = 0;

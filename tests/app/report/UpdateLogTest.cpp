@@ -205,7 +205,6 @@ TEST(UpdateLog, ALogDatedBefore1980IsAppendedToNotEmptied) {
   EXPECT_EQ(ReadFile(dir / "updates.log").rfind("earlier runs\r\nScan started ", 0), 0u);
 }
 
-
 // Which date of the last update a run believes, after what the run before it
 // left: a run killed between a write to the log and the call that dates it
 // back leaves the log dated now, and its date record says what it kept.
@@ -275,8 +274,8 @@ TEST(UpdateLog, ARunKilledBeforeTheLogIsDatedBackLeavesTheDateItKept) {
     }
     next.Close(0, kEnd, true);
     // Closed with the date in place, nothing is left beside the log.
-    EXPECT_EQ(Modified(dir / "updates.log"), c.believed ? c.believed
-                                                        : base::DateTimeToTimeT(EncodeDate(2000, 1, 1)));
+    EXPECT_EQ(Modified(dir / "updates.log"),
+              c.believed ? c.believed : base::DateTimeToTimeT(EncodeDate(2000, 1, 1)));
     for (const auto& e : std::filesystem::directory_iterator(dir.Folder()))
       EXPECT_EQ(e.path().filename(), "updates.log");
   }

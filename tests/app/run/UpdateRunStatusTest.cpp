@@ -42,7 +42,6 @@ std::vector<std::string> Hidden(const std::string& folder) {
   return names;
 }
 
-
 TEST(UpdateRunStatus, EachOutcomeLeavesItsStatusFile) {
   struct Case {
     const char* outcome;
@@ -260,8 +259,8 @@ TEST(UpdateRunStatus, AFileThatCannotBeReplacedIsRemovedNotLeftStale) {
   if (!rootDisk.Mounted() || !metricsDisk.Mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
   const std::string root = rootMount.Folder(), metrics = metricsMount.Folder();
   UpdateSite site;
-  site.WriteConfig("MetricsFile=" + metrics + "krevo.prom\r\n[Documents]\r\nRootFolder=" +
-                   root + "\r\n[Reports]\r\nRootFolder=" + root + "\r\n");
+  site.WriteConfig("MetricsFile=" + metrics + "krevo.prom\r\n[Documents]\r\nRootFolder=" + root +
+                   "\r\n[Reports]\r\nRootFolder=" + root + "\r\n");
   site.AddPackage("090101", {{"a.txt", "a", LocalTime(2009, 1, 1)}});
   const RunResult first = site.Run();
   ASSERT_EQ(first.exitCode, 0) << first.err;

@@ -9,7 +9,8 @@ namespace krevo::test {
 class SmallFileSystem final {
  public:
   explicit SmallFileSystem(const std::string& at, const std::string& size = "256k") : at_(at) {
-    mounted_ = ::mount("tmpfs", at.c_str(), "tmpfs", 0, ("size=" + size + ",mode=0755").c_str()) == 0;
+    mounted_ =
+        ::mount("tmpfs", at.c_str(), "tmpfs", 0, ("size=" + size + ",mode=0755").c_str()) == 0;
   }
   ~SmallFileSystem() {
     if (mounted_) ::umount2(at_.c_str(), MNT_DETACH);
