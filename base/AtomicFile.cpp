@@ -1,5 +1,6 @@
 #include "base/AtomicFile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <random>
+#include <vector>
 
 #include "base/FileDescriptor.h"
 
@@ -18,13 +20,27 @@ std::string Failure(const std::string& shownName, const char* step, int err) {
          ".";
 }
 
+constexpr std::size_t kSuffixDigits = 12;
+
 // A name nobody else is likely to hold; the exclusive create settles it.
+// RemoveReplaceLeftovers knows its pattern.
 std::string TemporaryName(const std::string& name) {
   static std::mt19937_64 random(std::random_device{}());
   static constexpr char kHex[] = "0123456789abcdef";
   std::string suffix;
-  for (std::uint64_t bits = random(); suffix.size() < 12; bits >>= 4) suffix += kHex[bits & 15];
+  for (std::uint64_t bits = random(); suffix.size() < kSuffixDigits; bits >>= 4)
+    suffix += kHex[bits & 15];
   return ".krevo-" + name + "." + suffix;
+}
+
+bool IsTemporaryNameOf(const std::string& candidate, const std::string& name) {
+  const std::string stem = ".krevo-" + name + ".";
+  if (candidate.size() != stem.size() + kSuffixDigits || !candidate.starts_with(stem)) return false;
+  for (std::size_t i = stem.size(); i < candidate.size(); ++i) {
+    const char c = candidate[i];
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -63,6 +79,47 @@ void ReplaceFileAtomically(int folderFd, const std::string& name, std::string_vi
   // The new name is on the disk once the folder is; a folder that cannot be
   // flushed (some file systems refuse) still holds the whole file.
   ::fsync(folderFd);
+}
+
+void ReplaceOrRemoveFile(int folderFd, const std::string& name, std::string_view content,
+                         mode_t mode, const std::string& shownName) {
+  try {
+    ReplaceFileAtomically(folderFd, name, content, mode, shownName);
+  } catch (const EAtomicFileError& e) {
+    std::string message = e.what();
+    if (::unlinkat(folderFd, name.c_str(), 0) == 0) {
+      ::fsync(folderFd);
+      message += " The old one was removed.";
+    } else if (errno != ENOENT) {
+      message +=
+          std::string(" The old one could not be removed either: ") + std::strerror(errno) + ".";
+    }
+    throw EAtomicFileError(message);
+  }
+}
+
+int RemoveReplaceLeftovers(int folderFd, const std::string& name) {
+  // A descriptor of its own: closedir closes it.
+  const int fd = ::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  DIR* folder = ::fdopendir(fd);
+  if (!folder) {
+    ::close(fd);
+    return 0;
+  }
+  std::vector<std::string> found;
+  while (const dirent* entry = ::readdir(folder))
+    if (IsTemporaryNameOf(entry->d_name, name)) found.emplace_back(entry->d_name);
+  ::closedir(folder);
+  int removed = 0;
+  for (const std::string& leftover : found) {
+    struct stat st;
+    if (::fstatat(folderFd, leftover.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISREG(st.st_mode))
+      continue;
+    if (::unlinkat(folderFd, leftover.c_str(), 0) == 0) ++removed;
+  }
+  return removed;
 }
 
 TSmallFileContent ReadSmallFile(int folderFd, const std::string& name, std::size_t maxBytes) {

@@ -30,6 +30,22 @@ class EAtomicFileError final : public Exception {
 void ReplaceFileAtomically(int folderFd, const std::string& name, std::string_view content,
                            mode_t mode, const std::string& shownName);
 
+// As ReplaceFileAtomically, for a file whose stale copy would mislead more
+// than its absence (a status a reader would take for the last run's): when
+// the new content cannot be put in place, the old `name` is removed as well.
+// Throws EAtomicFileError, whose message then also says whether an old file
+// was removed or could not be.
+void ReplaceOrRemoveFile(int folderFd, const std::string& name, std::string_view content,
+                         mode_t mode, const std::string& shownName);
+
+// Removes from `folderFd` (borrowed) the temporary files that a process
+// killed while it replaced `name` (ReplaceFileAtomically) left behind: the
+// regular files named ".krevo-" + `name` + "." + 12 lower-case hexadecimal
+// digits, a pattern nothing else of the updater uses. Links, folders and
+// other names are left alone. Returns how many were removed. Never throws
+// but std::bad_alloc.
+int RemoveReplaceLeftovers(int folderFd, const std::string& name);
+
 // How a bounded read of a small file ended.
 enum class TSmallRead {
   srRead,        // the whole file is in the content

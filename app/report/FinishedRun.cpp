@@ -30,23 +30,25 @@ void RecordFinishedRun(const TRunFacts& facts, int exitStatus, const std::string
   status.source = facts.Source;
   status.indexSequence = facts.IndexSequence;
 
-  if (StandardErrorIsJournal()) SendToJournal(JournalFields(status));
-  if (!trusted) return;
-  try {
-    if (!root)
-      throw base::EAtomicFileError("The file " + base::EscapeControlCharacters(rootFolder) +
-                             kStatusFileName +
-                             " could not be written: the root folder cannot be opened.");
-    WriteStatusFile(root.get(), status);
-  } catch (const base::EAtomicFileError& e) {
-    err << title << ": " << e.what() << '\n';
+  std::vector<std::string> fileErrors;
+  if (trusted) {
+    try {
+      if (!root)
+        throw base::EAtomicFileError("The file " + base::EscapeControlCharacters(rootFolder) +
+                                     kStatusFileName +
+                                     " could not be written: the root folder cannot be opened.");
+      WriteStatusFile(root.get(), status);
+    } catch (const base::EAtomicFileError& e) {
+      fileErrors.push_back(e.what());
+    }
+    if (!facts.MetricsFile.empty()) try {
+        WriteMetricsFile(facts.MetricsFile, status);
+      } catch (const base::EAtomicFileError& e) {
+        fileErrors.push_back(e.what());
+      }
   }
-  if (facts.MetricsFile.empty()) return;
-  try {
-    WriteMetricsFile(facts.MetricsFile, status);
-  } catch (const base::EAtomicFileError& e) {
-    err << title << ": " << e.what() << '\n';
-  }
+  for (const std::string& error : fileErrors) err << title << ": " << error << '\n';
+  if (StandardErrorIsJournal()) SendToJournal(JournalFields(status, fileErrors));
 }
 
 }  // namespace krevo::app

@@ -24,9 +24,10 @@ struct TRunFacts {
 // Records the run that `facts` describe, which ended with the console exit
 // status `exitStatus`; `action` is "update" or "rollback". A run that
 // refused to start because others may change its paths writes no file,
-// only the journal entry. A file that cannot be written is reported on
-// `err` after `title` ("Krevo-updater: ..."), and nothing else changes.
-// Never throws but std::bad_alloc.
+// only the journal entry. A file that cannot be written is removed, so that
+// no earlier run's figures stand for this one's, and reported on `err` after
+// `title` ("Krevo-updater: ...") and in the journal entry; nothing else
+// changes. Never throws but std::bad_alloc.
 void RecordFinishedRun(const TRunFacts& facts, int exitStatus, const std::string& action,
                        const std::string& title, std::ostream& err);
 

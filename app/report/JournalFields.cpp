@@ -25,19 +25,26 @@ const char* Priority(const std::string& outcome) {
 
 }  // namespace
 
-std::vector<std::string> JournalFields(const TRunStatus& s) {
+std::vector<std::string> JournalFields(const TRunStatus& s,
+                                       const std::vector<std::string>& fileErrors) {
   std::string message =
       "Update run ended: " + s.outcome + " (exit status " + std::to_string(s.exitStatus) + ")";
   if (!s.message.empty()) message += ": " + base::EscapeControlCharacters(s.message);
+  for (const std::string& error : fileErrors) message += " " + base::EscapeControlCharacters(error);
+  // A watcher that reads only the files must not miss that they are gone.
+  std::string priority = Priority(s.outcome);
+  if (!fileErrors.empty() && priority > "4") priority = "4";
   std::vector<std::string> fields = {
       "MESSAGE=" + message,
-      std::string("PRIORITY=") + Priority(s.outcome),
+      "PRIORITY=" + priority,
       "SYSLOG_IDENTIFIER=krevo-updater",
       "KREVO_OUTCOME=" + s.outcome,
       "KREVO_EXIT_STATUS=" + std::to_string(s.exitStatus),
   };
   for (const TPackageEnding& p : s.packages)
     fields.push_back("KREVO_PACKAGE=" + base::EscapeControlCharacters(p.name) + " ... " + p.ending);
+  for (const std::string& error : fileErrors)
+    fields.push_back("KREVO_FILE_ERROR=" + base::EscapeControlCharacters(error));
   return fields;
 }
 

@@ -1,6 +1,7 @@
 #include "app/report/MetricsFile.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstring>
@@ -41,18 +42,62 @@ std::string MetricsText(const TRunStatus& s) {
                 s.packagesInstalledTotal);
 }
 
-void WriteMetricsFile(const std::string& path, const TRunStatus& status) {
+namespace {
+
+struct TMetricsPlace {
+  std::string folder;  // "." or ending in '/'
+  std::string name;
+};
+
+TMetricsPlace PlaceOf(const std::string& path) {
   const std::size_t slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (slash == std::string::npos) return {".", path};
+  return {path.substr(0, slash + 1), path.substr(slash + 1)};
+}
+
+// The folder of `place`, opened without following a link in its own place:
+// the run trusted the folders above it, not what stands in it.
+base::UniqueFd OpenMetricsFolder(const TMetricsPlace& place) {
+  // A trailing slash would have the link followed after all.
+  std::string folder = place.folder;
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  return base::UniqueFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+}
+
+}  // namespace
+
+std::string MetricsFolderToTrust(const std::string& path) {
+  if (path.empty()) return {};
+  std::string folder = PlaceOf(path).folder;
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  struct stat st;
+  const bool othersFolder = ::lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+                            (st.st_uid != 0 || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0);
+  const std::size_t slash = folder.rfind('/');
+  const std::string last = slash == std::string::npos ? folder : folder.substr(slash + 1);
+  if (!othersFolder || folder == "/" || last == "." || last == "..") return folder;
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : folder.substr(0, slash);
+}
+
+void RemoveMetricsLeftovers(const std::string& path) {
+  if (path.empty()) return;
+  const TMetricsPlace place = PlaceOf(path);
+  if (const base::UniqueFd fd = OpenMetricsFolder(place))
+    base::RemoveReplaceLeftovers(fd.get(), place.name);
+}
+
+void WriteMetricsFile(const std::string& path, const TRunStatus& status) {
+  const TMetricsPlace place = PlaceOf(path);
+  const std::string& name = place.name;
   const std::string shown = base::EscapeControlCharacters(path);
   if (name.empty() || name == "." || name == "..")
     throw base::EAtomicFileError("The metrics file " + shown + " names no file.");
-  const base::UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  const base::UniqueFd fd = OpenMetricsFolder(place);
   if (!fd)
     throw base::EAtomicFileError("The file " + shown +
                            " could not be written (open folder): " + std::strerror(errno) + ".");
-  base::ReplaceFileAtomically(fd.get(), name, MetricsText(status), 0644, shown);
+  base::ReplaceOrRemoveFile(fd.get(), name, MetricsText(status), 0644, shown);
 }
 
 }  // namespace krevo::app

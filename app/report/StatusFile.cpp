@@ -18,7 +18,7 @@ std::optional<TRunStatus> ReadStatusFile(int rootFd) {
 }
 
 void WriteStatusFile(int rootFd, const TRunStatus& status) {
-  base::ReplaceFileAtomically(rootFd, kStatusFileName, RunStatusJson(status), 0644, kStatusFileName);
+  base::ReplaceOrRemoveFile(rootFd, kStatusFileName, RunStatusJson(status), 0644, kStatusFileName);
 }
 
 int PrintStatusFile(const std::string& executableFolder, bool json, std::ostream& out,

@@ -16,8 +16,9 @@ namespace krevo::app {
 // file counts as absent. Never throws but std::bad_alloc.
 std::optional<TRunStatus> ReadStatusFile(int rootFd);
 
-// Replaces the status file in `rootFd` (borrowed) with `status`, atomically
-// (ReplaceFileAtomically). Throws EAtomicFileError.
+// Replaces the status file in `rootFd` (borrowed) with `status`, atomically;
+// when it cannot, removes the old one, so that no reader takes an earlier
+// run's status for this one's (ReplaceOrRemoveFile). Throws EAtomicFileError.
 void WriteStatusFile(int rootFd, const TRunStatus& status);
 
 // `krevo-updater --status [--json]` for the installation whose config.ini is

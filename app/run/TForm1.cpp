@@ -4,9 +4,12 @@
 #include "app/install/PackageInstall.h"
 #include "app/install/PackageTransaction.h"
 #include "app/trust/RootOnlyPaths.h"
+#include "app/report/MetricsFile.h"
 #include "app/report/RunStatus.h"
 #include "app/report/RunSummary.h"
 #include "app/sources/UpdateSources.h"
+#include "app/trust/IndexState.h"
+#include "base/AtomicFile.h"
 #include "base/ControlEscape.h"
 #include "base/Dialogs.h"
 #include "base/FileSystem.h"
@@ -89,8 +92,17 @@ void TForm1::FormCreate() {
   const std::string keyFile = FConfig.PublicKey.empty()
                                   ? BesideExecutable(FConfig.PublicKeyFile, executableFolder_)
                                   : std::string();
-  RefuseUnsafePaths({FRootFolder.empty() ? "." : FRootFolder, keyFile, FConfig.CAFile});
+  RefuseUnsafePaths({FRootFolder.empty() ? "." : FRootFolder, keyFile, FConfig.CAFile,
+                     MetricsFolderToTrust(FConfig.MetricsFile)});
+  RemoveLeftovers();
   FLastUpdate = UpdateLog.Open(FRootFolder, Clock());
+}
+
+void TForm1::RemoveLeftovers() const {
+  if (const base::UniqueFd root = OpenRootFolder())
+    for (const char* name : {kStatusFileName, kIndexStateName})
+      base::RemoveReplaceLeftovers(root.get(), name);
+  RemoveMetricsLeftovers(FConfig.MetricsFile);
 }
 
 void TForm1::RefuseUnsafePaths(std::initializer_list<std::string> paths) {

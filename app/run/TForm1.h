@@ -212,6 +212,9 @@ class TForm1 final {
   // Finishes an installation that a killed run or a power cut interrupted,
   // its line in the log. Throws ETransactionError.
   void RecoverInterrupted();
+  // Removes the temporary files that a killed run left while it replaced the
+  // status file, the index state or the metrics file.
+  void RemoveLeftovers() const;
   // Throws EUnsafePath, after disarming the run, when run as root and one of
   // `paths` (an empty one is passed over) may be changed by another user.
   void RefuseUnsafePaths(std::initializer_list<std::string> paths);

@@ -5,6 +5,10 @@
 // created, folder made, name linked, renamed or removed, and every flush.
 // Without KREVO_CRASH_AT it only counts, and at exit writes the count to the
 // file KREVO_CRASH_COUNT names, when set.
+//
+// KREVO_KILL_CALL=renameat|utimensat (with KREVO_KILL_NAME, a part the path
+// must hold, and KREVO_KILL_NTH, which matching call, 1 when unset) kills
+// the process just before that call, wherever in the run it comes.
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -29,10 +33,26 @@ static void Report(void) {
   }
 }
 
+static const char* killCall = NULL;
+static const char* killName = NULL;
+static long killNth = 1;
+static long killSeen = 0;
+
 __attribute__((constructor)) static void Init(void) {
   const char* at = getenv("KREVO_CRASH_AT");
   target = at ? atol(at) : -1;
+  killCall = getenv("KREVO_KILL_CALL");
+  killName = getenv("KREVO_KILL_NAME");
+  const char* nth = getenv("KREVO_KILL_NTH");
+  if (nth) killNth = atol(nth);
   atexit(Report);
+}
+
+// Kills the process when `call` on `path` is the one KREVO_KILL_* names.
+static void KillAtCall(const char* call, const char* path) {
+  if (!killCall || strcmp(killCall, call) != 0) return;
+  if (killName && (!path || !strstr(path, killName))) return;
+  if (++killSeen == killNth) kill(getpid(), SIGKILL);
 }
 
 static void Step(void) {
@@ -66,6 +86,7 @@ int mkdirat(int dir, const char* path, mode_t mode) {
 
 int renameat(int from, const char* a, int to, const char* b) {
   REAL(renameat);
+  KillAtCall("renameat", a);
   Step();
   return real_renameat(from, a, to, b);
 }
@@ -98,4 +119,10 @@ int syncfs(int fd) {
   REAL(syncfs);
   Step();
   return real_syncfs(fd);
+}
+
+int utimensat(int dir, const char* path, const struct timespec times[2], int flags) {
+  REAL(utimensat);
+  KillAtCall("utimensat", path);
+  return real_utimensat(dir, path, times, flags);
 }

@@ -205,5 +205,81 @@ TEST(UpdateLog, ALogDatedBefore1980IsAppendedToNotEmptied) {
   EXPECT_EQ(ReadFile(dir / "updates.log").rfind("earlier runs\r\nScan started ", 0), 0u);
 }
 
+// Which date of the last update a run believes, after what the run before it
+// left: a run killed between a write to the log and the call that dates it
+// back leaves the log dated now, and its date record says what it kept.
+TEST(UpdateLog, ARunKilledBeforeTheLogIsDatedBackLeavesTheDateItKept) {
+  const std::time_t kept = base::DateTimeToTimeT(EncodeDate(2010, 4, 4) + EncodeTime(4, 4, 4));
+  const std::time_t now = ::time(nullptr);
+  struct Case {
+    const char* what;
+    std::function<void(const TempDir&)> before;  // with a log dated `kept`
+    std::time_t believed;                        // 0: a new log
+  };
+  const auto killed = [&](const TempDir& dir) {
+    TUpdateLog log;
+    log.Open(dir.Folder(), kStart);
+    log.AppendLine("a > b");
+    // The kill: the write moved the date, and nothing put it back nor closed.
+    struct utimbuf times = {now, now};
+    ASSERT_EQ(::utime((dir / "updates.log").c_str(), &times), 0);
+  };
+  const std::vector<Case> cases = {
+      {"a killed run", killed, kept},
+      {"two killed runs in a row",
+       [&](const TempDir& dir) {
+         killed(dir);
+         killed(dir);
+       },
+       kept},
+      {"a killed run whose record is damaged",
+       [&](const TempDir& dir) {
+         killed(dir);
+         dir.Write(".krevo-updates.log.date", "krevo-log-date 1\n12x 0\n");
+       },
+       now},
+      {"a run that closed, and the log dated by hand since",
+       [&](const TempDir& dir) {
+         killed(dir);
+         TUpdateLog log;
+         log.Open(dir.Folder(), kStart);
+         log.Close(0, kEnd, true);
+         const std::time_t set = kept - 86400;
+         struct utimbuf times = {set, set};
+         ASSERT_EQ(::utime((dir / "updates.log").c_str(), &times), 0);
+       },
+       kept - 86400},
+      {"a killed run, then the log deleted to take every update again",
+       [&](const TempDir& dir) {
+         killed(dir);
+         std::filesystem::remove(dir / "updates.log");
+       },
+       0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    dir.Write("updates.log", "earlier\r\n");
+    struct utimbuf times = {kept, kept};
+    ASSERT_EQ(::utime((dir / "updates.log").c_str(), &times), 0);
+    c.before(dir);
+    TUpdateLog next;
+    const base::TDateTime lastUpdate = next.Open(dir.Folder(), kStart);
+    if (c.believed == 0) {
+      EXPECT_DOUBLE_EQ(lastUpdate, 0.0);
+      EXPECT_EQ(Modified(dir / "updates.log"), base::DateTimeToTimeT(EncodeDate(2000, 1, 1)));
+    } else {
+      EXPECT_EQ(base::DateTimeToTimeT(lastUpdate) / 2, c.believed / 2);
+      EXPECT_EQ(Modified(dir / "updates.log"), c.believed);
+    }
+    next.Close(0, kEnd, true);
+    // Closed with the date in place, nothing is left beside the log.
+    EXPECT_EQ(Modified(dir / "updates.log"),
+              c.believed ? c.believed : base::DateTimeToTimeT(EncodeDate(2000, 1, 1)));
+    for (const auto& e : std::filesystem::directory_iterator(dir.Folder()))
+      EXPECT_EQ(e.path().filename(), "updates.log");
+  }
+}
+
 }  // namespace
 }  // namespace krevo::app

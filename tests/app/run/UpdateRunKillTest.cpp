@@ -131,5 +131,35 @@ TEST_F(UpdateRunKilled, EveryFileIsOldOrNewAndTheNextRunInstallsThePackage) {
   }
 }
 
+// Every write to the log moves its date, and a call after it puts the date
+// back: a run killed between the two (at the first, once "Scan started" is
+// written; at the second, once the package's line is) must not leave the log
+// dated now, or the packages it did not count would never be new again.
+TEST(UpdateRunKilledBetweenWriteAndDate, KeepsTheDateOfTheLastUpdate) {
+  for (const char* nth : {"1", "2"}) {
+    SCOPED_TRACE(std::string("killed before dating the log back, time ") + nth);
+    UpdateSite site;
+    site.AddPackage("080307", {{"readme.txt", "readme 2", LocalTime(2008, 3, 7)}});
+    site.install.Write("updates.log", "earlier\r\n");
+    SetModified(site.install / "updates.log", LocalTime(2005, 5, 5));
+    site.env = {"LD_PRELOAD=" KREVO_CRASH_SHIM, "ASAN_OPTIONS=verify_asan_link_order=0",
+                "KREVO_KILL_CALL=utimensat", "KREVO_KILL_NAME=updates.log",
+                std::string("KREVO_KILL_NTH=") + nth};
+    ASSERT_EQ(site.Run().exitCode, 128 + SIGKILL);
+    site.env.clear();
+    EXPECT_NE(Modified(site.install / "updates.log"), LocalTime(2005, 5, 5));
+    // The next run, with the server away, believes the date the killed run kept.
+    site.StopServer();
+    EXPECT_EQ(site.Run().exitCode, 3);
+    EXPECT_EQ(Modified(site.install / "updates.log"), LocalTime(2005, 5, 5));
+    site.RestartServer({});
+    const RunResult next = site.Run();
+    EXPECT_EQ(next.exitCode, 0) << next.err;
+    EXPECT_EQ(next.err.find("No new updates"), std::string::npos) << next.err;
+    EXPECT_EQ(ReadFile(site.install / "readme.txt"), "readme 2");
+    EXPECT_GT(Modified(site.install / "updates.log"), LocalTime(2008, 3, 7));
+  }
+}
+
 }  // namespace
 }  // namespace krevo::test

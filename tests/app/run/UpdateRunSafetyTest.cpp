@@ -11,6 +11,7 @@
 #include <functional>
 #include <regex>
 
+#include "tests/app/support/SmallFileSystem.h"
 #include "tests/app/support/UpdateSite.h"
 
 namespace krevo::test {
@@ -215,24 +216,6 @@ TEST_F(UpdateRunSafety, ControlCharactersInEntryNamesNeverReachTheLogOrTheTermin
   EXPECT_FALSE(fs::exists(site.install / "a.txt"));
 }
 
-// A small tmpfs, mounted for the life of the object.
-class SmallFileSystem final {
- public:
-  explicit SmallFileSystem(const std::string& at) : at_(at) {
-    mounted_ = ::mount("tmpfs", at.c_str(), "tmpfs", 0, "size=256k,mode=0755") == 0;
-  }
-  ~SmallFileSystem() {
-    if (mounted_) ::umount2(at_.c_str(), MNT_DETACH);
-  }
-  SmallFileSystem(const SmallFileSystem&) = delete;
-  SmallFileSystem& operator=(const SmallFileSystem&) = delete;
-  bool Mounted() const { return mounted_; }
-
- private:
-  std::string at_;
-  bool mounted_ = false;
-};
-
 TEST_F(UpdateRunSafety, TooLittleFreeSpaceFailsThePackageAndTheNextOneIsInstalled) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount a small tmpfs";
   TempDir mountPoint;
@@ -306,6 +289,8 @@ TEST_F(UpdateRunSafety, AsRootNothingThatAnotherUserMayChangeIsTrusted) {
     const char* what;
     // Makes the path unsafe; returns the path, and what the message says of it.
     std::function<std::pair<std::string, std::string>(UpdateSite&, TempDir& other)> make;
+    // For a run that is not refused: what it must have done.
+    std::function<void(TempDir& other, const RunResult&)> check = nullptr;
   };
   const auto rootAt = [](UpdateSite& s, const std::string& root) {
     fs::create_directories(root);
@@ -356,6 +341,45 @@ TEST_F(UpdateRunSafety, AsRootNothingThatAnotherUserMayChangeIsTrusted) {
          rootAt(s, other / "sticky/suite");
          ::chmod((other / "sticky").c_str(), 01777);
          return std::pair(std::string(), std::string());
+       },
+       [](TempDir& other, const RunResult&) {
+         EXPECT_EQ(ReadFile(other / "sticky/suite/a.txt"), "a");
+       }},
+      // The user who owns the folder above the metrics folder puts a link to
+      // a folder of root's in its place.
+      {"the metrics folder in a folder of another user",
+       [](UpdateSite& s, TempDir& other) {
+         fs::create_directories(other / "user");
+         fs::create_directories(other / "rootonly");
+         EXPECT_EQ(::chown((other / "user").c_str(), kNobody, kNobody), 0);
+         RunAsNobody("ln -s " + Quoted(other / "rootonly") + " " + Quoted(other / "user/metrics"));
+         s.WriteConfig("MetricsFile=" + other / "user/metrics/krevo.prom\r\n");
+         return std::pair(other / "user", std::string("(owner uid 65534, mode 0755) is not"));
+       }},
+      // Its owner may make and remove files in it, but cannot turn root's
+      // write out of it.
+      {"the metrics folder of another user, in a folder of root's",
+       [](UpdateSite& s, TempDir& other) {
+         fs::create_directories(other / "collector");
+         EXPECT_EQ(::chown((other / "collector").c_str(), kNobody, kNobody), 0);
+         s.WriteConfig("MetricsFile=" + other / "collector/krevo.prom\r\n");
+         return std::pair(std::string(), std::string());
+       },
+       [](TempDir& other, const RunResult&) {
+         EXPECT_TRUE(fs::is_regular_file(other / "collector/krevo.prom"));
+       }},
+      {"the metrics folder a link, in a folder of root's",
+       [](UpdateSite& s, TempDir& other) {
+         fs::create_directories(other / "target");
+         fs::create_symlink(other / "target", other / "link");
+         s.WriteConfig("MetricsFile=" + other / "link/krevo.prom\r\n");
+         return std::pair(std::string(), std::string());
+       },
+       [](TempDir& other, const RunResult& r) {
+         EXPECT_TRUE(fs::is_empty(other / "target"));
+         EXPECT_NE(r.err.find(other / "link/krevo.prom could not be written (open folder)"),
+                   std::string::npos)
+             << r.err;
        }},
   };
   for (const Case& c : cases) {
@@ -368,7 +392,7 @@ TEST_F(UpdateRunSafety, AsRootNothingThatAnotherUserMayChangeIsTrusted) {
     RunResult r = run.Run();
     if (path.empty()) {
       EXPECT_EQ(r.exitCode, 0) << r.err;
-      EXPECT_EQ(ReadFile(other / "sticky/suite/a.txt"), "a");
+      c.check(other, r);
       continue;
     }
     EXPECT_EQ(r.exitCode, 1) << r.err;

@@ -10,6 +10,7 @@
 #include <functional>
 #include <nlohmann/json.hpp>
 
+#include "tests/app/support/SmallFileSystem.h"
 #include "tests/app/support/UpdateSite.h"
 
 namespace krevo::test {
@@ -23,6 +24,21 @@ std::vector<std::string> Names(const std::string& folder) {
   std::vector<std::string> names;
   for (const auto& f : fs::directory_iterator(folder)) names.push_back(f.path().filename());
   std::sort(names.begin(), names.end());
+  return names;
+}
+
+// The environment that kills the updater just before the first `call` on a
+// path holding `name` (tests/support/CrashShim.c).
+std::vector<std::string> KillAt(const std::string& call, const std::string& name) {
+  return {"LD_PRELOAD=" KREVO_CRASH_SHIM, "ASAN_OPTIONS=verify_asan_link_order=0",
+          "KREVO_KILL_CALL=" + call, "KREVO_KILL_NAME=" + name};
+}
+
+// The hidden temporary files in `folder`.
+std::vector<std::string> Hidden(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const std::string& name : Names(folder))
+    if (name.starts_with(".krevo-")) names.push_back(name);
   return names;
 }
 
@@ -133,16 +149,15 @@ TEST(UpdateRunStatus, CarriedOverFromRunToRunAndKeptWholeByAKilledRun) {
   EXPECT_EQ(rollback["recovery"], "Rolled back up090101.zip");
   EXPECT_EQ(rollback["packages_installed_total"], 1);
 
-  // A run killed half way through a slow download writes nothing.
+  // A run killed while it writes the status file, its new content whole
+  // under the temporary name, leaves the previous file as it was.
   const std::string previous = ReadFile(site.install / "updates-status.json");
-  site.RestartServer({"--throttle", "262144"});
-  site.AddPackage("090102", {{"b.bin", Noise(4 << 20, 3), LocalTime(2009, 1, 2)}});
+  site.AddPackage("090102", {{"b.bin", "b", LocalTime(2009, 1, 2)}});
   SetModified(site.install / "updates.log", LocalTime(2009, 1, 1));
-  const auto downloading = [&] {
-    std::error_code ec;
-    return fs::file_size(site.Staging() + "/up090102.zip", ec) > 0 && !ec;
-  };
-  ASSERT_EQ(site.Run(downloading).exitCode, 128 + SIGKILL);
+  site.env = KillAt("renameat", "updates-status.json");
+  ASSERT_EQ(site.Run().exitCode, 128 + SIGKILL);
+  site.env.clear();
+  EXPECT_EQ(ReadFile(site.install / "b.bin"), "b");  // killed after the install
   EXPECT_EQ(ReadFile(site.install / "updates-status.json"), previous);
 
   // A damaged file is no previous status either; the next failure counts
@@ -197,6 +212,80 @@ TEST(UpdateRunStatus, TheMetricsFileReadsAsPrometheusText) {
   struct stat st;
   ASSERT_EQ(::stat((site.install / "metrics/krevo.prom").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0644u);  // the collector runs as another user
+}
+
+// A run killed between the creation of a file's temporary copy and its
+// rename leaves that copy; the next run removes it, and the index state's
+// too, but nothing else hidden beside them.
+TEST(UpdateRunStatus, WhatARunKilledWhileReplacingAFileLeftIsRemovedByTheNext) {
+  struct Case {
+    const char* file;    // relative to the installation
+    const char* folder;  // where its temporary copy is left
+  };
+  for (const Case& c : {Case{"updates-status.json", ""}, Case{"metrics/krevo.prom", "metrics"}}) {
+    SCOPED_TRACE(c.file);
+    UpdateSite site;
+    fs::create_directory(site.install / "metrics");
+    site.WriteConfig("MetricsFile=metrics/krevo.prom\r\n");
+    site.StopServer();
+    ASSERT_EQ(site.Run().exitCode, 3);
+    const std::string before = ReadFile(site.install / c.file);
+    site.env = KillAt("renameat", fs::path(c.file).filename());
+    ASSERT_EQ(site.Run().exitCode, 128 + SIGKILL);
+    site.env.clear();
+    EXPECT_EQ(ReadFile(site.install / c.file), before);
+    ASSERT_EQ(Hidden(site.install / c.folder).size(), 1u);
+    // Left by a run killed while it saved the index state; and a package's
+    // file staged under a hidden name, which is not the updater's to take.
+    site.install.Write(".krevo-.krevo-index.state.0123456789ab", "krevo-index-state 1\n");
+    site.install.Write(".krevo-updates-status.json.4242-1", "a package's");
+    ASSERT_EQ(site.Run().exitCode, 3);
+    EXPECT_EQ(Hidden(site.install / c.folder),
+              std::string(c.folder).empty()
+                  ? std::vector<std::string>{".krevo-updates-status.json.4242-1"}
+                  : std::vector<std::string>{});
+    EXPECT_NE(ReadFile(site.install / c.file), before);
+  }
+}
+
+// A status or metrics file that cannot be replaced, on a full disk, is
+// removed rather than left to say what an earlier run did, and the run says so.
+TEST(UpdateRunStatus, AFileThatCannotBeReplacedIsRemovedNotLeftStale) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount a small tmpfs";
+  // The metrics on a disk of their own: the status file's removal frees
+  // room that a metrics file beside it would take.
+  TempDir rootMount, metricsMount;
+  SmallFileSystem rootDisk(rootMount.Folder(), "1m"), metricsDisk(metricsMount.Folder(), "64k");
+  if (!rootDisk.Mounted() || !metricsDisk.Mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
+  const std::string root = rootMount.Folder(), metrics = metricsMount.Folder();
+  UpdateSite site;
+  site.WriteConfig("MetricsFile=" + metrics + "krevo.prom\r\n[Documents]\r\nRootFolder=" + root +
+                   "\r\n[Reports]\r\nRootFolder=" + root + "\r\n");
+  site.AddPackage("090101", {{"a.txt", "a", LocalTime(2009, 1, 1)}});
+  const RunResult first = site.Run();
+  ASSERT_EQ(first.exitCode, 0) << first.err;
+  ASSERT_TRUE(fs::exists(root + "updates-status.json"));
+  ASSERT_TRUE(fs::exists(metrics + "krevo.prom"));
+  for (const std::string& disk : {root, metrics}) {
+    std::ofstream fill(disk + "fill", std::ios::binary);
+    const std::string block(65536, 'x');
+    for (int i = 0; i < 64 && fill; ++i) fill.write(block.data(), block.size()), fill.flush();
+  }
+  const RunResult full = site.Run();
+  EXPECT_NE(full.exitCode, 0) << full.err;
+  for (const std::string& file : {root + "updates-status.json", metrics + "krevo.prom"}) {
+    EXPECT_FALSE(fs::exists(file)) << file;
+    EXPECT_NE(full.err.find(fs::path(file).filename().string() + " could not be written ("),
+              std::string::npos)
+        << full.err;
+  }
+  EXPECT_NE(full.err.find("The old one was removed."), std::string::npos) << full.err;
+  // No temporary copy is left; the install journal is not a report's.
+  for (const std::string& disk : {root, metrics})
+    for (const std::string& name : Hidden(disk)) EXPECT_EQ(name, ".krevo-update.journal");
+  const RunResult status = site.RunWith({"--status"});
+  EXPECT_EQ(status.exitCode, 1);
+  EXPECT_NE(status.err.find("There is no update status yet"), std::string::npos) << status.err;
 }
 
 TEST(UpdateRunStatus, TheStatusCommandReadsAndWritesNothing) {
@@ -284,6 +373,8 @@ TEST(UpdateRunStatus, TheJournalGetsTheSummaryOnlyWhenStandardErrorIsTheJournal)
        std::vector<Case>{{"journal", true}, {"elsewhere", false}, {"none", false}}) {
     SCOPED_TRACE(c.journalStream);
     UpdateSite site;
+    // A metrics file that cannot be written is said in the entry too.
+    site.WriteConfig("MetricsFile=missing/krevo.prom\r\n");
     site.AddPackage("090101", {{"a.txt", "a", LocalTime(2009, 1, 1)}});
     std::ofstream(site.serverRoot / "krevo/updates/up090102.zip") << "no archive at all";
     RunOptions options;
@@ -306,14 +397,18 @@ TEST(UpdateRunStatus, TheJournalGetsTheSummaryOnlyWhenStandardErrorIsTheJournal)
       continue;
     }
     ASSERT_EQ(entries.size(), 1u) << r.out;
+    const std::string metricsError = "The file " + site.install / "missing/krevo.prom" +
+                                     " could not be written (open folder): No such file or "
+                                     "directory.";
     const json expected = {"MESSAGE=Update run ended: failed (exit status 4): " +
-                               StatusOf(site)["message"].get<std::string>(),
+                               StatusOf(site)["message"].get<std::string>() + " " + metricsError,
                            "PRIORITY=4",
                            "SYSLOG_IDENTIFIER=krevo-updater",
                            "KREVO_OUTCOME=failed",
                            "KREVO_EXIT_STATUS=4",
                            "KREVO_PACKAGE=up090101.zip ... complete",
-                           "KREVO_PACKAGE=up090102.zip ... failed"};
+                           "KREVO_PACKAGE=up090102.zip ... failed",
+                           "KREVO_FILE_ERROR=" + metricsError};
     EXPECT_EQ(entries[0], expected);
   }
 }
