@@ -170,7 +170,6 @@ base::UniqueFd TForm1::OpenRootFolder() const { return base::OpenFolder(FRootFol
 void TForm1::RecoverInterrupted() {
   const base::UniqueFd root = OpenRootFolder();
   if (!root) return;  // no installation there, and so nothing to finish
-  RemoveUnfinishedCopies(root.get());  // of the index state
   if (const std::optional<std::string> line = RecoverInterruptedUpdate(root.get())) {
     RunRecord.NoteRecovery(*line);
     UpdateLog.AppendLine(*line);

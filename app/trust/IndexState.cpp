@@ -1,6 +1,5 @@
 #include "app/trust/IndexState.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -34,25 +33,6 @@ constexpr off_t kMaxStateSize = 16 << 20;
 }
 
 }  // namespace
-
-void RemoveUnfinishedCopies(int rootFd) {
-  const std::string prefix = std::string(".krevo-") + kIndexStateName + ".";
-  const int fd = ::openat(rootFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  DIR* dir = ::fdopendir(fd);
-  if (!dir) {
-    ::close(fd);
-    return;
-  }
-  while (const dirent* entry = ::readdir(dir)) {
-    const std::string_view name = entry->d_name;
-    if (!name.starts_with(prefix) || name.size() != prefix.size() + 12) continue;
-    struct stat st;
-    if (::fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
-      ::unlinkat(fd, entry->d_name, 0);
-  }
-  ::closedir(dir);
-}
 
 std::optional<TIndexState> LoadIndexState(int rootFd) {
   base::TSmallFileContent file =
@@ -126,7 +106,8 @@ void SaveIndexState(int rootFd, const TIndexState& state) {
   if (state.Sequence) text += "sequence " + std::to_string(*state.Sequence) + "\n";
   for (const auto& [name, hash] : state.Installed)
     text += "installed " + name + " " + (hash ? HashText(*hash) : std::string("-")) + "\n";
-  RemoveUnfinishedCopies(rootFd);
+  // A copy that a killed save left is removed first, so none stays for good.
+  base::RemoveReplaceLeftovers(rootFd, kIndexStateName);
   try {
     base::ReplaceFileAtomically(rootFd, kIndexStateName, text, 0644,
                           std::string(kIndexStateName) + " in the root folder");

@@ -44,11 +44,5 @@ std::optional<TIndexState> LoadIndexState(int rootFd);
 // state then stays.
 void SaveIndexState(int rootFd, const TIndexState& state);
 
-// Removes the new copies of the state that a kill or a power cut left before
-// their rename, in the folder `rootFd` (borrowed): regular files of the
-// hidden names ReplaceFileAtomically gives, never followed. Done by
-// SaveIndexState, and at the start of a run. Never throws; a folder that
-// cannot be read is left as it is.
-void RemoveUnfinishedCopies(int rootFd);
 
 }  // namespace krevo::app
