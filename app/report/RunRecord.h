@@ -43,6 +43,9 @@ class TRunRecord final {
   // The log line of an installation that a killed run left and this one
   // finished, or of the package this run rolled back.
   void NoteRecovery(const std::string& line) { recovery_ = line; }
+  // A bound of the run (its time, the retries a source may cost) ended it:
+  // the status says error, whatever the exit status.
+  void NoteEndedByBound() { endedByBound_ = true; }
 
   std::chrono::system_clock::time_point Started() const { return started_; }
   const std::vector<TPackageEnding>& Packages() const { return packages_; }
@@ -53,6 +56,7 @@ class TRunRecord final {
   std::uint64_t BytesDownloaded() const { return bytes_; }
   const std::string& Message() const { return message_; }
   const std::string& Recovery() const { return recovery_; }
+  bool EndedByBound() const { return endedByBound_; }
 
  private:
   std::chrono::system_clock::time_point started_;
@@ -64,6 +68,7 @@ class TRunRecord final {
   std::string message_;
   bool skipNextError_ = false;
   std::string recovery_;
+  bool endedByBound_ = false;
 };
 
 }  // namespace krevo::app

@@ -107,7 +107,11 @@ TRunStatus MakeRunStatus(const TRunRecord& record, int exitStatus, std::int64_t 
       std::chrono::duration_cast<std::chrono::seconds>(record.Started().time_since_epoch()).count();
   status.runFinished = finished;
   status.exitStatus = exitStatus;
-  status.outcome = RunOutcomeName(exitStatus, record.InstalledCount() > 0);
+  // A run that a bound ended is an error even when it installed a package
+  // first (exit status 4).
+  status.outcome = record.EndedByBound() && exitStatus != 0 && exitStatus < 128
+                       ? "error"
+                       : RunOutcomeName(exitStatus, record.InstalledCount() > 0);
   status.message = record.Message();
   status.packages = record.Packages();
   status.packagesOmitted = record.OmittedCount();

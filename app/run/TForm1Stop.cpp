@@ -39,6 +39,7 @@ void TForm1::EndPastBound(const std::string& text) {
   // Said as a package failure is, so that it is the run's message, and the
   // exit status tells a run that installed something from one that did not.
   UpdateLog.AppendLine(text);
+  RunRecord.NoteEndedByBound();
   base::Dialogs().MessageDlg(text, base::TMsgDlgType::mtError, base::MakeButtons({base::mbOK}));
   outcome_ = installedPackages_ > 0 ? TRunOutcome::PackageFailed : TRunOutcome::Failed;
 }
