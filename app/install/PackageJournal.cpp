@@ -25,8 +25,8 @@ constexpr off_t kMaxJournalSize = 256 << 20;
 // A journal that no step may be taken on: the user is told what to do.
 [[noreturn]] void Unusable(const char* name, const std::string& what, const std::string& todo) {
   throw ETransactionError(std::string("The update journal ") + name + " in the root folder " +
-                          what + ". No update can be installed or rolled back until then: " +
-                          todo + ".");
+                          what + ". No update can be installed or rolled back until then: " + todo +
+                          ".");
 }
 
 // Permission bits as the journal writes them (octal); nothing when not.
@@ -178,8 +178,7 @@ std::optional<TJournal> ReadJournal(int rootFd, const char* name) {
                IsPlainPart(f[3]) && (f[4].empty() || IsPlainPart(f[4])) &&
                (f.size() == 5 || f[5].empty() || Mode(f[5]))) {
       // Earlier versions wrote no mode.
-      journal.files.push_back(
-          {f[1], f[2], f[3], f[4], f.size() == 6 ? Mode(f[5]) : std::nullopt});
+      journal.files.push_back({f[1], f[2], f[3], f[4], f.size() == 6 ? Mode(f[5]) : std::nullopt});
     } else if (state == TJournalState::jsStaging && kind == "commit" && f.size() == 2 &&
                f[1] == std::to_string(journal.files.size())) {
       journal.state = TJournalState::jsCommitting;

@@ -93,9 +93,10 @@ void MakeOld(const std::string& root) {
 }
 
 const std::vector<std::pair<std::string, std::string>> kPackage = [] {
-  std::vector<std::pair<std::string, std::string>> files = {
-      {"bin/a.dll", "new a"}, {"bin/b.dll", "new b"}, {"bin/tool", "new tool"},
-      {"new/deep/c.txt", "new c"}};
+  std::vector<std::pair<std::string, std::string>> files = {{"bin/a.dll", "new a"},
+                                                            {"bin/b.dll", "new b"},
+                                                            {"bin/tool", "new tool"},
+                                                            {"new/deep/c.txt", "new c"}};
   for (int i = 0; i < 5; ++i)
     files.push_back({"old/f" + std::to_string(i), "new " + std::to_string(i)});
   for (int i = 0; i < 10; ++i)
@@ -195,7 +196,8 @@ void CrashAtEveryStep(const std::vector<std::pair<std::string, std::string>>& fi
       }
       const Tree now = Snapshot(root);
       const bool isOld = Snapshot(root, true) == old, isNew = now == after;
-      EXPECT_TRUE(isOld || isNew) << "differs from the old:" << Difference(Snapshot(root, true), old)
+      EXPECT_TRUE(isOld || isNew) << "differs from the old:"
+                                  << Difference(Snapshot(root, true), old)
                                   << "; from the new:" << Difference(now, after);
       olds += isOld;
       news += isNew;
@@ -254,12 +256,11 @@ TEST(PackageTransaction, APowerCutAtAnyStepOfAnInstallOrARollbackLeavesTheOldOrT
     GTEST_SKIP() << "needs root, /dev/fuse and python3-pyfuse3 for a file system that loses "
                     "what was not flushed";
   // Small, with replaced, set-id and added files, and new folders in new ones.
-  const std::vector<std::pair<std::string, std::string>> files = {
-      {"bin/a.dll", "new a"},
-      {"bin/tool", "new tool"},
-      {"new/deep/c.txt", "new c"},
-      {"new2/sub/only/d", "new d"},
-      {"old/f0", "new 0"}};
+  const std::vector<std::pair<std::string, std::string>> files = {{"bin/a.dll", "new a"},
+                                                                  {"bin/tool", "new tool"},
+                                                                  {"new/deep/c.txt", "new c"},
+                                                                  {"new2/sub/only/d", "new d"},
+                                                                  {"old/f0", "new 0"}};
   using TLoss = test::PowerCutFileSystem::TLoss;
   for (const TLoss loss : {TLoss::Lost, TLoss::Torn, TLoss::Data}) {
     SCOPED_TRACE("loss model " + std::to_string(static_cast<int>(loss)));
@@ -296,10 +297,10 @@ TEST(PackageTransaction, ABackupOfASetIdProgramRunsWithTheCallersRights) {
     ASSERT_EQ(::stat(backups[0].c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, mode & ~06000u);
     if (asAnother) {
-      const test::RunResult run = test::RunProcess(
-          {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", backups[0],
-           "-u"},
-          "/");
+      const test::RunResult run =
+          test::RunProcess({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                            backups[0], "-u"},
+                           "/");
       EXPECT_EQ(run.out, "65534\n") << run.err;
     }
     EXPECT_EQ(RollBackLastPackage(OpenRoot(root.Folder()).get()), "Rolled back up260101.zip");
@@ -338,8 +339,8 @@ TEST(PackageTransaction, ATornJournalOrOneOfAnEarlierVersionIsFinishedAndLocksNo
       {"rolled-back torn", "done\nrollback\nrolled-b", true, "Rolled back up260101.zip", false},
       {"rolled-back after a torn one", "done\nrollback\nrolled-brolled-back\n", true,
        "Rolled back up260101.zip", false},
-      {"an earlier version's, committed", "", false,
-       "Interrupted update of up260101.zip completed", true},
+      {"an earlier version's, committed", "", false, "Interrupted update of up260101.zip completed",
+       true},
       {"an earlier version's, done", "done\n", false, "", true},
   };
   for (const Case& c : cases) {
@@ -387,7 +388,8 @@ TEST(PackageTransaction, AJournalThatCannotBeReadSaysWhatToDo) {
     const char* message;  // "" when the journal is no obstacle
   };
   const std::vector<Case> cases = {
-      {"a folder", [](const TempDir& root) { fs::create_directory(root / ".krevo-update.journal"); },
+      {"a folder",
+       [](const TempDir& root) { fs::create_directory(root / ".krevo-update.journal"); },
        "move it out of the root folder"},
       {"another program's",
        [](const TempDir& root) { root.Write(".krevo-update.journal", "[settings]\nkey=1\n"); },

@@ -57,8 +57,9 @@ class PowerCutFileSystem final {
   // serves what survived. Throws std::runtime_error when it did not answer.
   void PowerCut(TLoss loss = TLoss::Lost) {
     namespace fs = std::filesystem;
-    std::ofstream(cuts_ / "cut.model")
-        << (loss == TLoss::Lost ? "lost" : loss == TLoss::Torn ? "torn" : "data");
+    std::ofstream(cuts_ / "cut.model") << (loss == TLoss::Lost   ? "lost"
+                                           : loss == TLoss::Torn ? "torn"
+                                                                 : "data");
     fs::remove(cuts_ / "cut");
     ::kill(daemon_->Pid(), SIGUSR1);
     for (int i = 0; i < 400 && !fs::exists(cuts_ / "cut"); ++i) ::usleep(5000);
