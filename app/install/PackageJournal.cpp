@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "app/install/TransactionSteps.h"
 #include "base/AtomicFile.h"
 
 namespace krevo::app {
@@ -19,6 +20,24 @@ constexpr off_t kMaxJournalSize = 256 << 20;
 
 [[noreturn]] void Fail(const std::string& what, int error) {
   throw ETransactionError("The update journal " + what + ": " + std::strerror(error));
+}
+
+// A journal that no step may be taken on: the user is told what to do.
+[[noreturn]] void Unusable(const char* name, const std::string& what, const std::string& todo) {
+  throw ETransactionError(std::string("The update journal ") + name + " in the root folder " +
+                          what + ". No update can be installed or rolled back until then: " + todo +
+                          ".");
+}
+
+// Permission bits as the journal writes them (octal); nothing when not.
+std::optional<unsigned> Mode(const std::string& text) {
+  if (text.empty() || text.size() > 4) return std::nullopt;
+  unsigned mode = 0;
+  for (char c : text) {
+    if (c < '0' || c > '7') return std::nullopt;
+    mode = mode * 8 + static_cast<unsigned>(c - '0');
+  }
+  return mode;
 }
 
 std::string Escape(const std::string& field) {
@@ -109,12 +128,16 @@ std::optional<TJournal> ReadJournal(int rootFd, const char* name) {
     case base::TSmallRead::srAbsent:
       return std::nullopt;
     case base::TSmallRead::srOpenFailed:
-      Fail("cannot be opened", file.error);
+      if (file.error == ELOOP)
+        Unusable(name, "is no journal (a link)", "move it out of the root folder");
+      [[fallthrough]];
+    case base::TSmallRead::srReadFailed:
+      Unusable(name, std::string("cannot be read (") + std::strerror(file.error) + ")",
+               "check the disk and the file's permissions");
     case base::TSmallRead::srNotRegular:
     case base::TSmallRead::srTooLarge:
-      Fail("is no journal", EINVAL);
-    case base::TSmallRead::srReadFailed:
-      Fail("cannot be read", file.error);
+      Unusable(name, "is no journal (not a plain file, or larger than 256 MiB)",
+               "move it out of the root folder");
   }
   const std::string& text = file.content;
   TJournal journal;
@@ -130,7 +153,13 @@ std::optional<TJournal> ReadJournal(int rootFd, const char* name) {
     const std::string& kind = f[0];
     const TJournalState state = journal.state;
     if (!header) {
-      if (kind != kMagic || f.size() != 4 || f[1] != kVersion || f[2].empty()) break;
+      // A first line that is whole was written whole: if it is no header of
+      // ours, another program or version wrote the file, and what it means
+      // is not known here.
+      if (kind != kMagic || f.size() != 4 || f[1] != kVersion || f[2].empty())
+        Unusable(name, "was not written by this version of the updater",
+                 "finish the update with the version that began it, or move the file out of "
+                 "the root folder");
       journal.token = f[2];
       journal.package = f[3];
       header = true;
@@ -144,10 +173,12 @@ std::optional<TJournal> ReadJournal(int rootFd, const char* name) {
     } else if (state == TJournalState::jsStaging && kind == "made" && f.size() == 2 &&
                !f[1].empty() && IsPlainFolder(f[1])) {
       journal.made.push_back(f[1]);
-    } else if (state == TJournalState::jsStaging && kind == "file" && f.size() == 5 &&
-               IsPlainFolder(f[1]) && IsPlainPart(f[2]) && IsPlainPart(f[3]) &&
-               (f[4].empty() || IsPlainPart(f[4]))) {
-      journal.files.push_back({f[1], f[2], f[3], f[4]});
+    } else if (state == TJournalState::jsStaging && kind == "file" &&
+               (f.size() == 5 || f.size() == 6) && IsPlainFolder(f[1]) && IsPlainPart(f[2]) &&
+               IsPlainPart(f[3]) && (f[4].empty() || IsPlainPart(f[4])) &&
+               (f.size() == 5 || f[5].empty() || Mode(f[5]))) {
+      // Earlier versions wrote no mode.
+      journal.files.push_back({f[1], f[2], f[3], f[4], f.size() == 6 ? Mode(f[5]) : std::nullopt});
     } else if (state == TJournalState::jsStaging && kind == "commit" && f.size() == 2 &&
                f[1] == std::to_string(journal.files.size())) {
       journal.state = TJournalState::jsCommitting;
@@ -160,6 +191,7 @@ std::optional<TJournal> ReadJournal(int rootFd, const char* name) {
     } else {
       break;
     }
+    journal.length = end + 1;
   }
   // Plan lines without their commit line were never acted on.
   if (journal.state == TJournalState::jsStaging) journal.files.clear();
@@ -176,9 +208,19 @@ TJournalWriter::TJournalWriter(int rootFd, const char* name, const std::string& 
   if (::fsync(rootFd) != 0) Fail("cannot be flushed", errno);
 }
 
-TJournalWriter::TJournalWriter(int rootFd, const char* name) {
+TJournalWriter::TJournalWriter(int rootFd, const char* name, const TJournal& read) {
   fd_.Reset(::openat(rootFd, name, O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC));
   if (!fd_) Fail("cannot be opened", errno);
+  struct stat st;
+  if (::fstat(fd_.get(), &st) != 0) Fail("cannot be read", errno);
+  if (!S_ISREG(st.st_mode)) Fail("cannot be opened", EINVAL);
+  // A record after a torn one would never be read: the reader stops at the
+  // first line that is not a record.
+  if (static_cast<std::size_t>(st.st_size) > read.length) {
+    if (::ftruncate(fd_.get(), static_cast<off_t>(read.length)) != 0)
+      Fail("cannot be written", errno);
+    if (::fdatasync(fd_.get()) != 0) Fail("cannot be flushed", errno);
+  }
 }
 
 void TJournalWriter::Add(const std::vector<std::string>& fields) {
@@ -197,6 +239,9 @@ void TJournalWriter::Flush() {
 
 void TJournalWriter::Sync() {
   Flush();
+  // A crash here leaves records written but not flushed: a power cut may
+  // keep any part of them.
+  transaction::Step();
   if (::fdatasync(fd_.get()) != 0) Fail("cannot be flushed", errno);
 }
 

@@ -3,7 +3,8 @@
 // folder: which folders the package writes in and makes, which staged file
 // takes which destination's place and where the file it replaces is kept,
 // and how far the installation got. Each line is written whole before the
-// step it records; a line cut short by a power cut is no line.
+// step it records; a line cut short by a power cut is no line, and it is cut
+// away before the journal is written to again.
 #include <ctime>
 #include <optional>
 #include <string>
@@ -35,12 +36,15 @@ enum class TJournalState {
 
 // One file of the plan: paths relative to the root folder, the staged file
 // and the backup in the destination's folder. `backup` empty: the package
-// adds the file.
+// adds the file. `mode`: the replaced file's permission bits, which its
+// backup keeps but for the set-user-id and set-group-id bits; unknown in the
+// journals of earlier versions, whose backups keep every bit.
 struct TJournalFile {
   std::string folder;  // "" for the root folder itself
   std::string name;
   std::string staged;
   std::string backup;
+  std::optional<unsigned> mode;
 };
 
 // A folder's modification time before the package changed what it holds.
@@ -57,6 +61,7 @@ struct TJournal {
   std::vector<TFolderTime> times;    // of the folders it changed, to give back on an undo
   std::vector<TJournalFile> files;   // the plan, complete once the state is past jsStaging
   TJournalState state = TJournalState::jsStaging;
+  std::size_t length = 0;  // bytes of the whole records read, the header's included
 };
 
 // Whether `name` (a part of a path) may name a file below the root: not
@@ -71,7 +76,9 @@ std::optional<std::vector<std::string>> PlainParts(const std::string& path);
 // not a record that may follow the ones before (a path that would leave
 // the root folder is none): no step was taken on what a power cut left half
 // written. A journal whose header was never whole has an empty token.
-// Throws ETransactionError when it cannot be read.
+// Throws ETransactionError, saying what to do, when it cannot be read, is
+// not a plain file, or begins with a whole line that is not the header of
+// a journal this version writes (no step is taken on such a journal).
 std::optional<TJournal> ReadJournal(int rootFd, const char* name);
 
 // Appends records to a journal file and makes them durable.
@@ -82,8 +89,10 @@ class TJournalWriter final {
   // entry. Throws ETransactionError.
   TJournalWriter(int rootFd, const char* name, const std::string& token,
                  const std::string& package);
-  // Opens the existing journal `name` to append to it. Throws ETransactionError.
-  TJournalWriter(int rootFd, const char* name);
+  // Opens the existing journal `name`, read as `read`, to append to it; what
+  // follows its whole records (a record a power cut tore) is cut away first,
+  // durably, so that the records appended are read. Throws ETransactionError.
+  TJournalWriter(int rootFd, const char* name, const TJournal& read);
 
   // Appends one record: `fields`, escaped and separated by tabs. Throws
   // ETransactionError.

@@ -26,6 +26,7 @@ using transaction::OpenBeneath;
 using transaction::RemoveMadeFolders;
 using transaction::RestorePrevious;
 using transaction::RestoreTimes;
+using transaction::SetMode;
 using transaction::Step;
 using transaction::SyncFolder;
 
@@ -62,7 +63,13 @@ void UndoStaging(int rootFd, const TJournal& journal) {
   if (!journal.token.empty()) {
     const std::string prefix = HiddenPrefix(journal.token);
     for (const std::string& folder : journal.touched)
-      if (base::UniqueFd fd = OpenBeneath(rootFd, folder)) RemoveHidden(fd.get(), prefix);
+      if (base::UniqueFd fd = OpenBeneath(rootFd, folder)) {
+        RemoveHidden(fd.get(), prefix);
+        // Flushed before the journal goes, or a power cut could bring back
+        // staged files that nothing names.
+        Step();
+        ::fsync(fd.get());
+      }
   }
   RemoveMadeFolders(rootFd, journal.made);
   RestoreTimes(rootFd, journal.times);
@@ -87,6 +94,11 @@ void UndoCommitted(int rootFd, const TJournal& journal) {
       if (::unlinkat(fd.get(), it->name.c_str(), 0) != 0 && errno != ENOENT)
         Fail("Cannot remove " + Join(it->folder, it->name), errno);
     } else if (Exists(fd.get(), it->backup)) {
+      // The set-id bits the backup was kept without come back before its
+      // name is the file's again, so that a rollback done again after a
+      // power cut finds them still to give.
+      if (it->mode && (*it->mode & (S_ISUID | S_ISGID)))
+        SetMode(fd.get(), it->backup, *it->mode, Join(it->folder, it->name));
       Step();
       if (::renameat(fd.get(), it->backup.c_str(), fd.get(), it->name.c_str()) != 0)
         Fail("Cannot restore " + Join(it->folder, it->name), errno);
@@ -116,17 +128,19 @@ std::optional<std::string> RecoverInterruptedUpdate(int rootFd) {
       return std::nullopt;
     case TJournalState::jsStaging:
       UndoStaging(rootFd, *journal);
+      // A header never whole: the package had not begun.
+      if (journal->token.empty()) return std::nullopt;
       return "Interrupted update of " + package + " rolled back";
     case TJournalState::jsCommitting:
       MoveIntoPlace(journal->files, OpenPlanFolders(rootFd, *journal));
       Step();
-      TJournalWriter(rootFd, kJournalName).AddDurably({"done"});
+      TJournalWriter(rootFd, kJournalName, *journal).AddDurably({"done"});
       DropPrevious(rootFd);
       return "Interrupted update of " + package + " completed";
     case TJournalState::jsRollingBack:
       UndoCommitted(rootFd, *journal);
       Step();
-      TJournalWriter(rootFd, kJournalName).AddDurably({"rolled-back"});
+      TJournalWriter(rootFd, kJournalName, *journal).AddDurably({"rolled-back"});
       return "Rolled back " + package;
   }
   return std::nullopt;
@@ -136,7 +150,7 @@ std::string RollBackLastPackage(int rootFd) {
   const std::optional<TJournal> journal = ReadJournal(rootFd, kJournalName);
   if (!journal || journal->state != TJournalState::jsDone)
     throw ETransactionError("There is no update to roll back.");
-  TJournalWriter writer(rootFd, kJournalName);
+  TJournalWriter writer(rootFd, kJournalName, *journal);
   Step();
   writer.AddDurably({"rollback"});
   UndoCommitted(rootFd, *journal);

@@ -160,7 +160,7 @@ base::UniqueFd TPackageTransaction::Stage(const std::string& dest, unsigned mode
     earlier.staged.clear();  // no longer part of the plan
     at->second = plan_.size();
   }
-  plan_.push_back({folder, name, staged, ""});
+  plan_.push_back({folder, name, staged, "", std::nullopt});
   return fd;
 }
 
@@ -183,6 +183,17 @@ void TPackageTransaction::Barrier() {
     if (::fdatasync(open(f).get()) != 0) Fail("Cannot flush " + Join(f.folder, f.name), errno);
   }
   for (const std::string& folder : touched_) SyncFolder(folders_.at(folder).get(), folder);
+  // A folder made for the package is found only through its parent's entry,
+  // which must be on the disk before the plan is: the recovery opens every
+  // folder of the plan.
+  std::set<std::string> parents;
+  for (const std::string& folder : made_) {
+    const std::size_t slash = folder.rfind('/');
+    parents.insert(slash == std::string::npos ? "" : folder.substr(0, slash));
+  }
+  for (const std::string& parent : parents)
+    if (!touched_.count(parent))
+      SyncFolder(parent.empty() ? rootFd_ : folders_.at(parent).get(), parent);
 }
 
 void TPackageTransaction::Commit() {
@@ -201,11 +212,16 @@ void TPackageTransaction::Commit() {
     unsigned backups = 0;
     for (TJournalFile& f : plan_) {
       struct stat st;
+      std::string mode;
       if (::fstatat(folders_.at(f.folder).get(), f.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
         if (!S_ISREG(st.st_mode)) Fail("Cannot install " + Join(f.folder, f.name), EEXIST);
         f.backup = HiddenPrefix(token_) + "b" + std::to_string(++backups);
+        f.mode = st.st_mode & 07777;
+        char octal[8];
+        std::snprintf(octal, sizeof octal, "%o", *f.mode);
+        mode = octal;
       }
-      journal_->Add({"file", f.folder, f.name, f.staged, f.backup});
+      journal_->Add({"file", f.folder, f.name, f.staged, f.backup, mode});
     }
     Step();
     journal_->AddDurably({"commit", std::to_string(plan_.size())});
@@ -248,6 +264,12 @@ void TPackageTransaction::Abort() noexcept {
     if (f.staged.empty()) continue;
     Step();
     ::unlinkat(folders_.at(f.folder).get(), f.staged.c_str(), 0);
+  }
+  // Flushed before the journal goes, or a power cut could bring back staged
+  // files that nothing names.
+  for (const std::string& folder : touched_) {
+    Step();
+    ::fsync(folders_.at(folder).get());
   }
   folders_.clear();
   RemoveMadeFolders(rootFd_, made_);

@@ -108,7 +108,8 @@ class TPackageTransaction final {
 // its plan was not yet durable, completed when it was, a rollback finished.
 // Returns the update log's line for it ("Interrupted update of <package>
 // rolled back", "... completed", "Rolled back <package>"), nothing when
-// there was nothing to finish. Throws ETransactionError.
+// there was nothing to finish (a journal whose header a power cut tore goes
+// without a line). Throws ETransactionError.
 std::optional<std::string> RecoverInterruptedUpdate(int rootFd);
 
 // Puts the installation back as it was before the last package committed:

@@ -47,12 +47,29 @@ void SyncFolder(int fd, const std::string& folder) {
   if (::fsync(fd) != 0) Fail("Cannot flush the folder " + folder, errno);
 }
 
+void SetMode(int dirFd, const std::string& name, unsigned mode, const std::string& path) {
+  base::UniqueFd fd(
+      ::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  struct stat st;
+  if (!fd || ::fstat(fd.get(), &st) != 0) Fail("Cannot change the mode of " + path, errno);
+  if (!S_ISREG(st.st_mode)) Fail("Cannot change the mode of " + path, EEXIST);
+  if ((st.st_mode & 07777) == mode) return;
+  Step();
+  if (::fchmod(fd.get(), mode) != 0) Fail("Cannot change the mode of " + path, errno);
+}
+
 void MoveIntoPlace(const std::vector<TJournalFile>& plan,
                    const std::map<std::string, base::UniqueFd>& folders) {
   for (const TJournalFile& f : plan) {
     const int dir = folders.at(f.folder).get();
     if (!Exists(dir, f.staged)) continue;  // in place already
     if (!f.backup.empty() && !Exists(dir, f.backup) && Exists(dir, f.name)) {
+      // The bits go before the backup's name is made, so that no moment
+      // leaves a set-id program under it; the journal keeps the mode for a
+      // rollback. The file still in place loses them a moment before it goes.
+      if (f.mode && (*f.mode & (S_ISUID | S_ISGID)))
+        SetMode(dir, f.name, *f.mode & ~static_cast<unsigned>(S_ISUID | S_ISGID),
+                Join(f.folder, f.name));
       Step();
       if (::linkat(dir, f.name.c_str(), dir, f.backup.c_str(), 0) != 0)
         Fail("Cannot keep a backup of " + Join(f.folder, f.name), errno);
@@ -90,12 +107,21 @@ void RestoreTimes(int rootFd, const std::vector<TFolderTime>& times) {
 void DropPrevious(int rootFd) {
   const std::optional<TJournal> previous = ReadJournal(rootFd, kPreviousJournalName);
   if (!previous) return;
+  std::map<std::string, base::UniqueFd> folders;
   for (const TJournalFile& f : previous->files)
-    if (!f.backup.empty())
-      if (base::UniqueFd fd = OpenBeneath(rootFd, f.folder)) {
-        Step();
-        ::unlinkat(fd.get(), f.backup.c_str(), 0);
-      }
+    if (!f.backup.empty()) {
+      auto it = folders.find(f.folder);
+      if (it == folders.end()) it = folders.emplace(f.folder, OpenBeneath(rootFd, f.folder)).first;
+      if (!it->second) continue;
+      Step();
+      ::unlinkat(it->second.get(), f.backup.c_str(), 0);
+    }
+  // Backups whose journal is gone would stay for good.
+  for (const auto& [folder, fd] : folders)
+    if (fd) {
+      Step();
+      ::fsync(fd.get());
+    }
   Step();
   ::unlinkat(rootFd, kPreviousJournalName, 0);
   Step();

@@ -4,8 +4,6 @@
 // wholly new and nothing of it hidden, and a normal run then installs it.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/mount.h>
-#include <sys/statfs.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -17,6 +15,7 @@
 #include <set>
 
 #include "base/FileDescriptor.h"
+#include "tests/app/support/PowerCutFileSystem.h"
 #include "tests/app/support/UpdateSite.h"
 
 namespace krevo::test {
@@ -102,45 +101,10 @@ std::vector<std::string> ShimEnv(const std::string& setting) {
   return {"LD_PRELOAD=" KREVO_CRASH_SHIM, "ASAN_OPTIONS=verify_asan_link_order=0", setting};
 }
 
-// The file system of powercut_fs.py mounted on a folder of its own, for the
-// life of the object; Mounted() false where FUSE cannot be had.
-class PowerCutFileSystem final {
- public:
-  PowerCutFileSystem() {
-    if (::access("/dev/fuse", R_OK | W_OK) != 0 || ::geteuid() != 0) return;
-    if (RunProcess({"/usr/bin/python3", "-c", "import pyfuse3, trio"}, "/").exitCode != 0) return;
-    daemon_ = std::make_unique<BackgroundProcess>(std::vector<std::string>{
-        "/usr/bin/python3", KREVO_POWERCUT_FS, mount_.Folder(), cuts_ / "cut"});
-    for (int i = 0; i < 200 && !Mounted(); ++i) ::usleep(25000);
-  }
-  ~PowerCutFileSystem() {
-    if (!daemon_) return;
-    ::kill(daemon_->Pid(), SIGTERM);
-    for (int i = 0; i < 200 && Mounted(); ++i) ::usleep(25000);
-    if (Mounted()) ::umount2(mount_.Folder().c_str(), MNT_DETACH);
-  }
-  bool Mounted() const {
-    struct statfs st;
-    return daemon_ && ::statfs(mount_.Folder().c_str(), &st) == 0 &&
-           st.f_type == 0x65735546;  // FUSE
-  }
-  std::string Root() const { return mount_.Folder(); }
-  // Every file loses what was written to it since it was last flushed.
-  void PowerCut() {
-    fs::remove(cuts_ / "cut");
-    ::kill(daemon_->Pid(), SIGUSR1);
-    for (int i = 0; i < 400 && !fs::exists(cuts_ / "cut"); ++i) ::usleep(5000);
-    ASSERT_TRUE(fs::exists(cuts_ / "cut")) << "the power cut was not made";
-  }
-
- private:
-  TempDir mount_, cuts_;
-  std::unique_ptr<BackgroundProcess> daemon_;
-};
-
 // Kills the updater at steps of an installation into `root` (with a power
-// cut right after each kill, when `fuse` is given); after each, a start with
-// the server out of reach must leave the package old or new, whole.
+// cut right after each kill, when `fuse` is given, losing in turn what each
+// model of the file system loses); after each, a start with the server out
+// of reach must leave the package old or new, whole.
 void KillAtSteps(const std::function<std::string(UpdateSite&)>& rootOf, PowerCutFileSystem* fuse) {
   long steps = 0;
   {
@@ -154,6 +118,8 @@ void KillAtSteps(const std::function<std::string(UpdateSite&)>& rootOf, PowerCut
     if (fuse) Empty(root);
   }
   ASSERT_GT(steps, 20);
+  using TLoss = PowerCutFileSystem::TLoss;
+  const TLoss losses[] = {TLoss::Lost, TLoss::Torn, TLoss::Data};
   // The first steps one by one, then some spread over the rest, the last too.
   std::vector<long> at = {1, 2, 3, 4};
   for (long s = 6; s < steps; s += std::max(1L, steps / 8)) at.push_back(s);
@@ -164,10 +130,11 @@ void KillAtSteps(const std::function<std::string(UpdateSite&)>& rootOf, PowerCut
     UpdateSite site;
     const std::string root = rootOf(site);
     LayOut(site, root);
+    if (fuse) PowerCutFileSystem::Flush(root);
     site.env = ShimEnv("KREVO_CRASH_AT=" + std::to_string(step));
     const RunResult killed = site.Run();
     ASSERT_EQ(killed.exitCode, 128 + SIGKILL) << killed.err;
-    if (fuse) fuse->PowerCut();
+    if (fuse) fuse->PowerCut(losses[step % 3]);
     site.env.clear();
     site.StopServer();
     const RunResult recovered = site.Run();
@@ -181,7 +148,10 @@ void KillAtSteps(const std::function<std::string(UpdateSite&)>& rootOf, PowerCut
     const RunResult next = site.Run();
     EXPECT_TRUE(next.exitCode == 0) << next.err;
     EXPECT_EQ(StateOf(root), "new") << next.out << next.err;
-    if (fuse) Empty(root);
+    if (fuse) {
+      Empty(root);
+      PowerCutFileSystem::Flush(root);
+    }
   }
   EXPECT_EQ(seen, (std::set<std::string>{"old", "new"}));
 }

@@ -1,11 +1,22 @@
 #!/usr/bin/python3
 """A file system for power-cut tests, in memory, mounted with FUSE:
     powercut_fs.py MOUNTPOINT [CUT_FILE]
-Every change to names and attributes (create, mkdir, rename, link, unlink,
-rmdir, chmod, times) persists as it happens, as a journaling file system's
-metadata does; the data written to a file persists only once the file is
-flushed (fsync or fdatasync). SIGUSR1 is the power cut: every file loses
-what was written since its last flush, and the file system goes on serving.
+A change to attributes (chmod, times) persists as it happens. The data
+written to a file persists once the file is flushed (fsync or fdatasync),
+and the entries of a folder (create, mkdir, rename, link, unlink, rmdir)
+once the folder is flushed; until then a power cut may lose them. SIGUSR1
+is the power cut, and the file system goes on serving; what it loses is
+the model named in the file CUT_FILE.model when there is one ("lost" when
+not):
+    lost   every file loses what was written since its last flush, and
+           every folder the changes to its entries since its last flush
+    torn   a file written only at its end since its last flush keeps half
+           of what was added (any other loses it all), and every folder
+           keeps the first half of the changes since its last flush, in
+           the order made (a change is whole: a rename in one folder is
+           one change)
+    data   files as with lost; every change to entries is kept, as a
+           journaling file system that orders its metadata might keep it
 A flush of the whole file system (syncfs) never reaches a FUSE file system,
 so it flushes nothing here. Prints "READY" once mounted; after each power
 cut, writes CUT_FILE (when given); SIGTERM unmounts.
@@ -32,6 +43,10 @@ class Node:
         self.children = {} if stat.S_ISDIR(mode) else None
         self.data = bytearray()
         self.durable = b""
+        # A folder's entries as last flushed, and the changes made since:
+        # each a list of (name, inode or None for a name removed).
+        self.durable_children = {}
+        self.changes = []
 
 
 class PowerCutFS(pyfuse3.Operations):
@@ -40,10 +55,57 @@ class PowerCutFS(pyfuse3.Operations):
         self.nodes = {pyfuse3.ROOT_INODE: Node(pyfuse3.ROOT_INODE, stat.S_IFDIR | 0o755)}
         self.next_ino = pyfuse3.ROOT_INODE + 1
 
-    def power_cut(self):
+    def power_cut(self, model):
         for node in self.nodes.values():
             if node.children is None:
-                node.data = bytearray(node.durable)
+                kept = node.durable
+                added = len(node.data) - len(kept)
+                if model == "torn" and added > 0 and node.data.startswith(kept):
+                    kept = bytes(node.data[:len(kept) + added // 2])
+                node.data = bytearray(kept)
+                node.durable = kept
+            elif model != "data":
+                keep = len(node.changes) // 2 if model == "torn" else 0
+                node.children = dict(node.durable_children)
+                for change in node.changes[:keep]:
+                    for name, ino in change:
+                        if ino is None:
+                            node.children.pop(name, None)
+                        else:
+                            node.children[name] = ino
+            if node.children is not None:
+                node.durable_children = dict(node.children)
+                node.changes = []
+        self._count_links()
+
+    def _count_links(self):
+        """Link counts from the entries that a walk from the root meets."""
+        links = {}
+        seen, todo = set(), [pyfuse3.ROOT_INODE]
+        while todo:
+            d = self.nodes[todo.pop()]
+            if d.ino in seen:
+                continue
+            seen.add(d.ino)
+            links.setdefault(d.ino, 2)
+            for ino in d.children.values():
+                if self.nodes[ino].children is None:
+                    links[ino] = links.get(ino, 0) + 1
+                else:
+                    links[d.ino] += 1
+                    links.setdefault(ino, 2)
+                    todo.append(ino)
+        for node in self.nodes.values():
+            node.nlink = links.get(node.ino, 0)
+
+    def _change(self, d, *changes):
+        """Changes entries of the folder `d`, as one change a cut keeps or loses."""
+        for name, ino in changes:
+            if ino is None:
+                del d.children[name]
+            else:
+                d.children[name] = ino
+        d.changes.append(list(changes))
 
     def _attr(self, node):
         a = pyfuse3.EntryAttributes()
@@ -104,7 +166,7 @@ class PowerCutFS(pyfuse3.Operations):
         node = Node(self.next_ino, mode, ctx.uid, ctx.gid)
         self.next_ino += 1
         self.nodes[node.ino] = node
-        d.children[name] = node.ino
+        self._change(d, (name, node.ino))
         if node.children is not None:
             d.nlink += 1
         self._touch(d)
@@ -121,13 +183,14 @@ class PowerCutFS(pyfuse3.Operations):
         d = self._dir(new_parent)
         if new_name in d.children:
             raise pyfuse3.FUSEError(errno.EEXIST)
-        d.children[new_name] = ino
+        self._change(d, (new_name, ino))
         self.nodes[ino].nlink += 1
         self._touch(d)
         return self._attr(self.nodes[ino])
 
     def _drop(self, d, name):
-        node = self.nodes[d.children.pop(name)]
+        node = self.nodes[d.children[name]]
+        self._change(d, (name, None))
         node.nlink -= 1 if node.children is None else 2
         if node.children is not None:
             d.nlink -= 1
@@ -155,11 +218,17 @@ class PowerCutFS(pyfuse3.Operations):
         src, dst = self._dir(old_parent), self._dir(new_parent)
         if old_name not in src.children:
             raise pyfuse3.FUSEError(errno.ENOENT)
+        ino = src.children[old_name]
         if new_name in dst.children:
             if self.nodes[dst.children[new_name]].children is not None:
                 raise pyfuse3.FUSEError(errno.EISDIR)
-            self._drop(dst, new_name)
-        dst.children[new_name] = src.children.pop(old_name)
+            replaced = self.nodes[dst.children[new_name]]
+            replaced.nlink -= 1
+        if src is dst:
+            self._change(src, (old_name, None), (new_name, ino))
+        else:
+            self._change(src, (old_name, None))
+            self._change(dst, (new_name, ino))
         self._touch(src)
         self._touch(dst)
 
@@ -201,7 +270,9 @@ class PowerCutFS(pyfuse3.Operations):
                 break
 
     async def fsyncdir(self, fh, datasync):
-        pass
+        d = self._dir(fh)
+        d.durable_children = dict(d.children)
+        d.changes = []
 
     async def releasedir(self, fh):
         pass
@@ -222,7 +293,11 @@ async def serve(fs, cut_file):
             print("READY", flush=True)
             async for sig in signals:
                 if sig == signal.SIGUSR1:
-                    fs.power_cut()
+                    model = "lost"
+                    if cut_file and os.path.exists(cut_file + ".model"):
+                        with open(cut_file + ".model") as f:
+                            model = f.read().strip()
+                    fs.power_cut(model)
                     if cut_file:
                         with open(cut_file, "w") as f:
                             f.write("cut\n")
