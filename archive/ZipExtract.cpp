@@ -16,7 +16,6 @@
 #include "archive/ZipDirManager.h"
 #include "archive/ZipException.h"
 #include "archive/ZipExtraFields.h"
-#include "base/FolderBeneath.h"
 #include "archive/ZipFolderStamps.h"
 #include "archive/ZipHost.h"
 #include "archive/ZipRemover.h"
@@ -25,6 +24,7 @@
 #include "base/Errors.h"
 #include "base/FileDescriptor.h"
 #include "base/FileSystem.h"
+#include "base/FolderBeneath.h"
 #include "base/Paths.h"
 #include "base/Streams.h"
 
@@ -111,9 +111,9 @@ std::shared_ptr<const base::UniqueFd> FolderBeneath(const TZipBaseArchiver* owne
   std::string cut = relative;
   while (!cut.empty() && cut.back() == '/') cut.pop_back();
   base::UniqueFd fd = base::OpenFolderBeneath(f.base.get(), cut, create,
-                                        [&](const std::string& made, const struct stat& st) {
-                                          if (stamps) stamps->Created(baseFolder + made, st);
-                                        });
+                                              [&](const std::string& made, const struct stat& st) {
+                                                if (stamps) stamps->Created(baseFolder + made, st);
+                                              });
   if (!fd) throw EZipException::Fmt(20, owner, {shown});
   f.last = std::make_shared<const base::UniqueFd>(std::move(fd));
   f.lastPath = relative;

@@ -123,8 +123,8 @@ int RemoveReplaceLeftovers(int folderFd, const std::string& name) {
 }
 
 TSmallFileContent ReadSmallFile(int folderFd, const std::string& name, std::size_t maxBytes) {
-  UniqueFd fd(::openat(folderFd, name.c_str(),
-                       O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  UniqueFd fd(
+      ::openat(folderFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
   if (!fd) return {errno == ENOENT ? TSmallRead::srAbsent : TSmallRead::srOpenFailed, {}, errno};
   struct stat st;
   if (::fstat(fd.get(), &st) != 0) return {TSmallRead::srReadFailed, {}, errno};

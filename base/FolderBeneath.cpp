@@ -30,8 +30,7 @@ int OpenAt2(int base, const std::string& relative) {
 #endif
 }
 
-UniqueFd Walk(int base, const std::string& relative, bool create,
-                    const TFolderCreated& created) {
+UniqueFd Walk(int base, const std::string& relative, bool create, const TFolderCreated& created) {
   UniqueFd at(::fcntl(base, F_DUPFD_CLOEXEC, 0));
   if (!at) return at;
   std::size_t start = 0;
@@ -70,7 +69,7 @@ void UseOpenat2(bool use) {
 }
 
 UniqueFd OpenFolderBeneath(int base, const std::string& relative, bool create,
-                                 const TFolderCreated& created) {
+                           const TFolderCreated& created) {
   if (relative.empty() || relative == ".") return UniqueFd(::fcntl(base, F_DUPFD_CLOEXEC, 0));
   if (gOpenat2) {
     UniqueFd fd(OpenAt2(base, relative));

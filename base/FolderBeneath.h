@@ -28,7 +28,7 @@ using TFolderCreated = std::function<void(const std::string& relative, const str
 // by component with O_NOFOLLOW elsewhere (and to create folders). Never
 // throws but for bad_alloc.
 UniqueFd OpenFolderBeneath(int base, const std::string& relative, bool create,
-                                 const TFolderCreated& created);
+                           const TFolderCreated& created);
 
 // With false, the walk serves alone; with true (the default), openat2 first
 // where the kernel has it. For tests; not thread-safe.

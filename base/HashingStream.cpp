@@ -2,8 +2,7 @@
 
 namespace krevo::base {
 
-THashingStream::THashingStream(TStream& inner)
-    : inner_(inner), worker_([this] { HashQueued(); }) {}
+THashingStream::THashingStream(TStream& inner) : inner_(inner), worker_([this] { HashQueued(); }) {}
 
 THashingStream::~THashingStream() {
   {

@@ -8,8 +8,8 @@
 // reader CPU, R MiB/s. Exits 0 when every byte arrived, 1 when the
 // loopback connection could not be made, 2 when bytes were missing.
 #include <arpa/inet.h>
-#include <signal.h>
 #include <netinet/in.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -39,7 +39,8 @@ double ProcessCpuSeconds() {
   if (s < 0) _exit(1);
   std::vector<char> block(1 << 20, 'k');
   for (long long sent = 0; sent < total;) {
-    ssize_t n = send(s, block.data(), static_cast<std::size_t>(std::min<long long>(total - sent, 1 << 20)), 0);
+    ssize_t n = send(s, block.data(),
+                     static_cast<std::size_t>(std::min<long long>(total - sent, 1 << 20)), 0);
     if (n <= 0) _exit(1);
     sent += n;
   }
@@ -101,19 +102,22 @@ int main(int argc, char** argv) {
     client.SetHost("127.0.0.1");
     client.SetPort(ntohs(a.sin_port));
     client.OpenLink();
-    client.OnWork = [&](krevo::ftp::TNetComponent*, krevo::ftp::TWorkMode, std::int64_t) { ++works; };
+    client.OnWork = [&](krevo::ftp::TNetComponent*, krevo::ftp::TWorkMode, std::int64_t) {
+      ++works;
+    };
     krevo::base::TNullStream sink;
     cpu0 = ProcessCpuSeconds();
     wall0 = std::chrono::steady_clock::now();
     client.ReadToStream(sink, -1, true);
     received = static_cast<long long>(sink.Size());
   }
-  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
+  const double wall =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
   const double cpu = ProcessCpuSeconds() - cpu0;
   int status;
   waitpid(child, &status, 0);
   if (received < 0) return 1;
-  std::printf("read %lld bytes (%lld work events) in %.3f s wall, %.3f s reader CPU, %.0f MiB/s\n", received,
-              works, wall, cpu, static_cast<double>(mib) / wall);
+  std::printf("read %lld bytes (%lld work events) in %.3f s wall, %.3f s reader CPU, %.0f MiB/s\n",
+              received, works, wall, cpu, static_cast<double>(mib) / wall);
   return received == total ? 0 : 2;
 }

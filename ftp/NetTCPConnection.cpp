@@ -121,8 +121,8 @@ std::int64_t TNetTCPConnection::FillInputBuffer(bool raiseIfClosed, int timeout,
                                                 bool raiseOnTimeout) {
   if (timeout == -1) timeout = ReadTimeout == 0 ? kInfiniteWait : ReadTimeout;
   if (replyDeadline_) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-                          *replyDeadline_ - std::chrono::steady_clock::now())
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(*replyDeadline_ -
+                                                                   std::chrono::steady_clock::now())
                           .count();
     const int leftMs = static_cast<int>(std::clamp<std::int64_t>(left, 0, INT32_MAX));
     timeout = timeout == kInfiniteWait ? leftMs : std::min(timeout, leftMs);

@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/trust/PackageIndex.h"
 #include "app/sources/PackageListing.h"
+#include "app/trust/PackageIndex.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace krevo::app;

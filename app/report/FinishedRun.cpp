@@ -2,14 +2,14 @@
 
 #include <ostream>
 
-#include "base/AtomicFile.h"
 #include "app/report/JournalFields.h"
 #include "app/report/MetricsFile.h"
 #include "app/report/StatusFile.h"
+#include "base/AtomicFile.h"
 #include "base/ControlEscape.h"
 #include "base/FileDescriptor.h"
-#include "base/Version.h"
 #include "base/FileSystem.h"
+#include "base/Version.h"
 
 namespace krevo::app {
 

@@ -18,7 +18,7 @@ struct TRunFacts {
   bool Refused = false;      // the run refused to start: others may change its paths
   std::string Source;        // the source the run used, or tried last
   std::optional<std::uint64_t> IndexSequence;  // the package index accepted, if any
-  std::string MetricsFile;   // where the metrics go; empty: nowhere
+  std::string MetricsFile;                     // where the metrics go; empty: nowhere
 };
 
 // Records the run that `facts` describe, which ended with the console exit

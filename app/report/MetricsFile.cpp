@@ -95,8 +95,8 @@ void WriteMetricsFile(const std::string& path, const TRunStatus& status) {
     throw base::EAtomicFileError("The metrics file " + shown + " names no file.");
   const base::UniqueFd fd = OpenMetricsFolder(place);
   if (!fd)
-    throw base::EAtomicFileError("The file " + shown +
-                           " could not be written (open folder): " + std::strerror(errno) + ".");
+    throw base::EAtomicFileError(
+        "The file " + shown + " could not be written (open folder): " + std::strerror(errno) + ".");
   base::ReplaceOrRemoveFile(fd.get(), name, MetricsText(status), 0644, shown);
 }
 

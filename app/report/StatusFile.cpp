@@ -2,8 +2,8 @@
 
 #include <ostream>
 
-#include "base/AtomicFile.h"
 #include "app/config/UpdaterConfig.h"
+#include "base/AtomicFile.h"
 #include "base/ControlEscape.h"
 #include "base/FileDescriptor.h"
 #include "base/FileSystem.h"

@@ -1,14 +1,14 @@
 #include "app/run/TForm1.h"
 
-#include "app/sources/PackageSources.h"
 #include "app/install/PackageInstall.h"
 #include "app/install/PackageTransaction.h"
-#include "app/trust/RootOnlyPaths.h"
 #include "app/report/MetricsFile.h"
 #include "app/report/RunStatus.h"
 #include "app/report/RunSummary.h"
+#include "app/sources/PackageSources.h"
 #include "app/sources/UpdateSources.h"
 #include "app/trust/IndexState.h"
+#include "app/trust/RootOnlyPaths.h"
 #include "base/AtomicFile.h"
 #include "base/ControlEscape.h"
 #include "base/Dialogs.h"
@@ -165,7 +165,9 @@ bool TForm1::MainExecutableFree() {
   return false;
 }
 
-base::UniqueFd TForm1::OpenRootFolder() const { return base::OpenFolder(FRootFolder); }
+base::UniqueFd TForm1::OpenRootFolder() const {
+  return base::OpenFolder(FRootFolder);
+}
 
 void TForm1::RecoverInterrupted() {
   const base::UniqueFd root = OpenRootFolder();
@@ -197,8 +199,8 @@ void TForm1::OnRollBack() {
 }
 
 TSourceSettings TForm1::SourceSettings() const {
-  return {FConfig.Sources,        FConfig.RequireTLS,         FConfig.Host, FConfig.Port,
-          trust_.ChecksPackages(), FConfig.AllowUnsignedFolder};
+  return {FConfig.Sources, FConfig.RequireTLS,      FConfig.Host,
+          FConfig.Port,    trust_.ChecksPackages(), FConfig.AllowUnsignedFolder};
 }
 
 void TForm1::MakeSources() {
@@ -221,7 +223,7 @@ std::string TForm1::SourceUsed() const {
 }
 
 TRunFacts TForm1::Facts() const {
-  return {RunRecord, FRootFolder, refused_, SourceUsed(), AcceptedIndexSequence(),
+  return {RunRecord,          FRootFolder, refused_, SourceUsed(), AcceptedIndexSequence(),
           FConfig.MetricsFile};
 }
 

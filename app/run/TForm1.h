@@ -10,22 +10,22 @@
 #include <string>
 #include <vector>
 
+#include "app/config/UpdaterConfig.h"
+#include "app/install/UpdaterArchiver.h"
+#include "app/report/FinishedRun.h"
+#include "app/report/RunRecord.h"
+#include "app/report/UpdateLog.h"
 #include "app/run/Application.h"
 #include "app/run/FormHost.h"
-#include "app/trust/PackageTrust.h"
+#include "app/run/ProgressBar.h"
+#include "app/run/RunDeadline.h"
+#include "app/run/RunOutcome.h"
 #include "app/sources/PackageListing.h"
 #include "app/sources/PackageSource.h"
 #include "app/sources/PackageSources.h"
-#include "app/run/ProgressBar.h"
-#include "app/run/RunDeadline.h"
 #include "app/sources/RetryBudget.h"
-#include "app/run/RunOutcome.h"
-#include "app/report/FinishedRun.h"
-#include "app/report/RunRecord.h"
 #include "app/sources/StagingFolder.h"
-#include "app/report/UpdateLog.h"
-#include "app/install/UpdaterArchiver.h"
-#include "app/config/UpdaterConfig.h"
+#include "app/trust/PackageTrust.h"
 #include "base/Blake2b512.h"
 #include "base/DateTime.h"
 #include "base/FileDescriptor.h"
@@ -265,8 +265,8 @@ class TForm1 final {
   TRunOutcome outcome_ = TRunOutcome::NotStarted;
   bool closed_ = false;
   bool refused_ = false;  // FormCreate found a path that others may change
-  int stopFd_ = -1;      // what every wait watches: the host's stop, then the deadline too
-  int hostStopFd_ = -1;  // the host's stop alone
+  int stopFd_ = -1;       // what every wait watches: the host's stop, then the deadline too
+  int hostStopFd_ = -1;   // the host's stop alone
   bool stopped_ = false;
   TRunDeadline deadline_;
   // Packages in a row that failed for reasons that may pass.

@@ -2,10 +2,10 @@
 // into the private staging folder and extracted below the root folder.
 #include <optional>
 
-#include "app/sources/PackageDownload.h"
-#include "app/sources/PackageListing.h"
 #include "app/install/PackageInstall.h"
 #include "app/run/TForm1.h"
+#include "app/sources/PackageDownload.h"
+#include "app/sources/PackageListing.h"
 #include "base/Dialogs.h"
 #include "base/Errors.h"
 #include "base/Paths.h"
@@ -60,8 +60,8 @@ void TForm1::InstallPackage(int index, const TListedPackage& package) {
   const TPackageEnd end = FetchAndInstall(package);
   if (end.installed) {
     ++installedPackages_;
-    if (const std::optional<std::string> failure =
-            trust_.RecordInstalled(FRootFolder, package.Name, end.digest ? &*end.digest : nullptr)) {
+    if (const std::optional<std::string> failure = trust_.RecordInstalled(
+            FRootFolder, package.Name, end.digest ? &*end.digest : nullptr)) {
       // The package is in place; the next run with an index installs it again.
       ++failedPackages_;
       UpdateLog.AppendLine(*failure);

@@ -23,9 +23,13 @@ void TForm1::SetStopDescriptor(int fd) {
   NetFTP1.AbortDescriptor = fd;
 }
 
-bool TForm1::StopRequested() const { return Readable(stopFd_); }
+bool TForm1::StopRequested() const {
+  return Readable(stopFd_);
+}
 
-bool TForm1::HostStopRequested() const { return Readable(hostStopFd_); }
+bool TForm1::HostStopRequested() const {
+  return Readable(hostStopFd_);
+}
 
 void TForm1::ArmDeadline() {
   // A deadline is a stop that comes by itself: the same descriptor carries

@@ -73,8 +73,8 @@ TDownloadedPackage TPackageDownload::Fetch(const TListedPackage& package) {
     if (ftp::StopSignalled(StopFd)) throw;
     source_.Resynchronize();
     return Failed(name,
-                  "the copy in the staging folder " + staging_.Path() + " cannot be written: " +
-                      (e.Errno ? std::strerror(e.Errno) : e.what()) + ".",
+                  "the copy in the staging folder " + staging_.Path() +
+                      " cannot be written: " + (e.Errno ? std::strerror(e.Errno) : e.what()) + ".",
                   false);
   } catch (const ftp::ENetTransferTooLong& e) {
     return Failed(name, std::string(e.what()) + ".", false);

@@ -9,9 +9,9 @@
 #include <cstring>
 #include <string_view>
 
-#include "base/AtomicFile.h"
-#include "app/trust/PackageIndex.h"
 #include "app/sources/PackageListing.h"
+#include "app/trust/PackageIndex.h"
+#include "base/AtomicFile.h"
 #include "base/FileDescriptor.h"
 
 namespace krevo::app {
@@ -110,7 +110,7 @@ void SaveIndexState(int rootFd, const TIndexState& state) {
   base::RemoveReplaceLeftovers(rootFd, kIndexStateName);
   try {
     base::ReplaceFileAtomically(rootFd, kIndexStateName, text, 0644,
-                          std::string(kIndexStateName) + " in the root folder");
+                                std::string(kIndexStateName) + " in the root folder");
   } catch (const base::EAtomicFileError& e) {
     throw EIndexError(e.what());
   }

@@ -44,5 +44,4 @@ std::optional<TIndexState> LoadIndexState(int rootFd);
 // state then stays.
 void SaveIndexState(int rootFd, const TIndexState& state);
 
-
 }  // namespace krevo::app

@@ -5,8 +5,8 @@
 #include <optional>
 #include <span>
 
-#include "app/trust/PackageIndex.h"
 #include "app/sources/PackageSource.h"
+#include "app/trust/PackageIndex.h"
 #include "base/Minisign.h"
 
 namespace krevo::app {

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "app/sources/PackageSource.h"
 #include "app/config/UpdaterConfig.h"
+#include "app/sources/PackageSource.h"
 #include "base/Blake2b512.h"
 #include "base/Minisign.h"
 #include "base/Streams.h"

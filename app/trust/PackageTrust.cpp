@@ -56,9 +56,10 @@ std::optional<TIndexRefusal> TPackageTrust::AcceptIndex(
       return TIndexRefusal{
           "The server has no package index, and RequireIndex=yes in config.ini asks for one."};
     if (!keys_.empty() && stored && stored->Sequence)
-      return TIndexRefusal{"The server has no package index, and this installation accepted "
-                           "package index " +
-                           std::to_string(*stored->Sequence) + " before."};
+      return TIndexRefusal{
+          "The server has no package index, and this installation accepted "
+          "package index " +
+          std::to_string(*stored->Sequence) + " before."};
     return std::nullopt;
   }
   if (!root)

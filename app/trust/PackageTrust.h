@@ -96,8 +96,7 @@ class TPackageTrust final {
   // none (RecordInstalledWithoutIndex), when the root folder opens. Nothing
   // when it is kept; else the failure (an EIndexError's message): the package
   // is in place, and the next run with an index installs it again.
-  std::optional<std::string> RecordInstalled(const std::string& rootFolder,
-                                             const std::string& name,
+  std::optional<std::string> RecordInstalled(const std::string& rootFolder, const std::string& name,
                                              const base::TBlake2b512::Digest* digest);
 
  private:

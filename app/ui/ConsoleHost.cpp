@@ -7,13 +7,13 @@
 #include <chrono>
 #include <iostream>
 
+#include "app/report/FinishedRun.h"
+#include "app/report/RunRecordDialogs.h"
 #include "app/run/Application.h"
+#include "app/run/TForm1.h"
 #include "app/ui/CloseSignals.h"
 #include "app/ui/ConsoleDialogs.h"
 #include "app/ui/ExitStatus.h"
-#include "app/report/FinishedRun.h"
-#include "app/report/RunRecordDialogs.h"
-#include "app/run/TForm1.h"
 #include "base/ControlEscape.h"
 
 namespace krevo::app {

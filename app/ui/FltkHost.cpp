@@ -16,13 +16,13 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "app/report/FinishedRun.h"
+#include "app/report/RunRecordDialogs.h"
 #include "app/run/Application.h"
+#include "app/run/TForm1.h"
 #include "app/ui/CloseSignals.h"
 #include "app/ui/ExitStatus.h"
-#include "app/report/FinishedRun.h"
 #include "app/ui/FltkDialogs.h"
-#include "app/report/RunRecordDialogs.h"
-#include "app/run/TForm1.h"
 #include "base/ControlEscape.h"
 
 namespace krevo::app {
@@ -209,7 +209,8 @@ int TFltkHost::Run(const std::string& title, const std::string& executableFolder
   const int closing =
       form.Stopped() || form.Outcome() == TRunOutcome::NotStarted ? StopSignal() : 0;
   if (form.Outcome() != TRunOutcome::NotStarted || closing != 0)
-    RecordFinishedRun(form.Facts(), ConsoleExitStatus(form.Outcome(), application.ErrorShown(), closing),
+    RecordFinishedRun(form.Facts(),
+                      ConsoleExitStatus(form.Outcome(), application.ErrorShown(), closing),
                       "update", title, std::cerr);
   return 0;
 }

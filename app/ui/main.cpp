@@ -3,9 +3,9 @@
 #include <cstring>
 #include <iostream>
 
+#include "app/report/StatusFile.h"
 #include "app/ui/ConsoleHost.h"
 #include "app/ui/FltkHost.h"
-#include "app/report/StatusFile.h"
 #include "base/Paths.h"
 #include "base/Version.h"
 

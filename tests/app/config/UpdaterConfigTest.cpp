@@ -110,10 +110,9 @@ TEST(UpdaterConfig, TheRateLimitsTakeKAndMSuffixesAndKeepTheirDefaultsOtherwise)
   };
   for (const auto& tc : cases) {
     SCOPED_TRACE(tc.value);
-    dir.Write("config.ini", std::string("[Updater]\r\nMinRate=") + tc.value +
-                                "\r\nMinRateTime=" + tc.value + "\r\nMaxRate=" + tc.value +
-                                "\r\nRetries=" + tc.value + "\r\nMaxPackageSize=" + tc.value +
-                                "\r\n");
+    dir.Write("config.ini", std::string("[Updater]\r\nMinRate=") + tc.value + "\r\nMinRateTime=" +
+                                tc.value + "\r\nMaxRate=" + tc.value + "\r\nRetries=" + tc.value +
+                                "\r\nMaxPackageSize=" + tc.value + "\r\n");
     const TUpdaterConfig c = ReadUpdaterConfig(dir.Folder());
     EXPECT_EQ(c.MinRate, tc.rate < 0 ? 1024 : tc.rate);
     // MaxPackageSize: a byte count as the rates, but 0 keeps the default too.

@@ -1,7 +1,5 @@
 // The install of one package without the window: what reaches the root
 // folder, and what a refused package leaves there (nothing).
-#include "app/install/PackageInstall.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,6 +9,7 @@
 #include <iterator>
 #include <memory>
 
+#include "app/install/PackageInstall.h"
 #include "tests/support/Process.h"
 #include "tests/support/TempDir.h"
 

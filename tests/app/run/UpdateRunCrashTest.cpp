@@ -85,7 +85,9 @@ std::vector<std::string> Leftovers(const std::string& root) {
   for (const auto& e : fs::recursive_directory_iterator(root)) {
     const std::string name = e.path().filename().string();
     if (name.starts_with(".krevo-") &&
-        !std::regex_match(name, std::regex(R"(\.krevo-update\.journal|\.krevo-index\.state|\.krevo-[0-9a-f]+-b\d+)")))
+        !std::regex_match(
+            name,
+            std::regex(R"(\.krevo-update\.journal|\.krevo-index\.state|\.krevo-[0-9a-f]+-b\d+)")))
       names.push_back(e.path().string());
   }
   return names;

@@ -50,7 +50,8 @@ class UpdateRunKilled : public ::testing::Test {
     for (const auto& name : Leftovers()) fs::remove(site.install / name);
     site.install.Write("bin/replaced.bin", kOldReplaced);
     site.install.Write("readme.txt", kOldReadme);
-    for (const char* name : {"bin/replaced.bin", "readme.txt"}) SetModified(site.install / name, LocalTime(2001, 1, 1));
+    for (const char* name : {"bin/replaced.bin", "readme.txt"})
+      SetModified(site.install / name, LocalTime(2001, 1, 1));
     site.install.Write("updates.log", "earlier\r\n");
     SetModified(site.install / "updates.log", LocalTime(2005, 5, 5));
   }
@@ -77,9 +78,9 @@ class UpdateRunKilled : public ::testing::Test {
     std::vector<std::string> names;
     for (const auto& f : fs::recursive_directory_iterator(site.install.Folder())) {
       const std::string name = fs::relative(f.path(), site.install.Folder()).string();
-      if (f.is_regular_file() && name != "krevo-updater" && name != "krevo.exe" && name != "config.ini" &&
-          name != "updates.log" && name != "updates-status.json" && name != "readme.txt" && name != "bin/added.bin" &&
-          name != "bin/replaced.bin")
+      if (f.is_regular_file() && name != "krevo-updater" && name != "krevo.exe" &&
+          name != "config.ini" && name != "updates.log" && name != "updates-status.json" &&
+          name != "readme.txt" && name != "bin/added.bin" && name != "bin/replaced.bin")
         names.push_back(name);
     }
     return names;
@@ -97,10 +98,12 @@ TEST_F(UpdateRunKilled, EveryFileIsOldOrNewAndTheNextRunInstallsThePackage) {
     SCOPED_TRACE(std::string("killed while writing ") + entry);
     ResetInstallation();
     RunResult killed = site.Run([&] { return Writing(entry); });
-    ASSERT_EQ(killed.exitCode, 128 + SIGKILL) << "the run was not killed while extracting; " << killed.err;
+    ASSERT_EQ(killed.exitCode, 128 + SIGKILL)
+        << "the run was not killed while extracting; " << killed.err;
     const std::string added1 = StateOf(site.install / "bin/added.bin", "", added);
     EXPECT_TRUE(added1 == "absent" || added1 == "new") << "bin/added.bin: " << added1;
-    const std::string replaced1 = StateOf(site.install / "bin/replaced.bin", kOldReplaced, replaced);
+    const std::string replaced1 =
+        StateOf(site.install / "bin/replaced.bin", kOldReplaced, replaced);
     EXPECT_TRUE(replaced1 == "old" || replaced1 == "new") << "bin/replaced.bin: " << replaced1;
     EXPECT_EQ(StateOf(site.install / "readme.txt", kOldReadme, "readme 2"), "old");
     // The killed run does not count as an update.

@@ -40,20 +40,34 @@ TEST(UpdateRunBounded, ARunPastItsBoundEndsWithItsReasonAndKeepsTheLogsDate) {
     int throttle;
     std::vector<std::string> server;  // ftp_server.py options; empty: the plain server
     const char* config;
-    bool first;            // a small package listed first, installed before the bound
-    const char* error;     // on standard error
-    int exitCode;          // 4: a package was installed before
-    const char* outcome;   // in the status file
-    double most;           // seconds the run may take
+    bool first;           // a small package listed first, installed before the bound
+    const char* error;    // on standard error
+    int exitCode;         // 4: a package was installed before
+    const char* outcome;  // in the status file
+    double most;          // seconds the run may take
   };
   const Case cases[] = {
       // 1 MiB at 32 KiB a second would take half a minute.
-      {"RunTimeout", 32 * 1024, {}, "RunTimeout=2\r\n", false,
-       "Error: The run was ended after 2 seconds, the limit that RunTimeout", 1, "error", 10},
+      {"RunTimeout",
+       32 * 1024,
+       {},
+       "RunTimeout=2\r\n",
+       false,
+       "Error: The run was ended after 2 seconds, the limit that RunTimeout",
+       1,
+       "error",
+       10},
       // Every transfer breaks off after 1000 bytes: the first package is
       // smaller and comes through, the next three fail, the last is not tried.
-      {"three packages in a row fail", 0, {"--drop-after", "1000"}, "Retries=0\r\n", true,
-       "Error: Gave up on ftp://127.0.0.1:", 4, "error", 20},
+      {"three packages in a row fail",
+       0,
+       {"--drop-after", "1000"},
+       "Retries=0\r\n",
+       true,
+       "Error: Gave up on ftp://127.0.0.1:",
+       4,
+       "error",
+       20},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -121,15 +135,26 @@ TEST(UpdateRunStaging, APackageTheStagingFolderCannotHoldFailsAloneAndLeavesNoCo
     const char* error;
   };
   const Case cases[] = {
-      {"listed larger than the free space", 3 << 20, {}, "", false,
-       "too few for "},
-      {"larger than MaxPackageSize", 200 << 10, {}, "MaxPackageSize=100K\r\n", false,
+      {"listed larger than the free space", 3 << 20, {}, "", false, "too few for "},
+      {"larger than MaxPackageSize",
+       200 << 10,
+       {},
+       "MaxPackageSize=100K\r\n",
+       false,
        "more than MaxPackageSize (102400 bytes)"},
-      {"no size listed", 1000, {"--unsized", "up080307.zip"}, "", false,
+      {"no size listed",
+       1000,
+       {"--unsized", "up080307.zip"},
+       "",
+       false,
        "the listing gives no size for it."},
       // 64 KiB a second: the disk is filled once the copy has begun. The
       // copy's removal makes room for the small package after it.
-      {"the disk fills during the download", 1 << 20, {"--throttle", "65536"}, "", true,
+      {"the disk fills during the download",
+       1 << 20,
+       {"--throttle", "65536"},
+       "",
+       true,
        "cannot be written: No space left on device."},
   };
   for (const Case& c : cases) {

@@ -256,8 +256,8 @@ TEST_F(UpdateRunSafety, APackageThatCannotBeHadFailsAloneAndAFailedCopyIsNotKept
   EXPECT_EQ(r.exitCode, 4) << r.err;
   for (const std::string& line :
        {std::string("up080304.zip ... failed\n"), tooLong + " ... failed\n",
-        std::string("up080306.zip ... failed\n"),
-        std::string("up080307.zip ... failed\n"), std::string("up080308.zip ... complete\n")})
+        std::string("up080306.zip ... failed\n"), std::string("up080307.zip ... failed\n"),
+        std::string("up080308.zip ... complete\n")})
     EXPECT_NE(r.out.find(line), std::string::npos) << line << r.out;
   EXPECT_NE(r.err.find("Error: Failed to download " + tooLong + ": Cannot create file"),
             std::string::npos)

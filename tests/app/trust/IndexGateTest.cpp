@@ -1,7 +1,7 @@
 // What an installation remembers of the packages it installed, in both
 // versions of the state file, and which packages an accepted index wants.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 
 #include <map>
 #include <optional>
@@ -62,13 +62,11 @@ TEST(IndexState, BothVersionsAreReadAndAnythingElseIsDamaged) {
       {"no index accepted yet", "krevo-index-state 2\ninstalled up080307.zip -\n",
        "no seq up080307.zip=-"},
       {"first version without a sequence", "krevo-index-state 1\ninstalled up080307.zip\n", ""},
-      {"first version with a hash", "krevo-index-state 1\nsequence 1\ninstalled up080307.zip " + h +
-                                        "\n",
-       ""},
+      {"first version with a hash",
+       "krevo-index-state 1\nsequence 1\ninstalled up080307.zip " + h + "\n", ""},
       {"second version without a hash", "krevo-index-state 2\ninstalled up080307.zip\n", ""},
-      {"upper-case hash", "krevo-index-state 2\ninstalled up080307.zip " + std::string(128, 'A') +
-                              "\n",
-       ""},
+      {"upper-case hash",
+       "krevo-index-state 2\ninstalled up080307.zip " + std::string(128, 'A') + "\n", ""},
       {"short hash", "krevo-index-state 2\ninstalled up080307.zip abc\n", ""},
       {"name twice", "krevo-index-state 2\ninstalled up080307.zip -\ninstalled up080307.zip -\n",
        ""},

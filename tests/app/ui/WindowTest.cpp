@@ -29,7 +29,8 @@ TEST(Window, OpensWithItsSizeAndClosesOnItsOwn) {
   RunResult r = RunProcess({"/bin/sh", "-c", script}, dir.Folder());
   ASSERT_EQ(r.exitCode, 0) << r.err;
   std::smatch m;
-  ASSERT_TRUE(std::regex_search(r.out, m, std::regex(R"(606x241\+(\d+)\+(\d+))"))) << r.out << r.err;
+  ASSERT_TRUE(std::regex_search(r.out, m, std::regex(R"(606x241\+(\d+)\+(\d+))")))
+      << r.out << r.err;
   EXPECT_EQ(std::stoi(m[1]), (1024 - 606) / 2);
   EXPECT_EQ(std::stoi(m[2]), (768 - 241) / 2);
   EXPECT_NE(r.out.find("exit=0"), std::string::npos) << r.out << r.err;
