@@ -98,8 +98,9 @@ TEST(UpdateSources, TheSettingsDecideWhichSourcesMayServe) {
       EXPECT_STREQ(c.refusal, "");
     } catch (const ESourceError& e) {
       EXPECT_NE(*c.refusal, 0) << e.what();
-      if (*c.refusal)
+      if (*c.refusal) {
         EXPECT_NE(std::string(e.what()).find(c.refusal), std::string::npos) << e.what();
+      }
     }
   }
 }

@@ -168,7 +168,9 @@ TEST(IndexGate, AnIndexWantsWhatIsNotInstalledWithItsHash) {
     // Once installed, a package is installed with the index's hash.
     for (const std::string& name : wanted) gate.Installed(name);
     for (const char* name : {"up080307.zip", "up080308.zip"}) EXPECT_FALSE(gate.Wants(name));
-    if (!wanted.empty()) EXPECT_EQ(Saved(fd.get()), "seq 17 up080307.zip=07 up080308.zip=08");
+    if (!wanted.empty()) {
+      EXPECT_EQ(Saved(fd.get()), "seq 17 up080307.zip=07 up080308.zip=08");
+    }
   }
 }
 
