@@ -12,6 +12,7 @@
 #include "base/Streams.h"
 
 namespace krevo::app {
+
 void TForm1::Button1Click(const TButton* Sender) {
   FExtractedCount = 0;
   FPackageCount = 0;
