@@ -105,6 +105,10 @@ TUpdaterConfig ReadUpdaterConfig(const std::string& executableFolder) {
   config.RequireIndex = ReadYes(ini, "RequireIndex");
   config.Sources = base::ReadProfileString(ini, "Updater", "Sources", "");
   config.AllowUnsignedFolder = ReadYes(ini, "AllowUnsignedFolder");
+  std::string phasing = base::ReadProfileString(ini, "Updater", "Phasing", "yes");
+  for (char& c : phasing) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+  config.Phasing = !(phasing == "no" || phasing == "false" || phasing == "0" || phasing == "off");
+  config.PhaseGroup = base::ReadProfileString(ini, "Updater", "PhaseGroup", "");
   config.MetricsFile = BesideExecutable(base::ReadProfileString(ini, "Updater", "MetricsFile", ""),
                                         executableFolder);
   return config;

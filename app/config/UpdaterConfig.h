@@ -75,6 +75,13 @@ struct TUpdaterConfig {
   // folder among the Sources serve packages when no key is set; anyone who
   // can write that folder could otherwise install code.
   bool AllowUnsignedFolder = false;
+  // [Updater] Phasing: "no" (or "false", "off", "0", any case) takes every package of
+  // the index at once, whatever share of machines its phase names; anything
+  // else follows the phases.
+  bool Phasing = true;
+  // [Updater] PhaseGroup: a name that puts every machine holding it in the
+  // same place of each phased release; empty: the machine's own place.
+  std::string PhaseGroup;
 };
 
 // The compiled-in update server.
@@ -104,8 +111,9 @@ std::string BesideExecutable(const std::string& path, const std::string& executa
 // 2^40, keeps it); Security and CAFile to
 // the compiled-in ones (CAFile through BesideExecutable); the key values to empty (they are read as
 // keys later); Channel to "stable" and RequireIndex to no; MetricsFile to empty (through
-// BesideExecutable); Sources to empty (as it stands, blanks and all) and
-// AllowUnsignedFolder to no. Never throws for a missing or malformed file.
+// BesideExecutable); Sources to empty (as it stands, blanks and all),
+// AllowUnsignedFolder to no, Phasing to yes and PhaseGroup to empty. Never throws for a missing or
+// malformed file.
 TUpdaterConfig ReadUpdaterConfig(const std::string& executableFolder);
 
 // The installation root folder: the characters that the two values hold at the

@@ -39,7 +39,11 @@ std::string MetricsText(const TRunStatus& s) {
                 s.bytesDownloaded) +
          Metric("krevo_updater_packages_installed_total", "counter",
                 "Update packages installed over every run of this installation.",
-                s.packagesInstalledTotal);
+                s.packagesInstalledTotal) +
+         Metric("krevo_updater_held_packages", "gauge",
+                "Packages the last update run held back because their phased release had not "
+                "reached this machine yet.",
+                s.heldCount);
 }
 
 namespace {

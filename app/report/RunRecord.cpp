@@ -15,6 +15,11 @@ void TRunRecord::AddPackage(const std::string& name, const std::string& ending) 
     ++omitted_;
 }
 
+void TRunRecord::AddHeldByPhase(const std::string& name) {
+  ++heldCount_;
+  if (held_.size() < kMaxListedPackages) held_.push_back(name);
+}
+
 void TRunRecord::Work(std::int64_t count) {
   // A running total that went back belongs to a transfer that started
   // anew without a bracket of its own.

@@ -29,6 +29,9 @@ class TRunRecord final {
   // file too large to be read back.
   void AddPackage(const std::string& name, const std::string& ending);
   static constexpr std::size_t kMaxListedPackages = 500;
+  // A package that this machine's place in its phased release holds back;
+  // the first kMaxListedPackages are kept, all counted.
+  void AddHeldByPhase(const std::string& name);
   // A work event of a download: `count` is the running total of the transfer
   // that `begin` started.
   void WorkBegin() { workCount_ = 0; }
@@ -54,6 +57,8 @@ class TRunRecord final {
   // Packages past kMaxListedPackages.
   std::uint64_t OmittedCount() const { return omitted_; }
   std::uint64_t BytesDownloaded() const { return bytes_; }
+  const std::vector<std::string>& HeldByPhase() const { return held_; }
+  std::uint64_t HeldCount() const { return heldCount_; }
   const std::string& Message() const { return message_; }
   const std::string& Recovery() const { return recovery_; }
   bool EndedByBound() const { return endedByBound_; }
@@ -64,6 +69,8 @@ class TRunRecord final {
   std::uint64_t installed_ = 0;
   std::uint64_t omitted_ = 0;
   std::uint64_t bytes_ = 0;
+  std::vector<std::string> held_;
+  std::uint64_t heldCount_ = 0;
   std::int64_t workCount_ = 0;
   std::string message_;
   bool skipNextError_ = false;

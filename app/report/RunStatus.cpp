@@ -115,6 +115,8 @@ TRunStatus MakeRunStatus(const TRunRecord& record, int exitStatus, std::int64_t 
   status.message = record.Message();
   status.packages = record.Packages();
   status.packagesOmitted = record.OmittedCount();
+  status.heldByPhase = record.HeldByPhase();
+  status.heldCount = record.HeldCount();
   status.bytesDownloaded = record.BytesDownloaded();
   status.recovery = record.Recovery();
   const std::uint64_t failuresBefore = previous ? previous->consecutiveFailures : 0;
@@ -153,6 +155,10 @@ std::string RunStatusJson(const TRunStatus& status) {
   if (status.indexSequence) j["index_sequence"] = *status.indexSequence;
   if (!status.recovery.empty()) j["recovery"] = status.recovery;
   if (status.packagesOmitted) j["packages_omitted"] = status.packagesOmitted;
+  if (status.heldCount) {
+    j["held_by_phase"] = status.heldByPhase;
+    j["held_count"] = status.heldCount;
+  }
   // Names and messages come from servers and packages and need not be UTF-8:
   // a byte that is not becomes U+FFFD rather than failing the whole file.
   // Everything past ASCII is written as \u escapes, so that the file holds
@@ -216,6 +222,15 @@ std::optional<TRunStatus> ParseRunStatus(const std::string& text) {
   }
   if (field("packages_omitted") && !figure_of("packages_omitted", s.packagesOmitted))
     return std::nullopt;
+  if (const json* held = field("held_by_phase")) {
+    if (!held->is_array()) return std::nullopt;
+    for (const json& name : *held) {
+      if (!name.is_string()) return std::nullopt;
+      s.heldByPhase.push_back(name.get<std::string>());
+    }
+    if (!figure_of("held_count", s.heldCount) || s.heldCount < s.heldByPhase.size())
+      return std::nullopt;
+  }
   const json* packages = field("packages");
   if (!packages || !packages->is_array()) return std::nullopt;
   for (const json& p : *packages) {
@@ -255,6 +270,10 @@ std::string RunStatusText(const TRunStatus& s) {
   if (s.packages.empty()) out += line("Packages:", "none");
   if (s.packagesOmitted)
     out += line("", "and " + std::to_string(s.packagesOmitted) + " more not listed");
+  for (std::size_t i = 0; i < s.heldByPhase.size(); ++i)
+    out += line(i == 0 ? "Held back by phase:" : "", s.heldByPhase[i]);
+  if (s.heldCount > s.heldByPhase.size())
+    out += line("", "and " + std::to_string(s.heldCount - s.heldByPhase.size()) + " more held");
   out += line("Last success:", s.lastSuccess ? IsoTime(*s.lastSuccess) : "never");
   out += line("Failures in a row:", std::to_string(s.consecutiveFailures));
   out += line("Downloaded:", std::to_string(s.bytesDownloaded) + " bytes");

@@ -32,6 +32,11 @@ struct TRunStatus {
   std::vector<TPackageEnding> packages;
   // Packages of the run past those listed (TRunRecord::kMaxListedPackages).
   std::uint64_t packagesOmitted = 0;
+  // Packages the run left for later because their phase had not reached
+  // this machine's place (the first TRunRecord::kMaxListedPackages), and how
+  // many there were in all.
+  std::vector<std::string> heldByPhase;
+  std::uint64_t heldCount = 0;
   // When a run last ended with exit status 0; nothing when none did.
   std::optional<std::int64_t> lastSuccess;
   // Runs in a row, this one included, that did not end with exit status 0.

@@ -135,6 +135,8 @@ void TForm1::Timer1Timer() {
   // A key that cannot be read must not turn into a run that installs
   // unchecked packages: the error ends the run before anything is contacted.
   trust_.LoadKeys(FConfig, executableFolder_);
+  if (FConfig.Phasing && !IgnorePhasing)
+    trust_.SetPhasing(TPhaseIdentity(FConfig.PhaseGroup, ReadMachineId()));
   // So must a Sources value that cannot be read, or a folder that would
   // install unchecked packages.
   MakeSources();

@@ -56,6 +56,7 @@ class TForm1 final {
   TProgressBar ProgressBar2;    // install progress of the current package
   std::string Label5;           // "Version : " + version
   bool Timer1Enabled = true;    // the one-shot start timer, armed at creation
+  bool IgnorePhasing = false;   // take every package at once (--ignore-phasing)
   TButton BitBtn3{"TestFTP"};   // hidden: its click is the listing step
   TButton Button1{"Download"};  // hidden: its click is the download run
   ftp::TNetFTP NetFTP1;         // the connection to the update server

@@ -1,7 +1,10 @@
 // The package index in the update run: accepted or refused before anything
 // is downloaded, and then the list of what the run installs, in the index's
 // name order, with the index's sizes and hashes.
+#include <cstdio>
+
 #include "app/run/TForm1.h"
+#include "app/sources/PackageListing.h"
 #include "base/Dialogs.h"
 
 namespace krevo::app {
@@ -23,6 +26,22 @@ bool TForm1::IndexAccepted() {
     UpdateLog.AppendLine("Passed over " + name + ": it is not in the package index.");
   ListBox1.Clear();
   for (const std::string& line : trust_.IndexLines()) ListBox1.Add(line);
+  // A package held back is no failure: said, and kept apart from those the
+  // machine lacks for another reason.
+  for (const THeldPackage& held : trust_.Held()) {
+    // Hundredths, without the zeros that say nothing: 37.2, 37.25, 37.
+    char digits[16];
+    std::snprintf(digits, sizeof digits, "%.2f", held.place);
+    std::string place = digits;
+    place.erase(place.find_last_not_of('0') + 1);
+    if (place.back() == '.') place.pop_back();
+    UpdateLog.AppendLine("Held back " + held.name + ": phased to " + std::to_string(held.phase) +
+                         "% (this machine: " + place + "%).");
+    RunRecord.AddHeldByPhase(held.name);
+    for (int i = 0; i < ListBox1.Count(); ++i)
+      if (const auto listed = ReadListingLine(ListBox1[i]); listed && listed->Name == held.name)
+        ListBox1.Put(i, ListBox1[i] + " ... held back");
+  }
   return true;
 }
 

@@ -98,6 +98,40 @@ std::string Shown(std::string_view text) {
   return shown;
 }
 
+// The words of a package line past its hash (fields 4 on of `f`, which
+// `line` holds): phase=P and revoked at most once each, then check=PATH and
+// the rest of the line.
+void ReadReleaseWords(std::string_view line, const std::vector<std::string_view>& f,
+                      std::size_t number, TIndexedPackage& entry) {
+  constexpr std::string_view kPhase = "phase=", kCheck = "check=";
+  bool havePhase = false;
+  for (std::size_t i = 4; i < f.size(); ++i) {
+    const std::string_view w = f[i];
+    if (w.starts_with(kPhase)) {
+      if (havePhase) Malformed(number, "a second phase");
+      const auto phase = Number(w.substr(kPhase.size()), kFullPhase);
+      if (!phase) Malformed(number, "the phase " + Shown(w) + " is not a whole number 0-100");
+      entry.Phase = static_cast<int>(*phase);
+      havePhase = true;
+    } else if (w == "revoked") {
+      if (entry.Revoked) Malformed(number, "a second revoked");
+      entry.Revoked = true;
+    } else if (w.starts_with(kCheck)) {
+      entry.CheckPath = std::string(w.substr(kCheck.size()));
+      if (entry.CheckPath.empty()) Malformed(number, "the check names no program");
+      // Fields point into the line: the arguments are what follows the path.
+      const std::size_t rest = static_cast<std::size_t>(w.data() - line.data()) + w.size();
+      if (rest < line.size()) {
+        entry.CheckArguments = std::string(line.substr(rest + 1));
+        if (entry.CheckArguments.empty()) Malformed(number, "a blank ends the check");
+      }
+      return;
+    } else {
+      Malformed(number, "the word " + Shown(w) + " after the hash is unknown");
+    }
+  }
+}
+
 }  // namespace
 
 std::optional<base::TBlake2b512::Digest> ParseHashText(std::string_view text) {
@@ -173,7 +207,7 @@ TPackageIndex ParsePackageIndex(std::string_view text) {
       if (!IsChannelName(f[1])) Malformed(number, "the channel " + Shown(f[1]) + " is no name");
       index.Channel = std::string(f[1]);
     } else if (word == "package") {
-      if (f.size() != 4) Malformed(number, "it does not hold 4 fields separated by single spaces");
+      if (f.size() < 4) Malformed(number, "it does not hold 4 fields separated by single spaces");
       const std::string name(f[1]);
       if (!IsPackageName(name) || name.size() > kMaxIndexedNameLength)
         Malformed(number, Shown(name) + " is no package name");
@@ -183,7 +217,9 @@ TPackageIndex ParsePackageIndex(std::string_view text) {
                   "the size " + Shown(f[2]) + " is not a whole number of 10 digits at most");
       const auto hash = ParseHashText(f[3]);
       if (!hash) Malformed(number, "the hash is not 128 lowercase hex digits");
-      if (!index.Packages.emplace(name, TIndexedPackage{*size, *hash}).second)
+      TIndexedPackage entry{*size, *hash};
+      ReadReleaseWords(line, f, number, entry);
+      if (!index.Packages.emplace(name, std::move(entry)).second)
         Malformed(number, name + " is listed twice");
     } else {
       Malformed(number, "it starts with the unknown word " + Shown(word));

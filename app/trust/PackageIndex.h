@@ -10,9 +10,13 @@
 //   expires 2027-01-31T00:00:00Z
 //   channel stable
 //   package up261201.zip 1503562 <128 lowercase hex digits>
+//   package up261208.zip 88123 <128 lowercase hex digits> phase=10
 //
 // Every line ends in LF. The header line comes first; sequence, expires and
 // channel once each, in any order; any number of package lines, in any order.
+// After its hash a package line may go on with `phase=P` (the share of
+// machines, 0-100, that may take it now), `revoked`, each at most once and in
+// either order, and last `check=PATH` followed by the rest of the line.
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
@@ -46,9 +50,19 @@ class EIndexError final : public base::Exception {
   using base::Exception::Exception;
 };
 
+inline constexpr int kFullPhase = 100;
+
 struct TIndexedPackage {
   std::uint64_t Size = 0;
   base::TBlake2b512::Digest Hash{};
+  // The share of machines, 0 to kFullPhase, that may take it now: 0 halts it.
+  int Phase = kFullPhase;
+  // Withdrawn by the vendor: no machine takes it.
+  bool Revoked = false;
+  // The health check's program (empty: none) and the rest of its line, the
+  // words after it as written (empty when there are none).
+  std::string CheckPath;
+  std::string CheckArguments;
 };
 
 struct TPackageIndex {

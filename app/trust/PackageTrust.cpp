@@ -103,12 +103,25 @@ std::vector<std::string> TPackageTrust::IndexLines() const {
   std::vector<std::string> lines;
   if (!index_) return lines;
   for (const auto& [name, entry] : index_->Index().Packages)
-    lines.push_back(IndexLine(name, entry.Size));
+    if (!entry.Revoked) lines.push_back(IndexLine(name, entry.Size));
   return lines;
 }
 
+std::vector<THeldPackage> TPackageTrust::Held() const {
+  std::vector<THeldPackage> held;
+  if (!index_ || !phasing_) return held;
+  for (const auto& [name, entry] : index_->Index().Packages)
+    if (!entry.Revoked && index_->Wants(name) && !phasing_->Takes(name, entry))
+      held.push_back({name, entry.Phase, phasing_->Place(name, entry.Hash)});
+  return held;
+}
+
 bool TPackageTrust::Wants(const std::string& name, base::TDateTime lastUpdate) const {
-  if (index_) return index_->Wants(name);
+  if (index_) {
+    const TIndexedPackage* entry = index_->Find(name);
+    return entry && !entry->Revoked && index_->Wants(name) &&
+           (!phasing_ || phasing_->Takes(name, *entry));
+  }
   return lastUpdate == 0 || IsNewerThan(name, lastUpdate);
 }
 

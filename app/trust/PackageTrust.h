@@ -15,6 +15,7 @@
 #include "app/sources/PackageSource.h"
 #include "app/trust/IndexGate.h"
 #include "app/trust/PackageIndex.h"
+#include "app/trust/PackagePhase.h"
 #include "base/Blake2b512.h"
 #include "base/DateTime.h"
 #include "base/Minisign.h"
@@ -34,6 +35,14 @@ struct TIndexRefusal {
   // expired, older than the one accepted, of another channel): another
   // source may do. False when this installation's state or root folder is.
   bool sourceAtFault = true;
+};
+
+// A package of the accepted index that this machine does not take yet: its
+// phase is not past the machine's place.
+struct THeldPackage {
+  std::string name;
+  int phase = 0;       // the index's phase=, 0-100
+  double place = 0.0;  // this machine's place, 0.00-99.99
 };
 
 class TPackageTrust final {
@@ -75,12 +84,22 @@ class TPackageTrust final {
   // index does not name, in the lines' order. Empty without an index.
   std::vector<std::string> NotIndexed(const std::vector<std::string>& lines) const;
   // The list of what the run may install once an index is accepted: one
-  // listing line for each of its packages, in name order, the index's size
-  // in the listing's size column. Empty without an index.
+  // listing line for each of its packages but the revoked ones, in name
+  // order, the index's size in the listing's size column. Empty without an
+  // index.
   std::vector<std::string> IndexLines() const;
 
+  // Places this machine as `identity` in phased releases; nothing (the
+  // default) takes every package at once, whatever its phase.
+  void SetPhasing(std::optional<TPhaseIdentity> identity) { phasing_ = std::move(identity); }
+  // The packages of the accepted index that would be wanted but that their
+  // phase holds back from this machine, in name order. Empty without an
+  // index or phasing.
+  std::vector<THeldPackage> Held() const;
+
   // Whether a normal run takes `name`: with an index, a package of it not
-  // installed yet; without one, a package newer than `lastUpdate` (0: any).
+  // installed yet, not revoked and not held back by its phase; without one,
+  // a package newer than `lastUpdate` (0: any).
   bool Wants(const std::string& name, base::TDateTime lastUpdate) const;
   // Whether the downloaded copy of `name`, whose bytes `packageFd` holds
   // (borrowed), may be opened: with an index, its BLAKE2b-512 hash (`digest`
@@ -102,9 +121,10 @@ class TPackageTrust final {
  private:
   // The keys that packages must be signed with; empty: packages are not checked.
   std::vector<base::TMinisignKey> keys_;
-  std::optional<TPackageIndex> fetched_;  // verified, not yet accepted
-  std::string refusal_;                   // why the fetched index was refused
-  std::unique_ptr<TIndexGate> index_;     // the accepted index
+  std::optional<TPackageIndex> fetched_;   // verified, not yet accepted
+  std::string refusal_;                    // why the fetched index was refused
+  std::unique_ptr<TIndexGate> index_;      // the accepted index
+  std::optional<TPhaseIdentity> phasing_;  // nothing: phases are not followed
 };
 
 }  // namespace krevo::app

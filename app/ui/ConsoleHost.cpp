@@ -93,6 +93,7 @@ int TConsoleHost::Run(const std::string& title, const std::string& executableFol
   dialogs.BeforeOutput = [this] { EndBarLine(); };
   TApplication application(title);
   TForm1 form(*this, application, executableFolder);
+  form.IgnorePhasing = IgnorePhasing;
   TRunRecordDialogs recording(dialogs, form.RunRecord);
   DialogScope scope(recording);
   form.SetStopDescriptor(StopSignalFd());

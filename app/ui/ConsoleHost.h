@@ -25,6 +25,8 @@ class TConsoleHost final : public TFormHost {
   // and returns the exit status (see ConsoleExitStatus). `title` is the
   // application title.
   int Run(const std::string& title, const std::string& executableFolder);
+  // Run takes every package of the index at once, whatever its phase.
+  bool IgnorePhasing = false;
   // The same with the rollback run (TForm1::OnRollBack) instead of the timer's.
   int RollBack(const std::string& title, const std::string& executableFolder);
 

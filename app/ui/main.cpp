@@ -12,7 +12,7 @@
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: krevo-updater [--console | --rollback | --status [--json]]\n"
+    "Usage: krevo-updater [--console [--ignore-phasing] | --rollback | --status [--json]]\n"
     "\n"
     "Brings the Krevo installation up to date from the update server: checks that\n"
     "krevo.exe is not in use, downloads the packages newer than the last update and\n"
@@ -20,6 +20,8 @@ constexpr const char* kUsage =
     "recording every file in updates.log there.\n"
     "\n"
     "  --console   run without a window even where a display is available\n"
+    "  --ignore-phasing  take every package of the package index at once, however\n"
+    "              few machines its phase lets take it yet (console mode)\n"
     "  --rollback  put back the files the last installed package replaced and\n"
     "              remove those it added (console mode); exit status 1 when\n"
     "              there is nothing to roll back\n"
@@ -38,6 +40,8 @@ constexpr const char* kUsage =
     "MetricsFile=PATH there writes the last run's figures in the Prometheus text\n"
     "format after every run. Under systemd the run's summary also goes to the\n"
     "journal with the fields KREVO_OUTCOME, KREVO_EXIT_STATUS and KREVO_PACKAGE.\n"
+    "PhaseGroup=NAME there gives every machine of that name the same place in\n"
+    "phased releases; Phasing=no takes every package at once.\n"
     "\n"
     "Without a display the program runs in console mode. Exit status in console\n"
     "mode: 0 the run reached its end, 1 an error ended it, 2 krevo.exe is in use\n"
@@ -47,10 +51,12 @@ constexpr const char* kUsage =
 }  // namespace
 
 int main(int argc, char** argv) {
-  bool console = false, rollback = false, status = false, json = false;
+  bool console = false, rollback = false, status = false, json = false, ignorePhasing = false;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--console") == 0) {
       console = true;
+    } else if (std::strcmp(argv[i], "--ignore-phasing") == 0) {
+      ignorePhasing = true;
     } else if (std::strcmp(argv[i], "--rollback") == 0) {
       rollback = true;
     } else if (std::strcmp(argv[i], "--status") == 0) {
@@ -72,6 +78,10 @@ int main(int argc, char** argv) {
     std::cerr << "krevo-updater: --json goes with --status\n\n" << kUsage;
     return 64;
   }
+  if (ignorePhasing && (rollback || status)) {
+    std::cerr << "krevo-updater: --ignore-phasing goes with an update run\n\n" << kUsage;
+    return 64;
+  }
   if (status && (rollback || console)) {
     std::cerr << "krevo-updater: --status goes alone\n\n" << kUsage;
     return 64;
@@ -82,7 +92,10 @@ int main(int argc, char** argv) {
   const std::string folder = krevo::base::ExtractFilePath(executable);
   if (status) return krevo::app::PrintStatusFile(folder, json, std::cout, std::cerr);
   if (rollback) return krevo::app::TConsoleHost().RollBack(title, folder);
-  if (console || !krevo::app::TFltkHost::DisplayAvailable())
-    return krevo::app::TConsoleHost().Run(title, folder);
+  if (console || ignorePhasing || !krevo::app::TFltkHost::DisplayAvailable()) {
+    krevo::app::TConsoleHost host;
+    host.IgnorePhasing = ignorePhasing;
+    return host.Run(title, folder);
+  }
   return krevo::app::TFltkHost().Run(title, folder);
 }

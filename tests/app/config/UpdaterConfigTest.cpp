@@ -54,6 +54,27 @@ TEST(UpdaterConfig, ReadsBothRootsAndTheOptionalServer) {
   }
 }
 
+TEST(UpdaterConfig, PhasingIsOnUnlessSwitchedOff) {
+  TempDir dir;
+  const struct {
+    const char* lines;
+    bool phasing;
+    const char* group;
+  } cases[] = {{"", true, ""},
+               {"Phasing=No\nPhaseGroup=canaries\n", false, "canaries"},
+               {"Phasing=FALSE\n", false, ""},
+               {"Phasing=0\n", false, ""},
+               {"Phasing=off\n", false, ""},
+               {"Phasing=yes\n", true, ""},
+               {"Phasing=\nPhaseGroup=\n", true, ""}};
+  for (const auto& tc : cases) {
+    dir.Write("config.ini", std::string("[Updater]\n") + tc.lines);
+    const TUpdaterConfig c = ReadUpdaterConfig(dir.Folder());
+    EXPECT_EQ(c.Phasing, tc.phasing) << tc.lines;
+    EXPECT_EQ(c.PhaseGroup, tc.group) << tc.lines;
+  }
+}
+
 TEST(UpdaterConfig, TheTimeoutsAreWholeNumbersOfSecondsUpToADay) {
   // ReadTimeout and RunTimeout, each from the same values; -1 here: the
   // key's default.

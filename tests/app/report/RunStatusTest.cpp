@@ -23,6 +23,8 @@ std::string Written(const std::string& from = "", const std::string& to = "") {
   s.consecutiveFailures = 3;
   s.packagesInstalledTotal = 7;
   s.source = "ftp://127.0.0.1:21";
+  s.heldByPhase = {"up090102.zip"};
+  s.heldCount = 1;
   std::string text = RunStatusJson(s);
   if (!from.empty()) {
     const std::size_t at = text.find(from);
@@ -57,6 +59,8 @@ TEST(RunStatusFile, ADamagedOrHostileFileCountsAsAbsent) {
       {"a local time", Written("2023-11-14T22:13:20Z", "2023-11-14T22:13:20+01:00"), false},
       {"a package that is no object", Written("{\n      \"ending\"", "[{\"x\": 1}, {\n\"ending\""),
        false},
+      {"a held package that is no name", Written("\"up090102.zip\"\n  ]", "1\n  ]"), false},
+      {"fewer held than named", Written("\"held_count\": 1", "\"held_count\": 0"), false},
       {"no success yet", Written("\"2023-11-14T22:13:20Z\"", "null"), true},
       {"deeply nested", std::string(100000, '[') + std::string(100000, ']'), false},
       {"a raw control character", Written("bad signature.", "bad\x1b[2J signature."), false},

@@ -425,5 +425,59 @@ TEST_F(UpdateRunIndex, KrevoUnzipVerifiesTheIndexAsAPackage) {
   EXPECT_EQ(r.exitCode, 1) << r.err;
 }
 
+// Release control: up080308.zip's line gains `words` in index 17, re-signed.
+TEST_F(UpdateRunIndex, PhasesHoldBackAndRevokedPackagesAreNeverFetched) {
+  struct Case {
+    const char* what;
+    const char* words;
+    std::string extra;  // config.ini
+    std::vector<std::string> args;
+    bool install8;
+    bool held;
+  };
+  const std::vector<Case> cases = {
+      {"halted", " phase=0", "", {}, false, true},
+      {"fully phased", " phase=100", "", {}, true, false},
+      {"halted, in a group", " phase=0", "PhaseGroup=canaries\r\n", {}, false, true},
+      {"halted, phasing off", " phase=0", "Phasing=no\r\n", {}, true, false},
+      {"halted, --ignore-phasing", " phase=0", "", {"--ignore-phasing"}, true, false},
+      {"revoked", " revoked", "", {}, false, false},
+      {"revoked, phasing off", " phase=100 revoked", "Phasing=no\r\n", {}, false, false},
+  };
+  const auto index = [](const UpdateSite& site, int sequence, const std::string& words) {
+    OnServer(site, "$INDEX " + std::to_string(sequence) + " " + kFuture +
+                       " && sed -i '/^package up080308/s/$/" + words +
+                       "/' index && minisign -S -s \"$K1\" -m index");
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    UpdateSite site;
+    TempDir scratch;
+    scratch.Write("machine-id", "5c2f1e0d9b8a47e6a1f3c4d5e6f70819\n");
+    site.env = {"KREVO_MACHINE_ID_FILE=" + (scratch / "machine-id")};
+    Prepare(site, scratch / "commands", 0, c.extra);
+    index(site, 17, c.words);
+    RunResult r = site.RunWith(c.args);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(ReadFile(site.install / "a.txt"), "package a");
+    EXPECT_EQ(fs::exists(site.install / "b.txt"), c.install8);
+    EXPECT_EQ(Has(ReadFile(scratch / "commands"), "RETR up080308"), c.install8);
+    EXPECT_EQ(Has(site.Log(),
+                  R"(Held back up080308\.zip: phased to 0% \(this machine: \d+(\.\d\d?)?%\)\.)"),
+              c.held)
+        << site.Log();
+    EXPECT_EQ(Has(r.out, R"(up080308\.zip ... held back\n)"), c.held) << r.out;
+    const std::string status = ReadFile(site.install / "updates-status.json");
+    EXPECT_EQ(Has(status, R"("held_by_phase": \[\s*"up080308\.zip"\s*\])"), c.held) << status;
+    if (!c.held) continue;
+    // Raised in the next index: the machine held back takes it.
+    index(site, 18, " phase=100");
+    r = site.Run();
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(ReadFile(site.install / "b.txt"), "package b");
+    EXPECT_FALSE(Has(ReadFile(site.install / "updates-status.json"), "held_by_phase"));
+  }
+}
+
 }  // namespace
 }  // namespace krevo::test

@@ -30,6 +30,34 @@ TEST(PackageIndex, ReadsAValidIndex) {
   EXPECT_EQ(ParsePackageIndex(kHead).Packages.size(), 0u);
 }
 
+TEST(PackageIndex, ReadsTheWordsAfterTheHash) {
+  struct Case {
+    std::string words;  // after the hash
+    int phase;
+    bool revoked;
+    const char* checkPath;
+    const char* checkArguments;
+  };
+  const std::vector<Case> cases = {
+      {"", 100, false, "", ""},
+      {" phase=0", 0, false, "", ""},
+      {" phase=100", 100, false, "", ""},
+      {" revoked phase=7", 7, true, "", ""},
+      {" phase=50 revoked check=/usr/bin/test", 50, true, "/usr/bin/test", ""},
+      {" check=/opt/c -x  phase=3 revoked", 100, false, "/opt/c", "-x  phase=3 revoked"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.words);
+    const TIndexedPackage p =
+        ParsePackageIndex(kHead + "package up261201.zip 10 " + kHash + c.words + "\n")
+            .Packages.at("up261201.zip");
+    EXPECT_EQ(p.Phase, c.phase);
+    EXPECT_EQ(p.Revoked, c.revoked);
+    EXPECT_EQ(p.CheckPath, c.checkPath);
+    EXPECT_EQ(p.CheckArguments, c.checkArguments);
+  }
+}
+
 TEST(PackageIndex, NothingMalformedIsPassedOver) {
   struct Case {
     std::string text;
@@ -78,7 +106,17 @@ TEST(PackageIndex, NothingMalformedIsPassedOver) {
       {kHead + "package up261201.zip 10000000000 " + kHash + "\n", "the size 10000000000 is not"},
       {kHead + "package up261201.zip 10 " + std::string(128, 'A') + "\n", "the hash is not"},
       {kHead + "package up261201.zip 10 " + std::string(127, 'a') + "\n", "the hash is not"},
-      {kHead + "package up261201.zip 10 " + kHash + " extra\n", "does not hold 4 fields"},
+      {kHead + "package up261201.zip 10 " + kHash + " extra\n", "line 5: the word extra after"},
+      {kHead + "package up261201.zip 10 " + kHash + " \n", "the word  after the hash"},
+      {kHead + "package up261201.zip 10 " + kHash + " phase=101\n", "the phase phase=101 is not"},
+      {kHead + "package up261201.zip 10 " + kHash + " phase=05\n", "the phase phase=05 is not"},
+      {kHead + "package up261201.zip 10 " + kHash + " phase=+5\n", "the phase phase=+5 is not"},
+      {kHead + "package up261201.zip 10 " + kHash + " phase=\n", "the phase phase= is not"},
+      {kHead + "package up261201.zip 10 " + kHash + " phase=5 phase=5\n", "a second phase"},
+      {kHead + "package up261201.zip 10 " + kHash + " revoked revoked\n", "a second revoked"},
+      {kHead + "package up261201.zip 10 " + kHash + " Revoked\n", "the word Revoked after"},
+      {kHead + "package up261201.zip 10 " + kHash + " check=\n", "the check names no program"},
+      {kHead + "package up261201.zip 10 " + kHash + " check=/x \n", "a blank ends the check"},
       {kHead + pkg + pkg, "line 6: up261201.zip is listed twice"},
       {kHead + std::string(kMaxIndexSize, '#'), "larger than 1048576 bytes"},
   };
