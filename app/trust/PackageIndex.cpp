@@ -217,7 +217,9 @@ TPackageIndex ParsePackageIndex(std::string_view text) {
                   "the size " + Shown(f[2]) + " is not a whole number of 10 digits at most");
       const auto hash = ParseHashText(f[3]);
       if (!hash) Malformed(number, "the hash is not 128 lowercase hex digits");
-      TIndexedPackage entry{*size, *hash};
+      TIndexedPackage entry;
+      entry.Size = *size;
+      entry.Hash = *hash;
       ReadReleaseWords(line, f, number, entry);
       if (!index.Packages.emplace(name, std::move(entry)).second)
         Malformed(number, name + " is listed twice");
