@@ -154,8 +154,10 @@ TEST(IndexGate, AnIndexWantsWhatIsNotInstalledWithItsHash) {
     index.Sequence = 17;
     index.Channel = "stable";
     index.ExpiresAt = 2000000000;
-    index.Packages["up080307.zip"] = {.Size = 1, .Hash = Hash(0x07)};
-    index.Packages["up080308.zip"] = {.Size = 1, .Hash = Hash(0x08)};
+    index.Packages["up080307.zip"].Size = 1;
+    index.Packages["up080307.zip"].Hash = Hash(0x07);
+    index.Packages["up080308.zip"].Size = 1;
+    index.Packages["up080308.zip"].Hash = Hash(0x08);
     TIndexGate gate(index, Open(root), c.stored, "stable", 1200000000, c.lastUpdate);
     std::vector<std::string> wanted;
     for (const char* name : {"up080306.zip", "up080307.zip", "up080308.zip"})

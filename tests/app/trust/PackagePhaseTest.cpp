@@ -71,7 +71,9 @@ TEST(PackagePhase, PlacesAreStableAndGroupsShareThem) {
   EXPECT_GT(differ, 15);
   // A phase of 0 holds every machine, 100 lets every one through, and a
   // machine without an id waits for the last.
-  TIndexedPackage package{.Size = 10, .Hash = hash};
+  TIndexedPackage package;
+  package.Size = 10;
+  package.Hash = hash;
   const TPhaseIdentity none("", std::nullopt);
   for (const int phase : {0, 99, 100}) {
     package.Phase = phase;
