@@ -39,7 +39,11 @@ std::string MetricsText(const TRunStatus& s) {
                 s.bytesDownloaded) +
          Metric("krevo_updater_packages_installed_total", "counter",
                 "Update packages installed over every run of this installation.",
-                s.packagesInstalledTotal);
+                s.packagesInstalledTotal) +
+         "# HELP krevo_updater_rollbacks_total Packages rolled back by the update runs of this "
+         "installation, by reason.\n# TYPE krevo_updater_rollbacks_total counter\n"
+         "krevo_updater_rollbacks_total{reason=\"health_check\"} " +
+         std::to_string(s.healthCheckRollbacksTotal) + "\n";
 }
 
 namespace {
