@@ -74,7 +74,8 @@ TEST(RunStatusFile, ADamagedOrHostileFileCountsAsAbsent) {
 }
 
 TEST(RunStatusFile, FiguresCarryOverFromRunToRun) {
-  // Each run's exit status and packages installed; what the status then says.
+  // Each run's exit status, packages installed and packages rolled back for
+  // a failed health check; what the status then says.
   struct Run {
     int exitStatus;
     int installed;
@@ -82,15 +83,17 @@ TEST(RunStatusFile, FiguresCarryOverFromRunToRun) {
     std::uint64_t failuresInARow;
     std::optional<std::int64_t> lastSuccess;
     std::uint64_t installedInAll;
+    int rolledBack;  // for a failed health check
+    std::uint64_t rolledBackInAll;
   };
   const std::vector<Run> runs = {
-      {3, 0, "unreachable", 1, std::nullopt, 0},
-      {0, 2, "updated", 0, 1002, 2},
-      {4, 1, "failed", 1, 1002, 3},
-      {2, 0, "in_use", 2, 1002, 3},
-      {143, 0, "stopped", 3, 1002, 3},
-      {1, 0, "error", 4, 1002, 3},
-      {0, 0, "nothing_new", 0, 1007, 3},
+      {3, 0, "unreachable", 1, std::nullopt, 0, 0, 0},
+      {0, 2, "updated", 0, 1002, 2, 0, 0},
+      {4, 1, "failed", 1, 1002, 3, 2, 2},
+      {2, 0, "in_use", 2, 1002, 3, 0, 2},
+      {143, 0, "stopped", 3, 1002, 3, 0, 2},
+      {1, 0, "error", 4, 1002, 3, 1, 3},
+      {0, 0, "nothing_new", 0, 1007, 3, 0, 3},
   };
   std::optional<TRunStatus> previous;
   std::int64_t clock = 1000;
@@ -100,12 +103,16 @@ TEST(RunStatusFile, FiguresCarryOverFromRunToRun) {
     for (int i = 0; i < run.installed; ++i)
       record.AddPackage("up0901" + std::to_string(i), " ... complete");
     record.AddPackage("up091231.zip", " ... failed");
+    for (int i = 0; i < run.rolledBack; ++i)
+      record.NoteHealthCheck("Health check of up0912" + std::to_string(i) + " failed");
     const TRunStatus s = MakeRunStatus(record, run.exitStatus, ++clock, previous);
     EXPECT_EQ(s.outcome, run.outcome);
     EXPECT_EQ(s.consecutiveFailures, run.failuresInARow);
     EXPECT_EQ(s.lastSuccess, run.lastSuccess);
     EXPECT_EQ(s.packagesInstalledTotal, run.installedInAll);
     EXPECT_EQ(s.packages.back().ending, "failed");
+    EXPECT_EQ(s.healthCheckRollbacksTotal, run.rolledBackInAll);
+    EXPECT_EQ(s.healthCheck.empty(), run.rolledBack == 0) << s.healthCheck;
     // Carried through the file, as the next run reads it.
     previous = ParseRunStatus(RunStatusJson(s));
     ASSERT_TRUE(previous);
