@@ -1,6 +1,7 @@
 // The health check of a package just put in place, and its rollback when the
 // check fails.
 #include "app/install/HealthCheck.h"
+#include "app/install/PackageJournal.h"
 #include "app/install/PackageTransaction.h"
 #include "app/run/TForm1.h"
 #include "base/ControlEscape.h"
@@ -32,12 +33,18 @@ bool TForm1::PassesCheck(const std::string& name, const base::TBlake2b512::Diges
                         " failed: " + base::EscapeControlCharacters(path) + " " +
                         (root ? check.failure : "cannot be run: the root folder cannot be opened");
   if (!check.output.empty()) failure += " (its output: " + check.output + ")";
-  RunRecord.NoteHealthCheck(failure);
   // The same journaled rollback as --rollback; a failure of it ends the run,
   // and the journal is finished by the next one.
-  if (!root) throw base::Exception(failure + "; it cannot be rolled back.");
-  RunRecord.NoteRecovery(RollBackLastPackage(root.get()));
+  if (!root) throw ETransactionError(failure + "; it cannot be rolled back.");
+  std::string rolledBack;
+  try {
+    rolledBack = RollBackLastPackage(root.get());
+  } catch (const ETransactionError& e) {
+    throw ETransactionError(failure + "; it could not be rolled back: " + e.what());
+  }
+  RunRecord.NoteRecovery(rolledBack);
   failure += "; rolled back.";
+  RunRecord.NoteHealthCheck(failure);
   UpdateLog.AppendLine(failure);
   FExtractedCount -= packageExtracted_;
   FReplacedCount -= packageReplaced_;
