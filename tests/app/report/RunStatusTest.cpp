@@ -170,15 +170,21 @@ TEST(JournalEntry, FieldsByOutcome) {
     s.exitStatus = c.exitStatus;
     s.message = c.exitStatus ? "Read Timeout.\nsecond line" : "";
     s.packages = {{"up090101.zip", "complete"}, {"up090102.zip", "bad signature"}};
+    // A failed run had a health check fail: its line, escaped.
+    if (c.exitStatus == 4) s.healthCheck = "Health check of up090103.zip failed: \x1b[2J";
     const std::string message = "MESSAGE=Update run ended: " + c.outcome + " (exit status " +
                                 std::to_string(c.exitStatus) + ")" +
                                 (c.exitStatus ? ": Read Timeout.\\nsecond line" : "");
-    EXPECT_EQ(JournalFields(s),
-              (std::vector<std::string>{
-                  message, std::string("PRIORITY=") + c.priority, "SYSLOG_IDENTIFIER=krevo-updater",
-                  "KREVO_OUTCOME=" + c.outcome, "KREVO_EXIT_STATUS=" + std::to_string(c.exitStatus),
-                  "KREVO_PACKAGE=up090101.zip ... complete",
-                  "KREVO_PACKAGE=up090102.zip ... bad signature"}));
+    std::vector<std::string> expected = {message,
+                                         std::string("PRIORITY=") + c.priority,
+                                         "SYSLOG_IDENTIFIER=krevo-updater",
+                                         "KREVO_OUTCOME=" + c.outcome,
+                                         "KREVO_EXIT_STATUS=" + std::to_string(c.exitStatus),
+                                         "KREVO_PACKAGE=up090101.zip ... complete",
+                                         "KREVO_PACKAGE=up090102.zip ... bad signature"};
+    if (c.exitStatus == 4)
+      expected.push_back("KREVO_HEALTH_CHECK=Health check of up090103.zip failed: \\x1b[2J");
+    EXPECT_EQ(JournalFields(s), expected);
   }
 }
 
