@@ -132,6 +132,13 @@ std::optional<std::string> BelowRoot(const std::string& path, std::string rootFo
   ChildFails("cannot be started");
 }
 
+// `fd` moved above the standard three, which the child replaces: a run
+// started with one of them closed gets its files there.
+base::UniqueFd AboveStandard(base::UniqueFd fd) {
+  if (!fd || fd.get() > STDERR_FILENO) return fd;
+  return base::UniqueFd(::fcntl(fd.get(), F_DUPFD_CLOEXEC, STDERR_FILENO + 1));
+}
+
 std::string Seconds(int n) {
   return std::to_string(n) + (n == 1 ? " second" : " seconds");
 }
@@ -175,8 +182,8 @@ THealthCheckEnd RunHealthCheck(int rootFd, const std::string& rootFolder, const 
   if (!folder)
     return CannotRun("the folder of " + shown + " cannot be opened below the root folder (" +
                      std::strerror(errno) + ")");
-  const base::UniqueFd program(
-      ::openat(folder.get(), leaf.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+  const base::UniqueFd program = AboveStandard(base::UniqueFd(
+      ::openat(folder.get(), leaf.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK)));
   if (!program) return CannotRun(shown + " cannot be opened (" + std::strerror(errno) + ")");
   struct stat st;
   if (::fstat(program.get(), &st) != 0 || !S_ISREG(st.st_mode))
@@ -190,17 +197,22 @@ THealthCheckEnd RunHealthCheck(int rootFd, const std::string& rootFolder, const 
   argv.push_back(nullptr);
   std::string pathVariable = "PATH=/usr/bin:/bin";
   char* envp[] = {pathVariable.data(), nullptr};
-  const base::UniqueFd nullFd(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+  const base::UniqueFd nullFd =
+      AboveStandard(base::UniqueFd(::open("/dev/null", O_RDONLY | O_CLOEXEC)));
   int pipeFds[2];
   if (!nullFd || ::pipe2(pipeFds, O_CLOEXEC) != 0)
     return CannotRun(std::string("no pipe for its output (") + std::strerror(errno) + ")");
   base::UniqueFd readEnd(pipeFds[0]);
-  base::UniqueFd writeEnd(pipeFds[1]);
+  base::UniqueFd writeEnd = AboveStandard(base::UniqueFd(pipeFds[1]));
+  const base::UniqueFd rootCopy =
+      AboveStandard(base::UniqueFd(::fcntl(rootFd, F_DUPFD_CLOEXEC, 0)));
+  if (!writeEnd || !rootCopy)
+    return CannotRun(std::string("no descriptor to spare (") + std::strerror(errno) + ")");
 
   const pid_t pid = ::fork();
   if (pid < 0) return CannotRun(std::string("fork failed (") + std::strerror(errno) + ")");
   if (pid == 0)
-    RunChild(rootFd, program.get(), writeEnd.get(), nullFd.get(), user, argv.data(), envp);
+    RunChild(rootCopy.get(), program.get(), writeEnd.get(), nullFd.get(), user, argv.data(), envp);
   TCheckProcess child(pid);
   ::setpgid(pid, pid);  // either side may come first
   writeEnd.Reset();
