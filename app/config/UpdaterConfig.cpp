@@ -93,6 +93,9 @@ TUpdaterConfig ReadUpdaterConfig(const std::string& executableFolder) {
   // No package at all is no setting anyone means: 0 keeps the default.
   if (const std::int64_t size = ReadRate(ini, "MaxPackageSize", 0); size > 0)
     config.MaxPackageSize = size;
+  config.HealthCheck = base::ReadProfileString(ini, "Updater", "HealthCheck", "");
+  config.HealthCheckTimeout =
+      ReadNumber(ini, "HealthCheckTimeout", 1, 86400, config.HealthCheckTimeout);
   std::string security = base::ReadProfileString(ini, "Updater", "Security", DefaultFtpSecurity());
   for (char& c : security) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
   config.RequireTLS = security != "none";

@@ -42,6 +42,11 @@ struct TUpdaterConfig {
   // downloaded; a package listed larger fails alone, before any of it is
   // written to the staging folder.
   std::int64_t MaxPackageSize = std::int64_t{2} << 30;
+  // [Updater] HealthCheck: the check run after each package is in place
+  // ("PATH ARG ...": a program below the root folder and its arguments, split
+  // at blanks); empty: none. HealthCheckTimeout: the seconds it may take.
+  std::string HealthCheck;
+  int HealthCheckTimeout = 60;
   // [Updater] Security: "tls" requires TLS on every connection to the server
   // (the certificate always checked); "none" is plain FTP. Any other value
   // counts as "tls": a typing error must not send the password in clear.
@@ -108,7 +113,9 @@ std::string BesideExecutable(const std::string& path, const std::string& executa
 // that is not a whole number from 0 to 100 keeps it); RunTimeout to 7200 (a
 // value that is not a whole number from 0 to 86400 keeps it); MaxPackageSize
 // to 2 GiB (a value other than digits with an optional K or M, from 1 up to
-// 2^40, keeps it); Security and CAFile to
+// 2^40, keeps it); HealthCheck to empty (as it stands) and HealthCheckTimeout
+// to 60 (a value that is not a whole number from 1 to 86400 keeps it);
+// Security and CAFile to
 // the compiled-in ones (CAFile through BesideExecutable); the key values to empty (they are read as
 // keys later); Channel to "stable" and RequireIndex to no; MetricsFile to empty (through
 // BesideExecutable); Sources to empty (as it stands, blanks and all),

@@ -43,6 +43,8 @@ std::vector<std::string> JournalFields(const TRunStatus& s,
   };
   for (const TPackageEnding& p : s.packages)
     fields.push_back("KREVO_PACKAGE=" + base::EscapeControlCharacters(p.name) + " ... " + p.ending);
+  if (!s.healthCheck.empty())
+    fields.push_back("KREVO_HEALTH_CHECK=" + base::EscapeControlCharacters(s.healthCheck));
   for (const std::string& error : fileErrors)
     fields.push_back("KREVO_FILE_ERROR=" + base::EscapeControlCharacters(error));
   return fields;

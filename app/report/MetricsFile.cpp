@@ -43,7 +43,11 @@ std::string MetricsText(const TRunStatus& s) {
          Metric("krevo_updater_held_packages", "gauge",
                 "Packages the last update run held back because their phased release had not "
                 "reached this machine yet.",
-                s.heldCount);
+                s.heldCount) +
+         "# HELP krevo_updater_rollbacks_total Packages rolled back by the update runs of this "
+         "installation, by reason.\n# TYPE krevo_updater_rollbacks_total counter\n"
+         "krevo_updater_rollbacks_total{reason=\"health_check\"} " +
+         std::to_string(s.healthCheckRollbacksTotal) + "\n";
 }
 
 namespace {

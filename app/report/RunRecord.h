@@ -46,6 +46,12 @@ class TRunRecord final {
   // The log line of an installation that a killed run left and this one
   // finished, or of the package this run rolled back.
   void NoteRecovery(const std::string& line) { recovery_ = line; }
+  // The line of a health check that failed and had its package rolled back
+  // (the last one when several did), and their count.
+  void NoteHealthCheck(const std::string& line) {
+    healthCheck_ = line.substr(0, kMaxMessageBytes);
+    ++healthCheckRollbacks_;
+  }
   // A bound of the run (its time, the retries a source may cost) ended it:
   // the status says error, whatever the exit status.
   void NoteEndedByBound() { endedByBound_ = true; }
@@ -61,6 +67,8 @@ class TRunRecord final {
   std::uint64_t HeldCount() const { return heldCount_; }
   const std::string& Message() const { return message_; }
   const std::string& Recovery() const { return recovery_; }
+  const std::string& HealthCheck() const { return healthCheck_; }
+  std::uint64_t HealthCheckRollbacks() const { return healthCheckRollbacks_; }
   bool EndedByBound() const { return endedByBound_; }
 
  private:
@@ -75,6 +83,8 @@ class TRunRecord final {
   std::string message_;
   bool skipNextError_ = false;
   std::string recovery_;
+  std::string healthCheck_;
+  std::uint64_t healthCheckRollbacks_ = 0;
   bool endedByBound_ = false;
 };
 

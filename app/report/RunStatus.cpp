@@ -119,6 +119,7 @@ TRunStatus MakeRunStatus(const TRunRecord& record, int exitStatus, std::int64_t 
   status.heldCount = record.HeldCount();
   status.bytesDownloaded = record.BytesDownloaded();
   status.recovery = record.Recovery();
+  status.healthCheck = record.HealthCheck();
   const std::uint64_t failuresBefore = previous ? previous->consecutiveFailures : 0;
   const std::uint64_t installedBefore = previous ? previous->packagesInstalledTotal : 0;
   if (previous) status.lastSuccess = previous->lastSuccess;
@@ -129,6 +130,9 @@ TRunStatus MakeRunStatus(const TRunRecord& record, int exitStatus, std::int64_t 
     status.consecutiveFailures = std::min(failuresBefore + 1, kMaxFigure);
   }
   status.packagesInstalledTotal = std::min(installedBefore + record.InstalledCount(), kMaxFigure);
+  status.healthCheckRollbacksTotal =
+      std::min((previous ? previous->healthCheckRollbacksTotal : 0) + record.HealthCheckRollbacks(),
+               kMaxFigure);
   return status;
 }
 
@@ -154,6 +158,9 @@ std::string RunStatusJson(const TRunStatus& status) {
   };
   if (status.indexSequence) j["index_sequence"] = *status.indexSequence;
   if (!status.recovery.empty()) j["recovery"] = status.recovery;
+  if (!status.healthCheck.empty()) j["health_check"] = status.healthCheck;
+  if (status.healthCheckRollbacksTotal)
+    j["health_check_rollbacks_total"] = status.healthCheckRollbacksTotal;
   if (status.packagesOmitted) j["packages_omitted"] = status.packagesOmitted;
   if (status.heldCount) {
     j["held_by_phase"] = status.heldByPhase;
@@ -206,7 +213,8 @@ std::optional<TRunStatus> ParseRunStatus(const std::string& text) {
       !text_of("message", s.message) || !figure_of("consecutive_failures", s.consecutiveFailures) ||
       !figure_of("bytes_downloaded", s.bytesDownloaded) ||
       !figure_of("packages_installed_total", s.packagesInstalledTotal) ||
-      !text_of("source", s.source) || !text_of("recovery", s.recovery, false))
+      !text_of("source", s.source) || !text_of("recovery", s.recovery, false) ||
+      !text_of("health_check", s.healthCheck, false))
     return std::nullopt;
   s.exitStatus = static_cast<int>(exitStatus);
   const json* last = field("last_success");
@@ -231,6 +239,9 @@ std::optional<TRunStatus> ParseRunStatus(const std::string& text) {
     if (!figure_of("held_count", s.heldCount) || s.heldCount < s.heldByPhase.size())
       return std::nullopt;
   }
+  if (field("health_check_rollbacks_total") &&
+      !figure_of("health_check_rollbacks_total", s.healthCheckRollbacksTotal))
+    return std::nullopt;
   const json* packages = field("packages");
   if (!packages || !packages->is_array()) return std::nullopt;
   for (const json& p : *packages) {
@@ -265,6 +276,7 @@ std::string RunStatusText(const TRunStatus& s) {
   out += line("Outcome:", s.outcome + " (exit status " + std::to_string(s.exitStatus) + ")");
   if (!s.message.empty()) out += line("Message:", s.message);
   if (!s.recovery.empty()) out += line("Recovery:", s.recovery);
+  if (!s.healthCheck.empty()) out += line("Health check:", s.healthCheck);
   for (std::size_t i = 0; i < s.packages.size(); ++i)
     out += line(i == 0 ? "Packages:" : "", s.packages[i].name + " ... " + s.packages[i].ending);
   if (s.packages.empty()) out += line("Packages:", "none");

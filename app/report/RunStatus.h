@@ -51,6 +51,11 @@ struct TRunStatus {
   // The log line of an interrupted installation this run finished, or of the
   // package it rolled back; empty when none.
   std::string recovery;
+  // The line of the last health check that failed in the run, its package
+  // rolled back; empty when none did.
+  std::string healthCheck;
+  // Packages rolled back for a failed health check over every run.
+  std::uint64_t healthCheckRollbacksTotal = 0;
 };
 
 // The status file's `outcome` for a run that ended with the console exit

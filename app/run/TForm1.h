@@ -246,6 +246,16 @@ class TForm1 final {
   bool ExtractPackage(const std::string& name, std::unique_ptr<base::TStream> copy,
                       const std::string& copyPath);
   void ShowPackageFailure(const std::string& text);
+  // The health check of `name` just put in place (TForm1Check.cpp), the
+  // machine's own (FConfig.HealthCheck); true when there is none. PassesCheck
+  // runs the check `path` with `args` (RunHealthCheck). A check that fails
+  // has the package rolled back at once (RollBackLastPackage), said in the
+  // log, the record and a dialog, and marked bad (with the index's hash, or
+  // `digest`, null: not known): false. Throws base::EAbort when the run's
+  // stop came first, ETransactionError when the rollback fails.
+  bool PassesHealthCheck(const std::string& name, const base::TBlake2b512::Digest* digest);
+  bool PassesCheck(const std::string& name, const base::TBlake2b512::Digest* digest,
+                   const std::string& path, const std::vector<std::string>& args);
   // Whether the host asked for the stop (not the deadline).
   bool HostStopRequested() const;
   // Starts the run's clock: every wait watches the deadline from then on.

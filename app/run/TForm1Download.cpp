@@ -31,6 +31,7 @@ void TForm1::Button1Click(const TButton* Sender) {
   }
   source_->EnterUpdates();
   const bool normalRun = Sender == &Button1;
+  if (normalRun) trust_.LoadBadPackages(FRootFolder);
   const int start = normalRun ? 0 : ListBox1.Count() - 1;
 
   // The bar's range is the first package's size, whichever line is taken.
@@ -58,7 +59,9 @@ void TForm1::Button1Click(const TButton* Sender) {
 
 void TForm1::InstallPackage(int index, const TListedPackage& package) {
   if (!staging_) staging_ = std::make_unique<TStagingFolder>(base::TempFolderPath());
-  const TPackageEnd end = FetchAndInstall(package);
+  TPackageEnd end = FetchAndInstall(package);
+  if (end.installed && !PassesHealthCheck(package.Name, end.digest ? &*end.digest : nullptr))
+    end = {" ... rolled back", false, false};
   if (end.installed) {
     ++installedPackages_;
     if (const std::optional<std::string> failure = trust_.RecordInstalled(

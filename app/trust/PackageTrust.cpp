@@ -111,12 +111,13 @@ std::vector<THeldPackage> TPackageTrust::Held() const {
   std::vector<THeldPackage> held;
   if (!index_ || !phasing_) return held;
   for (const auto& [name, entry] : index_->Index().Packages)
-    if (!entry.Revoked && index_->Wants(name) && !phasing_->Takes(name, entry))
+    if (!entry.Revoked && !BadNow(name) && index_->Wants(name) && !phasing_->Takes(name, entry))
       held.push_back({name, entry.Phase, phasing_->Place(name, entry.Hash)});
   return held;
 }
 
 bool TPackageTrust::Wants(const std::string& name, base::TDateTime lastUpdate) const {
+  if (BadNow(name)) return false;
   if (index_) {
     const TIndexedPackage* entry = index_->Find(name);
     return entry && !entry->Revoked && index_->Wants(name) &&
@@ -153,6 +154,37 @@ std::optional<TPackageRefusal> TPackageTrust::Refusal(TPackageSource& source,
   }
   return TPackageRefusal{"Refused to install " + name + ": bad signature: " + check.reason + ".",
                          " ... bad signature"};
+}
+
+bool TPackageTrust::BadNow(const std::string& name) const {
+  if (bad_.Empty()) return false;
+  const TIndexedPackage* entry = index_ ? index_->Find(name) : nullptr;
+  if (index_ && !entry) return false;  // the index does not offer it at all
+  return bad_.Holds(name, entry ? &entry->Hash : nullptr);
+}
+
+void TPackageTrust::LoadBadPackages(const std::string& rootFolder) {
+  if (const base::UniqueFd root = base::OpenFolder(rootFolder))
+    bad_ = TBadPackages::Load(root.get());
+}
+
+std::optional<std::string> TPackageTrust::RecordBad(const std::string& rootFolder,
+                                                    const std::string& name,
+                                                    const base::TBlake2b512::Digest* digest) {
+  const TIndexedPackage* entry = index_ ? index_->Find(name) : nullptr;
+  const base::TBlake2b512::Digest* hash = entry ? &entry->Hash : digest;
+  try {
+    const base::UniqueFd root = base::OpenFolder(rootFolder);
+    if (!root) throw EIndexError("The root folder cannot be opened to mark " + name + " bad.");
+    TBadPackages stored = TBadPackages::Load(root.get());
+    stored.Add(name, hash);
+    stored.Save(root.get());
+    bad_ = std::move(stored);
+  } catch (const EIndexError& e) {
+    bad_.Add(name, hash);  // kept for this run all the same
+    return std::string(e.what());
+  }
+  return std::nullopt;
 }
 
 std::optional<std::string> TPackageTrust::RecordInstalled(const std::string& rootFolder,

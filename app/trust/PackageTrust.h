@@ -13,6 +13,7 @@
 
 #include "app/config/UpdaterConfig.h"
 #include "app/sources/PackageSource.h"
+#include "app/trust/BadPackages.h"
 #include "app/trust/IndexGate.h"
 #include "app/trust/PackageIndex.h"
 #include "app/trust/PackagePhase.h"
@@ -99,7 +100,8 @@ class TPackageTrust final {
 
   // Whether a normal run takes `name`: with an index, a package of it not
   // installed yet, not revoked and not held back by its phase; without one,
-  // a package newer than `lastUpdate` (0: any).
+  // a package newer than `lastUpdate` (0: any). Never one marked bad
+  // (TBadPackages::Holds, LoadBadPackages).
   bool Wants(const std::string& name, base::TDateTime lastUpdate) const;
   // Whether the downloaded copy of `name`, whose bytes `packageFd` holds
   // (borrowed), may be opened: with an index, its BLAKE2b-512 hash (`digest`
@@ -115,16 +117,27 @@ class TPackageTrust final {
   // none (RecordInstalledWithoutIndex), when the root folder opens. Nothing
   // when it is kept; else the failure (an EIndexError's message): the package
   // is in place, and the next run with an index installs it again.
+  // Reads the packages marked bad below `rootFolder` (none when it cannot be
+  // opened). Throws EIndexError as TBadPackages::Load does.
+  void LoadBadPackages(const std::string& rootFolder);
+  // Marks `name` bad below `rootFolder`: with an index, with the index's
+  // hash; without, with `digest` (null: not known). Nothing when it is kept;
+  // else the failure (an EIndexError's message).
+  std::optional<std::string> RecordBad(const std::string& rootFolder, const std::string& name,
+                                       const base::TBlake2b512::Digest* digest);
   std::optional<std::string> RecordInstalled(const std::string& rootFolder, const std::string& name,
                                              const base::TBlake2b512::Digest* digest);
 
  private:
+  // Whether `name` is marked bad with the bytes this run would take.
+  bool BadNow(const std::string& name) const;
   // The keys that packages must be signed with; empty: packages are not checked.
   std::vector<base::TMinisignKey> keys_;
   std::optional<TPackageIndex> fetched_;   // verified, not yet accepted
   std::string refusal_;                    // why the fetched index was refused
   std::unique_ptr<TIndexGate> index_;      // the accepted index
   std::optional<TPhaseIdentity> phasing_;  // nothing: phases are not followed
+  TBadPackages bad_;                       // the packages that failed their health check
 };
 
 }  // namespace krevo::app

@@ -76,8 +76,8 @@ TEST(UpdaterConfig, PhasingIsOnUnlessSwitchedOff) {
 }
 
 TEST(UpdaterConfig, TheTimeoutsAreWholeNumbersOfSecondsUpToADay) {
-  // ReadTimeout and RunTimeout, each from the same values; -1 here: the
-  // key's default.
+  // ReadTimeout, RunTimeout and HealthCheckTimeout, each from the same
+  // values; -1 here: the key's default (a check with no time at all is none).
   TempDir dir;
   EXPECT_EQ(ReadUpdaterConfig(dir.Folder()).ReadTimeout, 60);
   EXPECT_EQ(ReadUpdaterConfig(dir.Folder()).RunTimeout, 7200);
@@ -88,10 +88,12 @@ TEST(UpdaterConfig, TheTimeoutsAreWholeNumbersOfSecondsUpToADay) {
                {"1.5", -1}, {"2s", -1}, {"", -1},         {"99999999999", -1}};
   for (const auto& tc : cases) {
     dir.Write("config.ini", std::string("[Updater]\r\nReadTimeout=") + tc.value +
-                                "\r\nRunTimeout=" + tc.value + "\r\n");
+                                "\r\nRunTimeout=" + tc.value +
+                                "\r\nHealthCheckTimeout=" + tc.value + "\r\n");
     const TUpdaterConfig c = ReadUpdaterConfig(dir.Folder());
     EXPECT_EQ(c.ReadTimeout, tc.seconds < 0 ? 60 : tc.seconds) << tc.value;
     EXPECT_EQ(c.RunTimeout, tc.seconds < 0 ? 7200 : tc.seconds) << tc.value;
+    EXPECT_EQ(c.HealthCheckTimeout, tc.seconds <= 0 ? 60 : tc.seconds) << tc.value;
   }
 }
 

@@ -78,7 +78,8 @@ TEST(RunStatusFile, ADamagedOrHostileFileCountsAsAbsent) {
 }
 
 TEST(RunStatusFile, FiguresCarryOverFromRunToRun) {
-  // Each run's exit status and packages installed; what the status then says.
+  // Each run's exit status, packages installed and packages rolled back for
+  // a failed health check; what the status then says.
   struct Run {
     int exitStatus;
     int installed;
@@ -86,15 +87,17 @@ TEST(RunStatusFile, FiguresCarryOverFromRunToRun) {
     std::uint64_t failuresInARow;
     std::optional<std::int64_t> lastSuccess;
     std::uint64_t installedInAll;
+    int rolledBack;  // for a failed health check
+    std::uint64_t rolledBackInAll;
   };
   const std::vector<Run> runs = {
-      {3, 0, "unreachable", 1, std::nullopt, 0},
-      {0, 2, "updated", 0, 1002, 2},
-      {4, 1, "failed", 1, 1002, 3},
-      {2, 0, "in_use", 2, 1002, 3},
-      {143, 0, "stopped", 3, 1002, 3},
-      {1, 0, "error", 4, 1002, 3},
-      {0, 0, "nothing_new", 0, 1007, 3},
+      {3, 0, "unreachable", 1, std::nullopt, 0, 0, 0},
+      {0, 2, "updated", 0, 1002, 2, 0, 0},
+      {4, 1, "failed", 1, 1002, 3, 2, 2},
+      {2, 0, "in_use", 2, 1002, 3, 0, 2},
+      {143, 0, "stopped", 3, 1002, 3, 0, 2},
+      {1, 0, "error", 4, 1002, 3, 1, 3},
+      {0, 0, "nothing_new", 0, 1007, 3, 0, 3},
   };
   std::optional<TRunStatus> previous;
   std::int64_t clock = 1000;
@@ -104,12 +107,16 @@ TEST(RunStatusFile, FiguresCarryOverFromRunToRun) {
     for (int i = 0; i < run.installed; ++i)
       record.AddPackage("up0901" + std::to_string(i), " ... complete");
     record.AddPackage("up091231.zip", " ... failed");
+    for (int i = 0; i < run.rolledBack; ++i)
+      record.NoteHealthCheck("Health check of up0912" + std::to_string(i) + " failed");
     const TRunStatus s = MakeRunStatus(record, run.exitStatus, ++clock, previous);
     EXPECT_EQ(s.outcome, run.outcome);
     EXPECT_EQ(s.consecutiveFailures, run.failuresInARow);
     EXPECT_EQ(s.lastSuccess, run.lastSuccess);
     EXPECT_EQ(s.packagesInstalledTotal, run.installedInAll);
     EXPECT_EQ(s.packages.back().ending, "failed");
+    EXPECT_EQ(s.healthCheckRollbacksTotal, run.rolledBackInAll);
+    EXPECT_EQ(s.healthCheck.empty(), run.rolledBack == 0) << s.healthCheck;
     // Carried through the file, as the next run reads it.
     previous = ParseRunStatus(RunStatusJson(s));
     ASSERT_TRUE(previous);
@@ -167,15 +174,21 @@ TEST(JournalEntry, FieldsByOutcome) {
     s.exitStatus = c.exitStatus;
     s.message = c.exitStatus ? "Read Timeout.\nsecond line" : "";
     s.packages = {{"up090101.zip", "complete"}, {"up090102.zip", "bad signature"}};
+    // A failed run had a health check fail: its line, escaped.
+    if (c.exitStatus == 4) s.healthCheck = "Health check of up090103.zip failed: \x1b[2J";
     const std::string message = "MESSAGE=Update run ended: " + c.outcome + " (exit status " +
                                 std::to_string(c.exitStatus) + ")" +
                                 (c.exitStatus ? ": Read Timeout.\\nsecond line" : "");
-    EXPECT_EQ(JournalFields(s),
-              (std::vector<std::string>{
-                  message, std::string("PRIORITY=") + c.priority, "SYSLOG_IDENTIFIER=krevo-updater",
-                  "KREVO_OUTCOME=" + c.outcome, "KREVO_EXIT_STATUS=" + std::to_string(c.exitStatus),
-                  "KREVO_PACKAGE=up090101.zip ... complete",
-                  "KREVO_PACKAGE=up090102.zip ... bad signature"}));
+    std::vector<std::string> expected = {message,
+                                         std::string("PRIORITY=") + c.priority,
+                                         "SYSLOG_IDENTIFIER=krevo-updater",
+                                         "KREVO_OUTCOME=" + c.outcome,
+                                         "KREVO_EXIT_STATUS=" + std::to_string(c.exitStatus),
+                                         "KREVO_PACKAGE=up090101.zip ... complete",
+                                         "KREVO_PACKAGE=up090102.zip ... bad signature"};
+    if (c.exitStatus == 4)
+      expected.push_back("KREVO_HEALTH_CHECK=Health check of up090103.zip failed: \\x1b[2J");
+    EXPECT_EQ(JournalFields(s), expected);
   }
 }
 

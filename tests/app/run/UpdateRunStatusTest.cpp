@@ -208,7 +208,8 @@ TEST(UpdateRunStatus, TheMetricsFileReadsAsPrometheusText) {
                             "krevo_updater_last_exit_status gauge 3\n"
                             "krevo_updater_bytes_downloaded gauge 0\n"
                             "krevo_updater_packages_installed_total counter 1\n"
-                            "krevo_updater_held_packages gauge 0\n");
+                            "krevo_updater_held_packages gauge 0\n"
+                            "krevo_updater_rollbacks_total counter 0\n");
   EXPECT_EQ(Names(site.install / "metrics"), std::vector<std::string>{"krevo.prom"});
   struct stat st;
   ASSERT_EQ(::stat((site.install / "metrics/krevo.prom").c_str(), &st), 0);
