@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/app/support/SmallFileSystem.h"
 #include "tests/app/support/UpdateSite.h"
 
 namespace krevo::test {
@@ -98,32 +99,6 @@ TEST(UpdateRunBounded, ARunPastItsBoundEndsWithItsReasonAndKeepsTheLogsDate) {
   }
 }
 
-// A small tmpfs as the temporary folder, mounted for the life of the object.
-class SmallTemporaryFolder final {
- public:
-  explicit SmallTemporaryFolder(const std::string& at) : at_(at) {
-    mounted_ = ::mount("tmpfs", at.c_str(), "tmpfs", 0, "size=2m,mode=1777") == 0;
-  }
-  ~SmallTemporaryFolder() {
-    if (mounted_) ::umount2(at_.c_str(), MNT_DETACH);
-  }
-  SmallTemporaryFolder(const SmallTemporaryFolder&) = delete;
-  SmallTemporaryFolder& operator=(const SmallTemporaryFolder&) = delete;
-  bool Mounted() const { return mounted_; }
-  // Writes a file there until the file system is full.
-  void Fill() const {
-    const int fd = ::open((at_ + "/filler").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-    const std::string block(4096, 'f');
-    while (fd >= 0 && ::write(fd, block.data(), block.size()) > 0) {
-    }
-    if (fd >= 0) ::close(fd);
-  }
-
- private:
-  std::string at_;
-  bool mounted_ = false;
-};
-
 TEST(UpdateRunStaging, APackageTheStagingFolderCannotHoldFailsAloneAndLeavesNoCopy) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount a small tmpfs as TMPDIR";
   struct Case {
@@ -160,7 +135,7 @@ TEST(UpdateRunStaging, APackageTheStagingFolderCannotHoldFailsAloneAndLeavesNoCo
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     UpdateSite site;
-    SmallTemporaryFolder tmp(site.tmp.Folder());
+    const SmallFileSystem tmp(site.tmp.Folder(), "2m", "1777");
     if (!tmp.Mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
     site.AddPackage("080306", {{"first.txt", "first", LocalTime(2008, 3, 6)}});
     site.AddPackage("080307", {{"big.bin", Noise(c.size, 5), LocalTime(2008, 3, 7)}});
