@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "app/sources/PackageListing.h"
+#include "app/trust/IndexState.h"
 #include "app/trust/PackageIndex.h"
 #include "base/AtomicFile.h"
 
@@ -87,13 +88,7 @@ void TBadPackages::Save(int rootFd) const {
   text += "\n";
   for (const auto& [name, hash] : bad_)
     text += "bad " + name + " " + (hash ? HashText(*hash) : std::string("-")) + "\n";
-  base::RemoveReplaceLeftovers(rootFd, kBadPackagesName);
-  try {
-    base::ReplaceFileAtomically(rootFd, kBadPackagesName, text, 0644,
-                                std::string(kBadPackagesName) + " in the root folder");
-  } catch (const base::EAtomicFileError& e) {
-    throw EIndexError(e.what());
-  }
+  ReplaceTrustFile(rootFd, kBadPackagesName, text);
 }
 
 }  // namespace krevo::app

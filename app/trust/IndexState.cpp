@@ -106,11 +106,15 @@ void SaveIndexState(int rootFd, const TIndexState& state) {
   if (state.Sequence) text += "sequence " + std::to_string(*state.Sequence) + "\n";
   for (const auto& [name, hash] : state.Installed)
     text += "installed " + name + " " + (hash ? HashText(*hash) : std::string("-")) + "\n";
+  ReplaceTrustFile(rootFd, kIndexStateName, text);
+}
+
+void ReplaceTrustFile(int rootFd, const char* name, const std::string& text) {
   // A copy that a killed save left is removed first, so none stays for good.
-  base::RemoveReplaceLeftovers(rootFd, kIndexStateName);
+  base::RemoveReplaceLeftovers(rootFd, name);
   try {
-    base::ReplaceFileAtomically(rootFd, kIndexStateName, text, 0644,
-                                std::string(kIndexStateName) + " in the root folder");
+    base::ReplaceFileAtomically(rootFd, name, text, 0644,
+                                std::string(name) + " in the root folder");
   } catch (const base::EAtomicFileError& e) {
     throw EIndexError(e.what());
   }

@@ -44,4 +44,10 @@ std::optional<TIndexState> LoadIndexState(int rootFd);
 // state then stays.
 void SaveIndexState(int rootFd, const TIndexState& state);
 
+// Replaces the file `name` of this installation's trust (the index state,
+// the bad marks) in the root folder `rootFd` (borrowed) with `text`,
+// durably, after removing any copy a killed save left (RemoveReplaceLeftovers).
+// Throws EIndexError; the old file then stays.
+void ReplaceTrustFile(int rootFd, const char* name, const std::string& text);
+
 }  // namespace krevo::app

@@ -13,8 +13,8 @@ class SmallFileSystem final {
   explicit SmallFileSystem(const std::string& at, const std::string& size = "256k",
                            const std::string& mode = "0755")
       : at_(at) {
-    mounted_ = ::mount("tmpfs", at.c_str(), "tmpfs", 0,
-                       ("size=" + size + ",mode=" + mode).c_str()) == 0;
+    mounted_ =
+        ::mount("tmpfs", at.c_str(), "tmpfs", 0, ("size=" + size + ",mode=" + mode).c_str()) == 0;
   }
   ~SmallFileSystem() {
     if (mounted_) ::umount2(at_.c_str(), MNT_DETACH);
