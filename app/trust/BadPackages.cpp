@@ -39,23 +39,11 @@ void TBadPackages::Add(const std::string& name, const base::TBlake2b512::Digest*
 }
 
 TBadPackages TBadPackages::Load(int rootFd) {
-  base::TSmallFileContent file = base::ReadSmallFile(rootFd, kBadPackagesName, kMaxSize);
-  switch (file.status) {
-    case base::TSmallRead::srRead:
-      break;
-    case base::TSmallRead::srAbsent:
-      return {};
-    case base::TSmallRead::srOpenFailed:
-      Fail("cannot be opened", file.error);
-    case base::TSmallRead::srNotRegular:
-      Damaged("it is not a regular file");
-    case base::TSmallRead::srTooLarge:
-      Damaged("it is larger than 1 MiB");
-    case base::TSmallRead::srReadFailed:
-      Fail("cannot be read", file.error);
-  }
+  const std::optional<std::string> file =
+      ReadTrustFile(rootFd, kBadPackagesName, kMaxSize, Fail, Damaged);
+  if (!file) return {};
   TBadPackages marks;
-  std::string_view rest = file.content;
+  std::string_view rest = *file;
   bool header = false;
   while (!rest.empty()) {
     const std::size_t end = rest.find('\n');

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <charconv>
+#include <cstdlib>
 #include <cstring>
 #include <string_view>
 
@@ -20,7 +21,7 @@ namespace {
 constexpr std::string_view kHeader1 = "krevo-index-state 1";  // read only
 constexpr std::string_view kHeader2 = "krevo-index-state 2";
 // Thousands of package names fit in far less.
-constexpr off_t kMaxStateSize = 16 << 20;
+constexpr std::size_t kMaxStateSize = 16 << 20;
 
 [[noreturn]] void Fail(const std::string& what, int error) {
   throw EIndexError(std::string("The index state ") + kIndexStateName + " in the root folder " +
@@ -35,23 +36,10 @@ constexpr off_t kMaxStateSize = 16 << 20;
 }  // namespace
 
 std::optional<TIndexState> LoadIndexState(int rootFd) {
-  base::TSmallFileContent file =
-      base::ReadSmallFile(rootFd, kIndexStateName, static_cast<std::size_t>(kMaxStateSize));
-  switch (file.status) {
-    case base::TSmallRead::srRead:
-      break;
-    case base::TSmallRead::srAbsent:
-      return std::nullopt;
-    case base::TSmallRead::srOpenFailed:
-      Fail("cannot be opened", file.error);
-    case base::TSmallRead::srNotRegular:
-      Damaged("it is not a regular file");
-    case base::TSmallRead::srTooLarge:
-      Damaged("it is larger than 16 MiB");
-    case base::TSmallRead::srReadFailed:
-      Fail("cannot be read", file.error);
-  }
-  const std::string& text = file.content;
+  const std::optional<std::string> file =
+      ReadTrustFile(rootFd, kIndexStateName, kMaxStateSize, Fail, Damaged);
+  if (!file) return std::nullopt;
+  const std::string& text = *file;
 
   TIndexState state;
   std::string_view rest = text;
@@ -107,6 +95,31 @@ void SaveIndexState(int rootFd, const TIndexState& state) {
   for (const auto& [name, hash] : state.Installed)
     text += "installed " + name + " " + (hash ? HashText(*hash) : std::string("-")) + "\n";
   ReplaceTrustFile(rootFd, kIndexStateName, text);
+}
+
+std::optional<std::string> ReadTrustFile(int rootFd, const char* name, std::size_t maxBytes,
+                                         void (*fail)(const std::string& what, int error),
+                                         void (*damaged)(const std::string& why)) {
+  base::TSmallFileContent file = base::ReadSmallFile(rootFd, name, maxBytes);
+  switch (file.status) {
+    case base::TSmallRead::srRead:
+      return std::move(file.content);
+    case base::TSmallRead::srAbsent:
+      return std::nullopt;
+    case base::TSmallRead::srOpenFailed:
+      fail("cannot be opened", file.error);
+      break;
+    case base::TSmallRead::srNotRegular:
+      damaged("it is not a regular file");
+      break;
+    case base::TSmallRead::srTooLarge:
+      damaged("it is larger than " + std::to_string(maxBytes >> 20) + " MiB");
+      break;
+    case base::TSmallRead::srReadFailed:
+      fail("cannot be read", file.error);
+      break;
+  }
+  std::abort();  // `fail` and `damaged` throw
 }
 
 void ReplaceTrustFile(int rootFd, const char* name, const std::string& text) {

@@ -13,6 +13,7 @@
 //
 // The first version ("krevo-index-state 1", a sequence always, "installed
 // NAME" lines) is still read: its names come with no hash.
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -49,5 +50,13 @@ void SaveIndexState(int rootFd, const TIndexState& state);
 // durably, after removing any copy a killed save left (RemoveReplaceLeftovers).
 // Throws EIndexError; the old file then stays.
 void ReplaceTrustFile(int rootFd, const char* name, const std::string& text);
+
+// The content of the trust file `name` in the root folder `rootFd`
+// (borrowed), at most `maxBytes` (a whole number of MiB); nothing when there
+// is none. Otherwise `fail(what, errno)` (it cannot be opened or read) or
+// `damaged(why)` (not a regular file, too large) is called, and must throw.
+std::optional<std::string> ReadTrustFile(int rootFd, const char* name, std::size_t maxBytes,
+                                         void (*fail)(const std::string& what, int error),
+                                         void (*damaged)(const std::string& why));
 
 }  // namespace krevo::app
